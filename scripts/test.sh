@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Set-up, a full build and every test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+werror=OFF
+[[ -n "${CI:-}" ]] && werror=ON
+jobs=$(nproc)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_WERROR="$werror" >/dev/null
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"

@@ -1,0 +1,30 @@
+#pragma once
+// A violated invariant ends the current call with a Panic. It deliberately does not
+// derive from std::exception so that no generic handler swallows it; only the Python
+// boundary (which re-raises it as PanicException) and the C entry points handle it.
+#include <string>
+#include <utility>
+
+#include <fmt/format.h>
+
+namespace support {
+
+class Panic {
+ public:
+  explicit Panic(std::string message) : message_(std::move(message)) {}
+  const std::string& message() const noexcept { return message_; }
+  const char* what() const noexcept { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+[[noreturn]] void panic(std::string message);
+
+// fmt prints doubles with exponents; format numbers with number_text.hpp first.
+template <typename... Args>
+[[noreturn]] void panic(fmt::format_string<Args...> format, Args&&... args) {
+  panic(fmt::format(format, std::forward<Args>(args)...));
+}
+
+}  // namespace support
