@@ -1,0 +1,145 @@
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "lowered_text.hpp"
+#include "support/siphash.hpp"
+#include "tarvex/lower_simplify.hpp"
+
+namespace {
+
+using namespace tarvex_test;
+using tarvex::lower_simplify::Atom;
+using tarvex::lower_simplify::canonicalize_poly;
+using tarvex::lower_simplify::count_vars;
+using tarvex::lower_simplify::extract_atoms;
+using tarvex::lower_simplify::node_count;
+using tarvex::lower_simplify::ops_struct_hash;
+using tarvex::lower_simplify::substitute_atoms;
+
+LoweredOp exp_(LoweredOp a) { return un(OpKind::Exp, a); }
+LoweredOp ln(LoweredOp a) { return un(OpKind::Ln, a); }
+
+// Sum x0 + x1 + ... + x_(count-1), folded left.
+LoweredOp sum_of_variables(std::size_t count) {
+  LoweredOp sum = x(0);
+  for (std::size_t i = 1; i < count; ++i) sum = add(sum, x(i));
+  return sum;
+}
+
+TEST(OpsStructHash, ZeroKeyedSipHashOfTheStructuralStream) {
+  // Add(x0, 1.5): Var byte and index, Const byte and bits, then the Add code.
+  support::SipHasher13 reference(0, 0);
+  reference.write_u8(1);
+  reference.write_u64_le(0);
+  reference.write_u8(0);
+  reference.write_u64_le(std::bit_cast<std::uint64_t>(1.5));
+  reference.write_u8(2);
+  EXPECT_EQ(ops_struct_hash(add(x(0), c(1.5))), reference.finish());
+
+  EXPECT_EQ(ops_struct_hash(named(NamedConst::Pi)), ops_struct_hash(c(3.141592653589793)));
+  EXPECT_NE(ops_struct_hash(c(0.0)), ops_struct_hash(c(-0.0)));
+  EXPECT_NE(ops_struct_hash(add(x(0), x(1))), ops_struct_hash(add(x(1), x(0))));
+}
+
+TEST(PolynomialHelpers, CountVarsAndNodeCount) {
+  EXPECT_EQ(count_vars(c(2)), 0u);
+  EXPECT_EQ(count_vars(named(NamedConst::E)), 0u);
+  EXPECT_EQ(count_vars(add(x(3), exp_(x(1)))), 4u);
+  EXPECT_EQ(count_vars(pow(x(0), x(6))), 7u);
+  EXPECT_EQ(node_count(add(x(0), c(1))), 3u);
+  EXPECT_EQ(node_count(x(0)), 1u);
+  EXPECT_EQ(node_count(neg(exp_(div(x(0), x(1))))), 5u);
+}
+
+TEST(PolynomialHelpers, AtomsAreNumberedByFirstOccurrenceAndShared) {
+  // exp(x0) * x1 + (ln(x1) - exp(x0)) + x0^x1 + (x1 + 1)^2
+  const LoweredOp op =
+      add(add(add(mul(exp_(x(0)), x(1)), sub(ln(x(1)), exp_(x(0)))), pow(x(0), x(1))),
+          pow(add(x(1), c(1)), c(2)));
+  std::vector<Atom> atoms;
+  const LoweredOp extracted = extract_atoms(op, 2, atoms);
+  EXPECT_EQ(text(extracted), "Add(Add(Add(Mul(x2, x1), Sub(x3, x2)), x4), Pow(Add(x1, 1), 2))");
+  ASSERT_EQ(atoms.size(), 3u);
+  EXPECT_EQ(text(atoms[0].second), "Exp(x0)");
+  EXPECT_EQ(text(atoms[1].second), "Ln(x1)");
+  EXPECT_EQ(text(atoms[2].second), "Pow(x0, x1)");
+  for (const Atom& atom : atoms) EXPECT_EQ(atom.first, ops_struct_hash(atom.second));
+  EXPECT_EQ(text(substitute_atoms(extracted, 2, atoms)), text(op));
+}
+
+TEST(PolynomialHelpers, AtomsAreTakenWholeAndPowersJudgedByExponent) {
+  std::vector<Atom> atoms;
+  const LoweredOp op = add(div(mul(x(0), x(0)), c(2)), pow(x(0), c(2.5)));
+  EXPECT_EQ(text(extract_atoms(op, 1, atoms)), "Add(x1, x2)");
+  EXPECT_EQ(text(atoms[0].second), "Div(Mul(x0, x0), 2)");
+  EXPECT_EQ(text(atoms[1].second), "Pow(x0, 2.5)");
+  // An existing table is extended, and variables past the table are left alone.
+  EXPECT_EQ(text(extract_atoms(neg(pow(x(0), c(-1))), 1, atoms)), "Neg(x3)");
+  EXPECT_EQ(text(substitute_atoms(add(x(3), x(9)), 1, atoms)), "Add(Pow(x0, -1), x9)");
+}
+
+struct CanonicalCase {
+  const char* name;
+  LoweredOp input;
+  const char* expected;
+};
+
+class CanonicalizePoly : public testing::TestWithParam<CanonicalCase> {};
+
+TEST_P(CanonicalizePoly, GivesTheExpectedForm) {
+  const CanonicalCase& c = GetParam();
+  const std::string before = text(c.input);
+  EXPECT_EQ(text(canonicalize_poly(c.input)), c.expected);
+  EXPECT_EQ(text(c.input), before);  // the input is never changed
+}
+
+const LoweredOp x0_plus_x1_plus_1 = add(add(x(0), x(1)), c(1));
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CanonicalizePoly,
+    testing::Values(
+        CanonicalCase{"square", mul(x(0), x(0)), "Pow(x0, 2)"},
+        CanonicalCase{"difference_of_squares", mul(add(x(0), c(1)), sub(x(0), c(1))),
+                      "Add(-1, Pow(x0, 2))"},
+        CanonicalCase{"repeated_atom", add(ln(x(0)), ln(x(0))), "Mul(2, Ln(x0))"},
+        CanonicalCase{"growth_rejected", sub(x(0), x(1)), "Sub(x0, x1)"},
+        CanonicalCase{"equal_size_accepted", add(x(0), x(1)), "Add(x1, x0)"},
+        CanonicalCase{"whole_atom", div(exp_(x(0)), x(1)), "Div(Exp(x0), x1)"},
+        CanonicalCase{"no_variables", add(exp_(c(1)), c(1)), "Add(1, Exp(1))"},
+        CanonicalCase{"too_many_terms", pow(x0_plus_x1_plus_1, c(10)),
+                      "Pow(Add(Add(x0, x1), 1), 10)"},
+        CanonicalCase{"irrational_named", add(named(NamedConst::Pi), x(0)), "Add(Named0, x0)"},
+        CanonicalCase{"named_fraction", add(named(NamedConst::Half), x(0)), "Add(0.5, x0)"},
+        CanonicalCase{"tiny_constant_snaps", add(x(0), c(1e-10)), "x0"},
+        CanonicalCase{"minus_one_coefficient", mul(add(x(0), c(1)), sub(c(1), x(0))),
+                      "Add(1, Mul(-1, Pow(x0, 2)))"},
+        // 9e-10 snaps to 0, but multiplied by x0^30 it is visible at the sample points.
+        CanonicalCase{"numeric_mismatch", add(mul(c(9e-10), pow(x(0), c(30))), x(0)),
+                      "Add(Mul(0.0000000009, Pow(x0, 30)), x0)"},
+        // ln(-1 - x0^2) is NaN at every point: accepted on the structural tests alone.
+        CanonicalCase{"every_point_skipped",
+                      add(ln(sub(c(-1), mul(x(0), x(0)))), ln(sub(c(-1), mul(x(0), x(0))))),
+                      "Mul(2, Ln(Sub(-1, Mul(x0, x0))))"},
+        // Coefficients that overflow 64 bits keep the expression.
+        CanonicalCase{"product_overflow", mul(mul(c(9e18), x(0)), mul(c(2), x(0))),
+                      "Mul(Mul(9000000000000000000, x0), Mul(2, x0))"},
+        CanonicalCase{"sum_overflow", add(mul(c(9e18), x(0)), mul(c(9e18), x(0))),
+                      "Add(Mul(9000000000000000000, x0), Mul(9000000000000000000, x0))"},
+        CanonicalCase{"binomial_overflow", pow(add(x(0), c(1)), c(100)),
+                      "Pow(Add(x0, 1), 100)"}),
+    [](const testing::TestParamInfo<CanonicalCase>& info) { return info.param.name; });
+
+TEST(CanonicalizePolyLimits, FiftyTermsAcceptedFiftyOneKept) {
+  // Same node count either way; the terms come back in ascending exponent-vector
+  // order, which lists the highest variable index first.
+  LoweredOp reversed = x(49);
+  for (std::size_t i = 49; i-- > 0;) reversed = add(reversed, x(i));
+  EXPECT_EQ(text(canonicalize_poly(sum_of_variables(50))), text(reversed));
+  const LoweredOp fifty_one = sum_of_variables(51);
+  EXPECT_EQ(text(canonicalize_poly(fifty_one)), text(fifty_one));
+}
+
+}  // namespace
