@@ -1,5 +1,5 @@
 // Timing of the lowering of EML trees: every tree of depth <= 3 over 1, x0, x1, x2 (the
-// shapes that de-duplication lowers), representative single trees, and the sine pattern
+// 163,220 shapes that de-duplication lowers), representative single trees, and the sine pattern
 // failing against trees that are not sine encodings.
 #include <chrono>
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include "tarvex/lower.hpp"
 #include "tarvex/lower/display.hpp"
 #include "tarvex/lower/pattern.hpp"
+#include "tarvex/symreg/topology.hpp"
 
 namespace {
 
@@ -46,22 +47,11 @@ double ns_per_call(const std::function<void()>& body) {
   }
 }
 
-// Every tree of depth <= 3 over the leaves 1, x0, x1, x2: 4 + 404^2 = 163,220 trees.
-std::vector<NodePtr> trees_up_to_depth_three() {
-  std::vector<NodePtr> level = {EmlNode::one(), EmlNode::var(0), EmlNode::var(1), EmlNode::var(2)};
-  const std::vector<NodePtr> leaves = level;
-  for (int depth = 1; depth <= 3; ++depth) {
-    std::vector<NodePtr> next = leaves;
-    for (const auto& l : level) {
-      for (const auto& r : level) next.push_back(EmlNode::eml(l, r));
-    }
-    level = std::move(next);
-  }
-  return level;
-}
-
 void bench_all_small_trees() {
-  const std::vector<NodePtr> trees = trees_up_to_depth_three();
+  std::vector<NodePtr> trees;
+  for (const EmlTree& tree : tarvex::symreg::topology::enumerate_topologies(3, 3)) {
+    trees.push_back(tree.root);
+  }
   std::size_t input_nodes = 0;
   std::size_t output_nodes = 0;
   for (const auto& t : trees) {
