@@ -59,7 +59,9 @@ void bench_all_small_trees() {
     output_nodes += lowered_size(tarvex::lower::pattern::lower_node(*t));
   }
   const double lower_ns = ns_per_call([&] {
-    for (const auto& t : trees) sink += static_cast<std::uint64_t>(tarvex::lower::pattern::lower_node(*t).kind());
+    for (const auto& t : trees) {
+      sink += static_cast<std::uint64_t>(tarvex::lower::pattern::lower_node(*t).kind());
+    }
   });
   const double hash_ns = ns_per_call([&] {
     for (const auto& t : trees) {
@@ -68,8 +70,8 @@ void bench_all_small_trees() {
       sink += hasher.finish();
     }
   });
-  std::printf("all %zu trees of depth <= 3: lower %.2f ms (%.1f ns/input node, %.1f ns/output node); "
-              "lower+hash %.2f ms\n",
+  std::printf("all %zu trees of depth <= 3: lower %.2f ms (%.1f ns/input node, "
+              "%.1f ns/output node); lower+hash %.2f ms\n",
               trees.size(), lower_ns / 1e6, lower_ns / static_cast<double>(input_nodes),
               lower_ns / static_cast<double>(output_nodes), hash_ns / 1e6);
 }
@@ -77,7 +79,8 @@ void bench_all_small_trees() {
 void bench_single(const char* name, const EmlTree& tree) {
   const std::size_t in = tree.size();
   const std::size_t out = lowered_size(tarvex::lower::lower(tree));
-  const double ns = ns_per_call([&] { sink += static_cast<std::uint64_t>(tarvex::lower::lower(tree).kind()); });
+  const double ns = ns_per_call(
+      [&] { sink += static_cast<std::uint64_t>(tarvex::lower::lower(tree).kind()); });
   std::printf("%-34s %4zu -> %3zu nodes: %9.1f ns/call, %6.1f ns/output node\n", name, in, out, ns,
               ns / static_cast<double>(out));
 }
@@ -116,8 +119,9 @@ int main() {
   bench_single("eml(x0, x1)", EmlTree::eml(x(0), x(1)));
   bench_single("ln(x0)", Canonical::ln(x(0)));
   bench_single("sub(x0, x1)", Canonical::sub(x(0), x(1)));
-  bench_single("depth 3, right spine of 1s",
-               EmlTree::eml(EmlTree::eml(EmlTree::eml(x(0), one()), x(1)), EmlTree::eml(one(), one())));
+  const EmlTree depth_three =
+      EmlTree::eml(EmlTree::eml(EmlTree::eml(x(0), one()), x(1)), EmlTree::eml(one(), one()));
+  bench_single("depth 3, right spine of 1s", depth_three);
   bench_single("mul(x0, x1)", Canonical::mul(x(0), x(1)));
   bench_single("sin(x0)", Canonical::sin(x(0)));
   bench_single("cos(x1)", Canonical::cos(x(1)));
