@@ -1,6 +1,7 @@
 #include "tarvex/lower.hpp"
 
 #include "support/panic.hpp"
+#include "tarvex/lower/pattern.hpp"
 
 namespace tarvex::lower {
 namespace {
@@ -60,5 +61,7 @@ LoweredOp LoweredOp::binary(OpKind kind, LoweredOp lhs, LoweredOp rhs) {
   return binary(kind, std::make_shared<const LoweredOp>(std::move(lhs)),
                 std::make_shared<const LoweredOp>(std::move(rhs)));
 }
+
+LoweredOp lower(const tree::EmlTree& tree) { return pattern::lower_node(*tree.root); }
 
 }  // namespace tarvex::lower

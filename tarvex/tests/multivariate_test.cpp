@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "lowered_builders.hpp"
 #include "lowered_text.hpp"
 #include "tarvex/poly/multivariate.hpp"
 #include "tarvex/symreg/constants.hpp"
@@ -25,13 +26,13 @@ Ratio frac(std::int64_t n, std::int64_t d) { return *Ratio::reduced(n, d); }
 
 MultiPoly convert(const LoweredOp& op, std::size_t nvars) {
   auto poly = MultiPoly::from_lowered(op, nvars);
-  EXPECT_TRUE(poly.has_value()) << text(op);
+  EXPECT_TRUE(poly.has_value()) << describe(op);
   return poly ? *poly : MultiPoly{nvars, {}};
 }
 
 PolyError conversion_error(const LoweredOp& op, std::size_t nvars) {
   const auto poly = MultiPoly::from_lowered(op, nvars);
-  EXPECT_FALSE(poly.has_value()) << text(op);
+  EXPECT_FALSE(poly.has_value()) << describe(op);
   return poly ? PolyError::Unsupported : poly.error();
 }
 
@@ -45,7 +46,7 @@ double eval_expression(const LoweredOp& op, const std::vector<double>& v) {
     case OpKind::Mul: return eval_expression(op.lhs(), v) * eval_expression(op.rhs(), v);
     case OpKind::Neg: return -eval_expression(op.lhs(), v);
     case OpKind::Pow: return std::pow(eval_expression(op.lhs(), v), op.rhs().value());
-    default: ADD_FAILURE() << "not a polynomial node: " << text(op); return nan;
+    default: ADD_FAILURE() << "not a polynomial node: " << describe(op); return nan;
   }
 }
 
@@ -176,7 +177,7 @@ TEST(MultiPoly, ConversionFailuresAreUnsupported) {
       add(x(0), un(OpKind::Cos, x(1))),
   };
   for (const LoweredOp& op : rejected) {
-    EXPECT_EQ(conversion_error(op, 3), PolyError::Unsupported) << text(op);
+    EXPECT_EQ(conversion_error(op, 3), PolyError::Unsupported) << describe(op);
   }
 }
 
@@ -255,28 +256,30 @@ TEST(MultiPolyToLowered, TermAndFactorOrder) {
     const char* expected;
   };
   const Case cases[] = {
-      {add(x(0), x(1)), 2, "Add(x1, x0)"},
-      {add(mul(x(0), x(1)), c(2)), 2, "Add(2, Mul(x0, x1))"},
-      {neg(x(1)), 2, "Mul(-1, x1)"},
-      {pow(add(x(0), c(1)), c(2)), 1, "Add(Add(1, Mul(2, x0)), Pow(x0, 2))"},
-      {mul(mul(pow(x(1), c(2)), c(3)), x(0)), 2, "Mul(Mul(3, x0), Pow(x1, 2))"},
-      {c(1), 2, "1"},
-      {c(1e-10), 1, "0"},
-      {sub(x(0), x(0)), 1, "0"},
-      {c(0.3333333333333333), 0, "0.3333333333333333"},
-      {mul(c(-0.5), x(0)), 1, "Mul(-0.5, x0)"},
+      {add(x(0), x(1)), 2, "Add(Var(1), Var(0))"},
+      {add(mul(x(0), x(1)), c(2)), 2, "Add(Const(2), Mul(Var(0), Var(1)))"},
+      {neg(x(1)), 2, "Mul(Const(-1), Var(1))"},
+      {pow(add(x(0), c(1)), c(2)), 1,
+       "Add(Add(Const(1), Mul(Const(2), Var(0))), Pow(Var(0), Const(2)))"},
+      {mul(mul(pow(x(1), c(2)), c(3)), x(0)), 2,
+       "Mul(Mul(Const(3), Var(0)), Pow(Var(1), Const(2)))"},
+      {c(1), 2, "Const(1)"},
+      {c(1e-10), 1, "Const(0)"},
+      {sub(x(0), x(0)), 1, "Const(0)"},
+      {c(0.3333333333333333), 0, "Const(0.3333333333333333)"},
+      {mul(c(-0.5), x(0)), 1, "Mul(Const(-0.5), Var(0))"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(text(convert(c.input, c.nvars).to_lowered()), c.expected) << text(c.input);
+    EXPECT_EQ(describe(convert(c.input, c.nvars).to_lowered()), c.expected) << describe(c.input);
   }
 }
 
 TEST(MultiPolyToLowered, SkipsZeroCoefficientsLeftByAddTerm) {
   MultiPoly p{1, {}};
   ASSERT_TRUE(p.add_term({0}, Ratio(0)).has_value());
-  EXPECT_EQ(text(p.to_lowered()), "0");
+  EXPECT_EQ(describe(p.to_lowered()), "Const(0)");
   ASSERT_TRUE(p.add_term({1}, Ratio(4)).has_value());
-  EXPECT_EQ(text(p.to_lowered()), "Mul(4, x0)");
+  EXPECT_EQ(describe(p.to_lowered()), "Mul(Const(4), Var(0))");
 }
 
 }  // namespace
