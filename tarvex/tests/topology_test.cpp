@@ -76,3 +76,68 @@ TEST(Topology, WalkStopsWhenAsked) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> texts_of(const std::vector<tarvex::tree::EmlTree>& trees) {
+  std::vector<std::string> out;
+  for (const auto& t : trees) out.push_back(to_string(t));
+  return out;
+}
+
+TEST(SemanticDedupe, KeepsTheFirstOfEachClass) {
+  EXPECT_TRUE(dedupe_by_semantics({}).empty());
+
+  using tarvex::tree::EmlNode;
+  using tarvex::tree::EmlTree;
+  const auto one = EmlNode::one();
+  const auto x0 = EmlNode::var(0);
+  const auto exp_x0 = EmlNode::eml(x0, one);
+  const auto ln_of = [&](tarvex::tree::NodePtr y) {
+    return EmlNode::eml(one, EmlNode::eml(EmlNode::eml(one, std::move(y)), one));
+  };
+  const EmlTree t = EmlTree::from_node(exp_x0);
+  EXPECT_EQ(texts_of(dedupe_by_semantics({t, t})), std::vector<std::string>{"eml(x0, 1)"});
+
+  // exp(ln(exp x0)) simplifies to exp x0; exp(ln 1) to 1.
+  const EmlTree exp_ln_exp = EmlTree::from_node(EmlNode::eml(ln_of(exp_x0), one));
+  const EmlTree exp_ln_one = EmlTree::from_node(EmlNode::eml(ln_of(one), one));
+  EXPECT_EQ(semantic_key(t), semantic_key(exp_ln_exp));
+  EXPECT_EQ(semantic_key(EmlTree::from_node(one)), semantic_key(exp_ln_one));
+  EXPECT_NE(semantic_key(t), semantic_key(EmlTree::from_node(x0)));
+  EXPECT_EQ(texts_of(dedupe_by_semantics({exp_ln_exp, t, EmlTree::from_node(x0)})),
+            (std::vector<std::string>{"eml(eml(1, eml(eml(1, eml(x0, 1)), 1)), 1)", "x0"}));
+}
+
+// Which trees collide depends on the last bit of libm's exp/log in constant folding;
+// these are the counts with glibc's correctly rounded results.
+TEST(SemanticDedupe, FullListsAtDepthThree) {
+  EXPECT_EQ(dedupe_by_semantics(enumerate_topologies(3, 1)).size(), 1444u);
+  EXPECT_EQ(dedupe_by_semantics(enumerate_topologies(3, 2)).size(), 21606u);
+}
+
+TEST(SemanticDedupe, StreamingEqualsThePrefixOfTheFullList) {
+  for (std::size_t vars = 0; vars <= 3; ++vars) {
+    const std::size_t depth = vars == 3 ? 2 : 3;  // keeps the full lists quick to build
+    const auto full = texts_of(dedupe_by_semantics(enumerate_topologies(depth, vars)));
+    for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{512},
+                              full.size(), full.size() + 5}) {
+      const auto streamed = texts_of(distinct_topologies(depth, vars, limit));
+      const std::size_t expected = std::min(limit, full.size());
+      ASSERT_EQ(streamed.size(), expected) << vars << " vars, limit " << limit;
+      EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), full.begin()))
+          << vars << " vars, limit " << limit;
+    }
+  }
+}
+
+TEST(SemanticDedupe, StreamingAtDepthThreeOverThreeColumns) {
+  const auto full = texts_of(dedupe_by_semantics(enumerate_topologies(3, 3)));
+  const auto streamed = texts_of(distinct_topologies(3, 3, 512));
+  ASSERT_EQ(streamed.size(), 512u);
+  EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), full.begin()));
+  // Many columns: the first survivors arrive long before depth three is reached.
+  EXPECT_EQ(distinct_topologies(3, 10, 512).size(), 512u);
+}
+
+}  // namespace

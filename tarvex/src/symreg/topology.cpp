@@ -1,7 +1,13 @@
 #include "tarvex/symreg/topology.hpp"
 
 #include <span>
+#include <unordered_set>
 
+#include "support/siphash.hpp"
+#include "tarvex/lower/display.hpp"
+#include "tarvex/lower/pattern.hpp"
+#include "tarvex/lower_simplify.hpp"
+#include "tarvex/simplify.hpp"
 #include "tarvex/tree.hpp"
 
 namespace tarvex::symreg::topology {
@@ -66,7 +72,46 @@ class LevelEnumerator {
   std::vector<Nodes> levels_;  // levels_[d]: every tree of exactly depth d
 };
 
+// Keeps the first tree of each key; the set's own seed never shows in the result.
+class SemanticFilter {
+ public:
+  bool is_new(const EmlTree& tree) { return seen_.insert(semantic_key(tree)).second; }
+
+ private:
+  std::unordered_set<std::uint64_t> seen_;
+};
+
 }  // namespace
+
+std::uint64_t semantic_key(const EmlTree& tree) {
+  const EmlTree simplified = simplify::simplify(tree);
+  const auto lowered = lower::pattern::lower_node(*simplified.root);
+  support::SipHasher13 hasher;
+  lower::display::structural_hash(lower_simplify::simplify(lowered), hasher);
+  return hasher.finish();
+}
+
+std::vector<EmlTree> dedupe_by_semantics(std::vector<EmlTree> trees) {
+  SemanticFilter filter;
+  std::vector<EmlTree> kept;
+  for (EmlTree& tree : trees) {
+    if (filter.is_new(tree)) kept.push_back(std::move(tree));
+  }
+  return kept;
+}
+
+std::vector<EmlTree> distinct_topologies(std::size_t max_depth, std::size_t num_vars,
+                                         std::size_t limit) {
+  std::vector<EmlTree> kept;
+  if (limit == 0) return kept;
+  SemanticFilter filter;
+  for_each_topology(max_depth, num_vars, [&](const NodePtr& node) {
+    EmlTree tree = EmlTree::from_node(node);
+    if (filter.is_new(tree)) kept.push_back(std::move(tree));
+    return kept.size() < limit;
+  });
+  return kept;
+}
 
 Nodes build_leaves(std::size_t num_vars, std::optional<double> constant) {
   Nodes leaves;
