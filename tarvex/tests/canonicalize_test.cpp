@@ -20,8 +20,6 @@ using tarvex::lower_simplify::node_count;
 using tarvex::lower_simplify::ops_struct_hash;
 using tarvex::lower_simplify::substitute_atoms;
 
-LoweredOp exp_(LoweredOp a) { return un(OpKind::Exp, a); }
-LoweredOp ln(LoweredOp a) { return un(OpKind::Ln, a); }
 
 // Sum x0 + x1 + ... + x_(count-1), folded left.
 LoweredOp sum_of_variables(std::size_t count) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "lowered_builders.hpp"
 #include "support/panic.hpp"
 #include "support/siphash.hpp"
 #include "tarvex/lower.hpp"
@@ -26,12 +27,10 @@ using tarvex::lower::display::to_latex;
 const double nan = std::numeric_limits<double>::quiet_NaN();
 const double inf = std::numeric_limits<double>::infinity();
 
-LoweredOp k(double value) { return LoweredOp::constant(value); }
-LoweredOp x(std::size_t index) { return LoweredOp::var(index); }
-LoweredOp un(OpKind kind, LoweredOp a) { return LoweredOp::unary(kind, std::move(a)); }
-LoweredOp bin(OpKind kind, LoweredOp a, LoweredOp b) {
-  return LoweredOp::binary(kind, std::move(a), std::move(b));
-}
+using tarvex_test::bin;
+using tarvex_test::c;
+using tarvex_test::un;
+using tarvex_test::x;
 
 std::uint64_t hash_of(const LoweredOp& op) {
   support::SipHasher13 hasher;
@@ -50,14 +49,14 @@ struct DigestCase {
 TEST(StructuralHash, KnownDigests) {
   EXPECT_EQ(support::SipHasher13().finish(), 0xd1fba762150c532cULL);
   const DigestCase cases[] = {
-      {"one", k(1.0), 0x3e56e80252f3e0a5ULL},
-      {"negative zero", k(-0.0), 0x67da6099c6f2c2a6ULL},
+      {"one", c(1.0), 0x3e56e80252f3e0a5ULL},
+      {"negative zero", c(-0.0), 0x67da6099c6f2c2a6ULL},
       {"x0", x(0), 0xdc58fdc2e5c5babeULL},
       {"x0 + x1", bin(OpKind::Add, x(0), x(1)), 0xd4771ba2c2e4550cULL},
       {"x1 + x0", bin(OpKind::Add, x(1), x(0)), 0x6779747923cad244ULL},
       {"exp x0", un(OpKind::Exp, x(0)), 0x4c57a0f28e3ed344ULL},
       {"named pi", LoweredOp::named(NamedConst::Pi), 0x5df6c2940d2a572aULL},
-      {"pi", k(3.141592653589793), 0x5df6c2940d2a572aULL},
+      {"pi", c(3.141592653589793), 0x5df6c2940d2a572aULL},
   };
   for (const auto& t : cases) {
     SCOPED_TRACE(t.name);
@@ -105,21 +104,21 @@ TEST(StructuralHash, TwoOperandVariantsArePostOrder) {
     expected.write_u8(0);
     expected.write_u64_le(std::bit_cast<std::uint64_t>(2.5));
     expected.write_u8(t.code);
-    EXPECT_EQ(hash_of(bin(t.kind, x(0), k(2.5))), expected.finish());
+    EXPECT_EQ(hash_of(bin(t.kind, x(0), c(2.5))), expected.finish());
   }
 }
 
 TEST(StructuralHash, Distinctions) {
-  EXPECT_NE(hash_of(k(0.0)), hash_of(k(-0.0)));
-  EXPECT_NE(hash_of(x(0)), hash_of(k(std::bit_cast<double>(std::uint64_t{0}))));
+  EXPECT_NE(hash_of(c(0.0)), hash_of(c(-0.0)));
+  EXPECT_NE(hash_of(x(0)), hash_of(c(std::bit_cast<double>(std::uint64_t{0}))));
   EXPECT_NE(hash_of(bin(OpKind::Sub, x(0), x(1))), hash_of(bin(OpKind::Add, x(0), x(1))));
-  EXPECT_EQ(hash_of(k(nan)), hash_of(k(nan)));
-  EXPECT_NE(hash_of(k(nan)), hash_of(k(-nan)));
+  EXPECT_EQ(hash_of(c(nan)), hash_of(c(nan)));
+  EXPECT_NE(hash_of(c(nan)), hash_of(c(-nan)));
   // Every named constant hashes as the plain constant of its value.
   for (std::size_t id = 0; id < tarvex::symreg::constants::named_const_count; ++id) {
     const auto named = static_cast<NamedConst>(id);
     EXPECT_EQ(hash_of(LoweredOp::named(named)),
-              hash_of(k(tarvex::symreg::constants::value(named))));
+              hash_of(c(tarvex::symreg::constants::value(named))));
   }
   // Appends to the hasher: hashing x0 then x1 equals hashing the pair's operand stream.
   support::SipHasher13 both;
@@ -154,19 +153,19 @@ void expect_value(double actual, double expected, double tolerance) {
 TEST(Eval, ArithmeticAndElementaryFunctions) {
   const std::vector<double> vars = {2.0, -3.0, 0.5};
   const EvalCase cases[] = {
-      {"constant", k(1.25), 1.25, 0},
+      {"constant", c(1.25), 1.25, 0},
       {"variable", x(1), -3.0, 0},
       {"add", bin(OpKind::Add, x(0), x(1)), -1.0, 0},
       {"sub", bin(OpKind::Sub, x(0), x(1)), 5.0, 0},
       {"mul", bin(OpKind::Mul, x(0), x(1)), -6.0, 0},
       {"div", bin(OpKind::Div, x(1), x(0)), -1.5, 0},
-      {"div by zero", bin(OpKind::Div, x(0), k(0.0)), inf, 0},
-      {"zero by zero", bin(OpKind::Div, k(0.0), k(0.0)), nan, 0},
-      {"pow", bin(OpKind::Pow, x(0), k(10.0)), 1024.0, 0},
-      {"neg zero", un(OpKind::Neg, k(0.0)), -0.0, 0},
+      {"div by zero", bin(OpKind::Div, x(0), c(0.0)), inf, 0},
+      {"zero by zero", bin(OpKind::Div, c(0.0), c(0.0)), nan, 0},
+      {"pow", bin(OpKind::Pow, x(0), c(10.0)), 1024.0, 0},
+      {"neg zero", un(OpKind::Neg, c(0.0)), -0.0, 0},
       {"exp", un(OpKind::Exp, x(2)), std::exp(0.5), 1e-15},
       {"ln of negative", un(OpKind::Ln, x(1)), nan, 0},
-      {"ln of zero", un(OpKind::Ln, k(0.0)), -inf, 0},
+      {"ln of zero", un(OpKind::Ln, c(0.0)), -inf, 0},
       {"sin", un(OpKind::Sin, x(0)), std::sin(2.0), 1e-15},
       {"cos", un(OpKind::Cos, x(0)), std::cos(2.0), 1e-15},
       {"tan", un(OpKind::Tan, x(2)), std::tan(0.5), 1e-15},
@@ -179,13 +178,13 @@ TEST(Eval, ArithmeticAndElementaryFunctions) {
       {"asinh", un(OpKind::Asinh, x(1)), std::asinh(-3.0), 1e-15},
       {"acosh", un(OpKind::Acosh, x(0)), std::acosh(2.0), 1e-15},
       {"atanh half", un(OpKind::Atanh, x(2)), 0.549306144334054845697622618461, 1e-15},
-      {"atanh half is half ln 3", un(OpKind::Atanh, k(0.5)), 0.5 * std::log(3.0), 1e-15},
-      {"atanh negative", un(OpKind::Atanh, k(-0.25)), -0.255412811882995341602757048152, 1e-15},
-      {"atanh one", un(OpKind::Atanh, k(1.0)), inf, 0},
-      {"atanh minus one", un(OpKind::Atanh, k(-1.0)), -inf, 0},
-      {"atanh beyond one", un(OpKind::Atanh, k(2.0)), nan, 0},
+      {"atanh half is half ln 3", un(OpKind::Atanh, c(0.5)), 0.5 * std::log(3.0), 1e-15},
+      {"atanh negative", un(OpKind::Atanh, c(-0.25)), -0.255412811882995341602757048152, 1e-15},
+      {"atanh one", un(OpKind::Atanh, c(1.0)), inf, 0},
+      {"atanh minus one", un(OpKind::Atanh, c(-1.0)), -inf, 0},
+      {"atanh beyond one", un(OpKind::Atanh, c(2.0)), nan, 0},
       {"named", LoweredOp::named(NamedConst::Sqrt2), 1.4142135623730951, 0},
-      {"nested", bin(OpKind::Mul, un(OpKind::Exp, k(0.0)), bin(OpKind::Sub, x(2), x(0))), -1.5, 0},
+      {"nested", bin(OpKind::Mul, un(OpKind::Exp, c(0.0)), bin(OpKind::Sub, x(2), x(0))), -1.5, 0},
   };
   for (const auto& t : cases) {
     SCOPED_TRACE(t.name);
@@ -197,27 +196,27 @@ TEST(Eval, SpecialFunctions) {
   const double gamma = 0.5772156649015329;
   const EvalCase cases[] = {
       // Reference values computed with mpmath at 30 digits.
-      {"erf", un(OpKind::Erf, k(0.5)), 0.520499877813046537682746653892, 1e-14},
-      {"lgamma", un(OpKind::LnGamma, k(0.5)), 0.572364942924700087071713675677, 1e-14},
+      {"erf", un(OpKind::Erf, c(0.5)), 0.520499877813046537682746653892, 1e-14},
+      {"lgamma", un(OpKind::LnGamma, c(0.5)), 0.572364942924700087071713675677, 1e-14},
       // The asymptotic series of digamma and trigamma are good to about 1e-12 and 1e-11.
-      {"digamma", un(OpKind::Digamma, k(1.0)), -0.577215664901532860606512090082, 1e-11},
-      {"trigamma", un(OpKind::Trigamma, k(1.0)), 1.64493406684822643647241516665, 1e-10},
-      {"ei", un(OpKind::Ei, k(1.0)), 1.89511781635593675546652093433, 1e-14},
-      {"si", un(OpKind::Si, k(2.0)), 1.6054129768026948485767201482, 1e-14},
-      {"si is odd", un(OpKind::Si, k(-2.0)), -1.6054129768026948485767201482, 1e-14},
-      {"si of negative zero", un(OpKind::Si, k(-0.0)), 0.0, 1e-300},
-      {"si of NaN", un(OpKind::Si, k(nan)), nan, 0},
-      {"ci", un(OpKind::Ci, k(1.5)), 0.470356317195399886675082152237, 1e-14},
-      {"ci near zero", un(OpKind::Ci, k(1e-9)), std::log(1e-9) + gamma, 1e-15},
-      {"ci of zero", un(OpKind::Ci, k(0.0)), nan, 0},
-      {"ci of negative", un(OpKind::Ci, k(-1.0)), nan, 0},
-      {"ci of NaN", un(OpKind::Ci, k(nan)), nan, 0},
+      {"digamma", un(OpKind::Digamma, c(1.0)), -0.577215664901532860606512090082, 1e-11},
+      {"trigamma", un(OpKind::Trigamma, c(1.0)), 1.64493406684822643647241516665, 1e-10},
+      {"ei", un(OpKind::Ei, c(1.0)), 1.89511781635593675546652093433, 1e-14},
+      {"si", un(OpKind::Si, c(2.0)), 1.6054129768026948485767201482, 1e-14},
+      {"si is odd", un(OpKind::Si, c(-2.0)), -1.6054129768026948485767201482, 1e-14},
+      {"si of negative zero", un(OpKind::Si, c(-0.0)), 0.0, 1e-300},
+      {"si of NaN", un(OpKind::Si, c(nan)), nan, 0},
+      {"ci", un(OpKind::Ci, c(1.5)), 0.470356317195399886675082152237, 1e-14},
+      {"ci near zero", un(OpKind::Ci, c(1e-9)), std::log(1e-9) + gamma, 1e-15},
+      {"ci of zero", un(OpKind::Ci, c(0.0)), nan, 0},
+      {"ci of negative", un(OpKind::Ci, c(-1.0)), nan, 0},
+      {"ci of NaN", un(OpKind::Ci, c(nan)), nan, 0},
   };
   for (const auto& t : cases) {
     SCOPED_TRACE(t.name);
     expect_value(eval(t.op, {}), t.expected, t.tolerance);
   }
-  EXPECT_EQ(eval(un(OpKind::Si, k(-2.0)), {}), -eval(un(OpKind::Si, k(2.0)), {}));
+  EXPECT_EQ(eval(un(OpKind::Si, c(-2.0)), {}), -eval(un(OpKind::Si, c(2.0)), {}));
 }
 
 TEST(Eval, SpecialFunctionsAreThoseOfTheLibrary) {
@@ -239,7 +238,7 @@ TEST(Eval, SpecialFunctionsAreThoseOfTheLibrary) {
 }
 
 TEST(Eval, EmptyVariablesWithoutVariables) {
-  EXPECT_EQ(eval(bin(OpKind::Add, k(1.0), LoweredOp::named(NamedConst::Half)), {}), 1.5);
+  EXPECT_EQ(eval(bin(OpKind::Add, c(1.0), LoweredOp::named(NamedConst::Half)), {}), 1.5);
 }
 
 TEST(Eval, VariableBeyondValuesPanics) {
@@ -266,29 +265,29 @@ TEST(Latex, ConstantsAndLeaves) {
   const LatexCase cases[] = {
       {"variable", x(0), "x_{0}"},
       {"variable index in full", x(12), "x_{12}"},
-      {"e", k(2.718281828459045), "e"},
-      {"near e", k(2.7182818284590455), "e"},
-      {"pi", k(3.141592653589793), "\\pi"},
-      {"near pi", k(3.1415926535897936), "\\pi"},
-      {"two pi", k(6.283185307179586), "2\\pi"},
-      {"minus one", k(-1.0), "-1"},
-      {"near minus one", k(-1.0000000000000002), "-1"},
-      {"one", k(1.0), "1"},
-      {"zero", k(0.0), "0"},
-      {"negative zero", k(-0.0), "0"},
-      {"tiny", k(1e-12), "0"},
-      {"minus three", k(-3.0), "-3"},
-      {"near three", k(2.99999999999), "3"},
-      {"near minus two", k(-2.0000000000001), "-2"},
-      {"half", k(0.5), "0.500000"},
-      {"minus half", k(-2.5), "-2.500000"},
-      {"tiny negative", k(-1e-7 - 1e-9), "-0.000000"},
-      {"just below 1e15", k(999999999999999.0), "999999999999999"},
-      {"1e15", k(1e15), "1000000000000000.000000"},
-      {"large negative", k(-1e20), "-100000000000000000000.000000"},
-      {"NaN", k(nan), "NaN"},
-      {"infinity", k(inf), "inf"},
-      {"negative infinity", k(-inf), "-inf"},
+      {"e", c(2.718281828459045), "e"},
+      {"near e", c(2.7182818284590455), "e"},
+      {"pi", c(3.141592653589793), "\\pi"},
+      {"near pi", c(3.1415926535897936), "\\pi"},
+      {"two pi", c(6.283185307179586), "2\\pi"},
+      {"minus one", c(-1.0), "-1"},
+      {"near minus one", c(-1.0000000000000002), "-1"},
+      {"one", c(1.0), "1"},
+      {"zero", c(0.0), "0"},
+      {"negative zero", c(-0.0), "0"},
+      {"tiny", c(1e-12), "0"},
+      {"minus three", c(-3.0), "-3"},
+      {"near three", c(2.99999999999), "3"},
+      {"near minus two", c(-2.0000000000001), "-2"},
+      {"half", c(0.5), "0.500000"},
+      {"minus half", c(-2.5), "-2.500000"},
+      {"tiny negative", c(-1e-7 - 1e-9), "-0.000000"},
+      {"just below 1e15", c(999999999999999.0), "999999999999999"},
+      {"1e15", c(1e15), "1000000000000000.000000"},
+      {"large negative", c(-1e20), "-100000000000000000000.000000"},
+      {"NaN", c(nan), "NaN"},
+      {"infinity", c(inf), "inf"},
+      {"negative infinity", c(-inf), "-inf"},
       {"named pi", LoweredOp::named(NamedConst::Pi), "\\pi"},
       {"named minus half", LoweredOp::named(NamedConst::NegHalf), "-\\frac{1}{2}"},
       {"named minus two", LoweredOp::named(NamedConst::NegTwo), "(-2)"},
@@ -300,7 +299,7 @@ TEST(Latex, ConstantsAndLeaves) {
 }
 
 TEST(Latex, Parenthesisation) {
-  auto sum = [] { return bin(OpKind::Add, x(0), k(1.0)); };
+  auto sum = [] { return bin(OpKind::Add, x(0), c(1.0)); };
   const LatexCase cases[] = {
       {"sum at root", sum(), "x_{0} + 1"},
       {"sum as factor", bin(OpKind::Mul, sum(), x(1)), "(x_{0} + 1) \\cdot x_{1}"},
@@ -314,13 +313,13 @@ TEST(Latex, Parenthesisation) {
        "\\frac{x_{0}}{x_{1}} + x_{2}"},
       {"exp of sum", un(OpKind::Exp, sum()), "e^{x_{0} + 1}"},
       {"pow of sum exponent", bin(OpKind::Pow, x(1), sum()), "x_{1}^{x_{0} + 1}"},
-      {"pow of sum base", bin(OpKind::Pow, sum(), k(2.0)), "(x_{0} + 1)^{2}"},
-      {"pow of negative base", bin(OpKind::Pow, k(-2.5), x(0)), "-2.500000^{x_{0}}"},
-      {"pow of power base", bin(OpKind::Pow, bin(OpKind::Pow, x(0), k(2.0)), k(3.0)),
+      {"pow of sum base", bin(OpKind::Pow, sum(), c(2.0)), "(x_{0} + 1)^{2}"},
+      {"pow of negative base", bin(OpKind::Pow, c(-2.5), x(0)), "-2.500000^{x_{0}}"},
+      {"pow of power base", bin(OpKind::Pow, bin(OpKind::Pow, x(0), c(2.0)), c(3.0)),
        "x_{0}^{2}^{3}"},
       {"neg of sum", un(OpKind::Neg, sum()), "-(x_{0} + 1)"},
       {"double negation", un(OpKind::Neg, un(OpKind::Neg, x(0))), "--x_{0}"},
-      {"neg of constant", un(OpKind::Neg, k(3.0)), "-3"},
+      {"neg of constant", un(OpKind::Neg, c(3.0)), "-3"},
       {"neg in product", bin(OpKind::Mul, un(OpKind::Neg, x(0)), x(1)), "-x_{0} \\cdot x_{1}"},
       {"function in sum", bin(OpKind::Sub, un(OpKind::Sin, x(0)), un(OpKind::Ln, x(1))),
        "\\sin\\left(x_{0}\\right) - \\ln\\left(x_{1}\\right)"},
@@ -367,7 +366,7 @@ TEST(Latex, FunctionTexts) {
 
 TEST(Latex, NonFiniteConstantsShowInLowerCase) {
   for (double value : {nan, inf, -inf}) {
-    std::string text = to_latex(bin(OpKind::Mul, x(0), k(value)));
+    std::string text = to_latex(bin(OpKind::Mul, x(0), c(value)));
     for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     EXPECT_TRUE(text.find("nan") != std::string::npos || text.find("inf") != std::string::npos)
         << text;

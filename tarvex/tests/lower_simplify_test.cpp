@@ -18,8 +18,6 @@ using tarvex::lower_simplify::simplify_inner;
 const double nan = std::numeric_limits<double>::quiet_NaN();
 const double inf = std::numeric_limits<double>::infinity();
 
-LoweredOp exp_(LoweredOp a) { return un(OpKind::Exp, a); }
-LoweredOp ln(LoweredOp a) { return un(OpKind::Ln, a); }
 LoweredOp sin_(LoweredOp a) { return un(OpKind::Sin, a); }
 LoweredOp cos_(LoweredOp a) { return un(OpKind::Cos, a); }
 

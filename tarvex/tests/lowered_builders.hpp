@@ -25,5 +25,7 @@ inline LoweredOp mul(LoweredOp a, LoweredOp b) { return bin(OpKind::Mul, a, b); 
 inline LoweredOp div(LoweredOp a, LoweredOp b) { return bin(OpKind::Div, a, b); }
 inline LoweredOp pow(LoweredOp a, LoweredOp b) { return bin(OpKind::Pow, a, b); }
 inline LoweredOp neg(LoweredOp a) { return un(OpKind::Neg, a); }
+inline LoweredOp exp_(LoweredOp a) { return un(OpKind::Exp, a); }
+inline LoweredOp ln(LoweredOp a) { return un(OpKind::Ln, a); }
 
 }  // namespace tarvex_test
