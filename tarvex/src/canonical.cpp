@@ -74,4 +74,16 @@ EmlTree Canonical::cos(const EmlTree& x) {
   return div(sub(exp_of(ix, one), neg(exp_of(neg(ix), one))), two(one));
 }
 
+const tree::NodePtr* exp_shape_argument(const tree::EmlNode& node) {
+  if (!node.is_eml() || !node.right()->is_one()) return nullptr;
+  return &node.left();
+}
+
+const tree::NodePtr* ln_shape_argument(const tree::EmlNode& node) {
+  if (!node.is_eml() || !node.left()->is_one()) return nullptr;
+  const tree::NodePtr* inner = exp_shape_argument(*node.right());
+  if (inner == nullptr || !(*inner)->is_eml() || !(*inner)->left()->is_one()) return nullptr;
+  return &(*inner)->right();
+}
+
 }  // namespace tarvex::canonical

@@ -2,6 +2,8 @@
 
 #include <bit>
 
+#include "tarvex/canonical.hpp"
+
 namespace tarvex::simplify {
 namespace {
 
@@ -10,24 +12,11 @@ using tree::EmlNode;
 
 constexpr Memo::KeyId no_child = UINT32_MAX;
 
-// eml(eml(1, eml(X, 1)), 1), the ln encoding of exp(X): returns X or null.
+// eml(eml(1, eml(X, 1)), 1): with a 1 on its left, the node is ln(exp(X)). Returns X.
 const NodePtr* ln_of_exp_argument(const EmlNode& node) {
-  if (!node.is_eml() || !node.right()->is_one()) return nullptr;
-  const EmlNode& inner = *node.left();
-  if (!inner.is_eml() || !inner.left()->is_one()) return nullptr;
-  const EmlNode& exp = *inner.right();
-  if (!exp.is_eml() || !exp.right()->is_one()) return nullptr;
-  return &exp.left();
-}
-
-// eml(1, eml(eml(1, X), 1)), the ln encoding of X: returns X or null.
-const NodePtr* ln_argument(const EmlNode& node) {
-  if (!node.is_eml() || !node.left()->is_one()) return nullptr;
-  const EmlNode& outer = *node.right();
-  if (!outer.is_eml() || !outer.right()->is_one()) return nullptr;
-  const EmlNode& inner = *outer.left();
-  if (!inner.is_eml() || !inner.left()->is_one()) return nullptr;
-  return &inner.right();
+  const NodePtr* ln_body = canonical::exp_shape_argument(node);  // eml(1, eml(X, 1))
+  if (ln_body == nullptr || !(*ln_body)->is_eml() || !(*ln_body)->left()->is_one()) return nullptr;
+  return canonical::exp_shape_argument(*(*ln_body)->right());
 }
 
 }  // namespace
@@ -81,7 +70,7 @@ NodePtr simplify_node(const NodePtr& node, Memo& memo) {
       NodePtr b = simplify_node(node->right(), memo);
       if (const NodePtr* x = a->is_one() ? ln_of_exp_argument(*b) : nullptr) {
         result = simplify_node(*x, memo);  // ln(exp(X)) = X
-      } else if (const NodePtr* y = b->is_one() ? ln_argument(*a) : nullptr) {
+      } else if (const NodePtr* y = b->is_one() ? canonical::ln_shape_argument(*a) : nullptr) {
         result = simplify_node(*y, memo);  // exp(ln(X)) = X, whatever the sign of X
       } else {
         result = EmlNode::eml(std::move(a), std::move(b));

@@ -23,4 +23,10 @@ class Canonical {
   static EmlTree cos(const EmlTree& x);
 };
 
+// Recognisers of the two basic shapes, for the rewrites that undo them.
+// Y when node = eml(Y, 1), the encoding of exp Y; null otherwise.
+const tree::NodePtr* exp_shape_argument(const tree::EmlNode& node);
+// X when node = eml(1, eml(eml(1, X), 1)), the encoding of ln X; null otherwise.
+const tree::NodePtr* ln_shape_argument(const tree::EmlNode& node);
+
 }  // namespace tarvex::canonical

@@ -18,18 +18,15 @@ constexpr double euler = 2.718281828459045;
 
 EmlTree wildcard_tree() { return EmlTree::from_node(EmlNode::var(tree::wildcard_index)); }
 
-// Y when node = eml(Y, 1), the encoding of exp Y.
+// The shape recognisers hand out the shared pointer; lowering only reads the node.
 const EmlNode* exp_shape_argument(const EmlNode& node) {
-  if (!node.is_eml() || !node.right()->is_one()) return nullptr;
-  return node.left().get();
+  const tree::NodePtr* y = canonical::exp_shape_argument(node);
+  return y ? y->get() : nullptr;
 }
 
-// X when node = eml(1, eml(eml(1, X), 1)), the encoding of ln X.
 const EmlNode* ln_shape_argument(const EmlNode& node) {
-  if (!node.is_eml() || !node.left()->is_one()) return nullptr;
-  const EmlNode* inner = exp_shape_argument(*node.right());
-  if (inner == nullptr || !inner->is_eml() || !inner->left()->is_one()) return nullptr;
-  return inner->right().get();
+  const tree::NodePtr* x = canonical::ln_shape_argument(node);
+  return x ? x->get() : nullptr;
 }
 
 // The right child is compared before the (left-first) full walk because a mismatch there
