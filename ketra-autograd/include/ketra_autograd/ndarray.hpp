@@ -1,0 +1,244 @@
+#pragma once
+// The n-dimensional array of doubles that every tensor value is: dynamic rank (0-d
+// included), contiguous, row-major and owned. Arrays here are small (about a hundred
+// elements) and made by the thousand, so shapes live inline and one-element arrays keep
+// their element inline too.
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ketra_autograd/small_vec.hpp"
+
+namespace ketra_autograd {
+
+using Dims = SmallVec<std::size_t, 4>;
+using Strides = SmallVec<std::ptrdiff_t, 4>;
+
+// The error of a reshape or broadcast whose shapes do not fit.
+struct ShapeError {
+  // "ShapeError/IncompatibleShape: incompatible shapes"
+  std::string debug() const;
+};
+
+// One axis of a slice: start, optional end (exclusive) and step; negative start and end
+// count from the end of the axis.
+struct SliceElem {
+  std::int64_t start = 0;
+  std::optional<std::int64_t> end;
+  std::int64_t step = 1;
+  friend bool operator==(const SliceElem&, const SliceElem&) = default;
+};
+
+namespace detail {
+
+// Element storage: one element inline, more on the heap (recycled per thread).
+class Buffer {
+ public:
+  Buffer() noexcept : len_(1), single_(0.0) {}
+  explicit Buffer(std::size_t len);
+  Buffer(const Buffer& other);
+  Buffer(Buffer&& other) noexcept : len_(other.len_) {
+    if (len_ > 1) {
+      heap_ = other.heap_;
+      other.len_ = 1;
+      other.single_ = 0.0;
+    } else {
+      single_ = other.single_;
+    }
+  }
+  Buffer& operator=(const Buffer& other);
+  Buffer& operator=(Buffer&& other) noexcept;
+  ~Buffer() { release(); }
+
+  std::size_t size() const noexcept { return len_; }
+  double* data() noexcept { return len_ > 1 ? heap_ : &single_; }
+  const double* data() const noexcept { return len_ > 1 ? heap_ : &single_; }
+
+ private:
+  void release() noexcept;
+
+  std::size_t len_;
+  union {
+    double single_;
+    double* heap_;
+  };
+};
+
+// Visits the positions of `shape` in row-major order and hands `visit` the offsets of two
+// operands that start at base_a / base_b and move by the given per-axis strides (0 along
+// a broadcast axis, negative for a reversed slice).
+template <typename Visit>
+void walk_strided(std::span<const std::size_t> shape, std::span<const std::ptrdiff_t> strides_a,
+                  std::span<const std::ptrdiff_t> strides_b, std::ptrdiff_t base_a,
+                  std::ptrdiff_t base_b, Visit&& visit) {
+  const std::size_t rank = shape.size();
+  for (std::size_t dim : shape) {
+    if (dim == 0) return;
+  }
+  if (rank == 0) {
+    visit(base_a, base_b);
+    return;
+  }
+  const std::size_t last = rank - 1;
+  const std::size_t inner = shape[last];
+  const std::ptrdiff_t step_a = strides_a[last];
+  const std::ptrdiff_t step_b = strides_b[last];
+  Dims index(rank, 0);
+  std::ptrdiff_t off_a = base_a;
+  std::ptrdiff_t off_b = base_b;
+  while (true) {
+    for (std::size_t k = 0; k < inner; ++k) {
+      const auto sk = static_cast<std::ptrdiff_t>(k);
+      visit(off_a + sk * step_a, off_b + sk * step_b);
+    }
+    std::size_t axis = last;
+    while (true) {
+      if (axis == 0) return;
+      --axis;
+      off_a += strides_a[axis];
+      off_b += strides_b[axis];
+      if (++index[axis] < shape[axis]) break;
+      const auto extent = static_cast<std::ptrdiff_t>(shape[axis]);
+      off_a -= strides_a[axis] * extent;
+      off_b -= strides_b[axis] * extent;
+      index[axis] = 0;
+    }
+  }
+}
+
+}  // namespace detail
+
+class ArrayD {
+ public:
+  // A 0-d array holding 0.0.
+  ArrayD() = default;
+
+  static ArrayD scalar(double value);
+  static ArrayD zeros(std::span<const std::size_t> shape);
+  static ArrayD from_elem(std::span<const std::size_t> shape, double value);
+  // A 1-D array of the values.
+  static ArrayD from_vec(std::span<const double> values);
+  // The values laid out row-major in the shape; an error when the counts differ.
+  static std::expected<ArrayD, ShapeError> from_shape_vec(std::span<const std::size_t> shape,
+                                                          std::span<const double> values);
+  // An array of the shape whose elements the caller overwrites before reading them.
+  static ArrayD for_overwrite(std::span<const std::size_t> shape);
+
+  std::span<const std::size_t> shape() const noexcept { return shape_; }
+  std::size_t ndim() const noexcept { return shape_.size(); }
+  std::size_t len() const noexcept { return data_.size(); }
+  std::span<double> data() noexcept { return {data_.data(), data_.size()}; }
+  std::span<const double> data() const noexcept { return {data_.data(), data_.size()}; }
+  double operator[](std::size_t flat) const noexcept { return data_.data()[flat]; }
+  double& operator[](std::size_t flat) noexcept { return data_.data()[flat]; }
+  // Rank 0, or rank 1 of length 1.
+  bool is_scalar_like() const noexcept { return ndim() == 0 || (ndim() == 1 && shape_[0] == 1); }
+  // "[2, 3]", "[]".
+  std::string shape_text() const;
+
+  // The same elements in another shape of equal element count.
+  std::expected<ArrayD, ShapeError> into_shape(std::span<const std::size_t> shape) &&;
+  // A copy whose axis j is this array's axis axes[j]; axes must be a permutation.
+  ArrayD permuted(std::span<const std::size_t> axes) const;
+  // A copy of the region selected by one slice element per axis.
+  ArrayD sliced(std::span<const SliceElem> slice) const;
+  // Writes `source`, broadcast to the region's shape, into the region of the slice.
+  void assign_slice(std::span<const SliceElem> slice, const ArrayD& source);
+  // A copy stretched to `shape` by the broadcasting rule.
+  std::expected<ArrayD, ShapeError> broadcast_to(std::span<const std::size_t> shape) const;
+  void insert_axis(std::size_t position);
+  // Removes an axis of length 1.
+  void remove_axis(std::size_t position);
+
+  template <typename F>
+  ArrayD map(F&& f) const {
+    ArrayD out = for_overwrite(shape_);
+    const double* in = data_.data();
+    double* dst = out.data_.data();
+    const std::size_t n = len();
+    for (std::size_t i = 0; i < n; ++i) dst[i] = f(in[i]);
+    return out;
+  }
+
+  // Folds the lanes along `axis` in index order; the result lacks that axis.
+  template <typename F>
+  ArrayD fold_axis(std::size_t axis, double init, F&& f) const {
+    const auto [outer, length, inner] = axis_split(axis);
+    Dims kept = shape_;
+    kept.erase(axis);
+    ArrayD out = from_elem(kept, init);
+    const double* in = data_.data();
+    double* dst = out.data_.data();
+    for (std::size_t o = 0; o < outer; ++o) {
+      double* row = dst + o * inner;
+      for (std::size_t k = 0; k < length; ++k) {
+        const double* lane = in + (o * length + k) * inner;
+        for (std::size_t i = 0; i < inner; ++i) row[i] = f(row[i], lane[i]);
+      }
+    }
+    return out;
+  }
+
+  friend bool operator==(const ArrayD& a, const ArrayD& b);
+
+ private:
+  struct AxisSplit {
+    std::size_t outer, length, inner;
+  };
+  AxisSplit axis_split(std::size_t axis) const;
+
+  Dims shape_;
+  detail::Buffer data_;
+};
+
+// Row-major strides of a contiguous array of the shape.
+Strides contiguous_strides(std::span<const std::size_t> shape);
+// The shape two shapes broadcast to (trailing axes aligned, size 1 stretched), if any.
+std::optional<Dims> broadcast_shape(std::span<const std::size_t> a, std::span<const std::size_t> b);
+// Strides that read an array of shape `from` as if it had the broadcast shape `to`.
+std::optional<Strides> broadcast_strides(std::span<const std::size_t> from,
+                                         std::span<const std::size_t> to);
+std::size_t element_count(std::span<const std::size_t> shape);
+
+// f applied to the elements of a and b paired by broadcasting.
+template <typename F>
+std::expected<ArrayD, ShapeError> zip_with(const ArrayD& a, const ArrayD& b, F&& f) {
+  const double* pa = a.data().data();
+  const double* pb = b.data().data();
+  const auto fill = [](std::span<const std::size_t> shape, auto&& element) {
+    ArrayD out = ArrayD::for_overwrite(shape);
+    double* dst = out.data().data();
+    const std::size_t n = out.len();
+    for (std::size_t i = 0; i < n; ++i) dst[i] = element(i);
+    return out;
+  };
+  if (std::ranges::equal(a.shape(), b.shape())) {
+    return fill(a.shape(), [&](std::size_t i) { return f(pa[i], pb[i]); });
+  }
+  std::optional<Dims> shape = broadcast_shape(a.shape(), b.shape());
+  if (!shape) return std::unexpected(ShapeError{});
+  // One element against an operand that already has the result's layout.
+  if (a.len() == 1 && element_count(*shape) == b.len()) {
+    const double s = pa[0];
+    return fill(*shape, [&](std::size_t i) { return f(s, pb[i]); });
+  }
+  if (b.len() == 1 && element_count(*shape) == a.len()) {
+    const double s = pb[0];
+    return fill(*shape, [&](std::size_t i) { return f(pa[i], s); });
+  }
+  const Strides sa = *broadcast_strides(a.shape(), *shape);
+  const Strides sb = *broadcast_strides(b.shape(), *shape);
+  ArrayD out = ArrayD::for_overwrite(*shape);
+  double* dst = out.data().data();
+  detail::walk_strided(*shape, sa, sb, 0, 0, [&](std::ptrdiff_t ia, std::ptrdiff_t ib) {
+    *dst++ = f(pa[ia], pb[ib]);
+  });
+  return out;
+}
+
+}  // namespace ketra_autograd
