@@ -16,34 +16,48 @@ namespace detail {
 // Scratch of one evaluation, indexed by node id. Entries are cleared after use, so a
 // workspace is handed from one evaluation to the next instead of being reallocated.
 struct Workspace {
-  std::vector<const ArrayD*> values;         // the node's value, or null
-  std::vector<std::vector<ArrayD>> outputs;  // everything the node's operation appended
-  std::vector<std::uint8_t> marks;           // visited by the ordering; 2: last request seen
+  struct Slot {
+    const ArrayD* value = nullptr;  // the node's value: its first output, a feed, a variable
+    ArrayD first_output;
+  };
+  std::vector<Slot> slots;
+  // Outputs beyond the first, of the few operations that append several.
+  std::vector<std::pair<std::size_t, std::vector<ArrayD>>> further_outputs;
+  std::vector<ArrayD> appended;               // what the running compute appends
+  // Readers not yet computed (+1 for a requested node); nonzero exactly for the nodes
+  // the ordering has reached.
+  std::vector<std::uint32_t> pending_uses;
+  std::vector<std::uint8_t> last_request;    // set while picking each node's last request
   std::vector<std::size_t> order;            // inputs before the nodes that use them
   std::vector<std::size_t> fed;              // ids that received a feed
-  std::vector<std::pair<std::size_t, std::size_t>> stack;  // (node, next input to visit)
+  struct Frame {
+    const std::uint32_t* next;  // the node's inputs not yet walked
+    const std::uint32_t* end;
+    std::size_t id;
+  };
+  std::vector<Frame> stack;
   std::vector<const ArrayD*> args;           // input values of the node being computed
 
   void fit(std::size_t nodes) {
-    if (values.size() >= nodes) return;
-    values.resize(nodes, nullptr);
-    outputs.resize(nodes);
-    marks.resize(nodes, 0);
+    if (slots.size() >= nodes) return;
+    slots.resize(nodes);
+    pending_uses.resize(nodes, 0);
+    last_request.resize(nodes, 0);
   }
 
-  // Every touched entry is either in the order, still on the stack (after a panic) or fed.
+  // After a normal end every touched entry is in the order or fed. (A workspace left by a
+  // panic is dropped instead.)
   void clear() {
     for (std::size_t id : order) {
-      values[id] = nullptr;
-      marks[id] = 0;
-      outputs[id].clear();
+      slots[id].value = nullptr;
+      slots[id].first_output = ArrayD();
+      pending_uses[id] = 0;
+      last_request[id] = 0;
     }
-    for (const auto& [id, next] : stack) marks[id] = 0;
-    for (std::size_t id : fed) values[id] = nullptr;
+    for (std::size_t id : fed) slots[id].value = nullptr;
     order.clear();
-    stack.clear();
     fed.clear();
-    args.clear();
+    further_outputs.clear();
   }
 };
 
@@ -65,10 +79,10 @@ Workspace* acquire_workspace() {
   return ws;
 }
 
-void return_workspace(Workspace* ws) noexcept {
+void return_workspace(Workspace* ws, bool clean) noexcept {
   std::unique_ptr<Workspace> owned(ws);
+  if (!clean || owned->slots.size() > kept_workspace_nodes) return;
   owned->clear();
-  if (owned->values.size() > kept_workspace_nodes) return;
   try {
     free_workspaces().push_back(std::move(owned));
   } catch (...) {
@@ -83,19 +97,26 @@ Evaluation::Evaluation(graph::Context& ctx) : ctx_(&ctx), ws_(detail::acquire_wo
   ws_->fit(ctx.num_nodes());
 }
 
-Evaluation::~Evaluation() { detail::return_workspace(ws_); }
+Evaluation::~Evaluation() { detail::return_workspace(ws_, clean_); }
 
 const ArrayD* Evaluation::value(std::size_t id) const noexcept {
-  return id < ws_->values.size() ? ws_->values[id] : nullptr;
+  return id < ws_->slots.size() ? ws_->slots[id].value : nullptr;
 }
 
-std::span<ArrayD> Evaluation::outputs(std::size_t id) noexcept {
-  if (id >= ws_->outputs.size()) return {};
-  return ws_->outputs[id];
+std::vector<ArrayD*> Evaluation::outputs(std::size_t id) {
+  std::vector<ArrayD*> all;
+  if (id >= ws_->slots.size() || ws_->slots[id].value != &ws_->slots[id].first_output) return all;
+  all.push_back(&ws_->slots[id].first_output);
+  for (auto& [owner, further] : ws_->further_outputs) {
+    if (owner != id) continue;
+    for (ArrayD& output : further) all.push_back(&output);
+  }
+  return all;
 }
 
 std::optional<error::EvalError> Evaluation::compute(std::span<const tensor::Tensor> requests,
                                                     std::span<const Feed> feeds) {
+  clean_ = false;
   for (const Feed& feed : feeds) {
     std::size_t id = feed.key.id;
     if (feed.key.kind == PlaceholderKey::Kind::Name) {
@@ -108,92 +129,122 @@ std::optional<error::EvalError> Evaluation::compute(std::span<const tensor::Tens
         }
       }
       if (id == ctx_->num_nodes()) {
+        clean_ = true;
         return error::EvalError::variable_error("Placeholder not found: " + support::debug_str(feed.key.name));
       }
     }
     // A feed for an id outside the graph is never read.
-    if (id < ws_->values.size()) {
-      ws_->values[id] = feed.array;  // a later feed for the same node wins
+    if (id < ws_->slots.size()) {
+      ws_->slots[id].value = feed.array;  // a later feed for the same node wins
       ws_->fed.push_back(id);
     }
   }
-  if (requests.empty()) return std::nullopt;
-  order_nodes(requests);
-  for (std::size_t id : ws_->order) {
-    if (ws_->values[id] == nullptr) compute_node(id);
+  if (!requests.empty()) {
+    order_nodes(requests);
+    for (std::size_t id : ws_->order) {
+      if (ws_->slots[id].value == nullptr) compute_node(id);
+      release_spent_inputs(id);
+    }
   }
+  clean_ = true;
   return std::nullopt;
 }
 
-// Depth-first post-order: the first operand's subtree before the second's, each node once.
+// An intermediate value nobody will read again goes back to the buffer pool at once, so
+// the arrays of one evaluation stay few and warm in cache.
+void Evaluation::release_spent_inputs(std::size_t id) {
+  for (std::uint32_t input : ctx_->input_ids(id)) {
+    if (--ws_->pending_uses[input] > 0) continue;
+    detail::Workspace::Slot& slot = ws_->slots[input];
+    if (slot.value != &slot.first_output) continue;  // fed, variable or without value
+    slot.value = nullptr;
+    slot.first_output = ArrayD();
+  }
+}
+
+// Depth-first post-order: the first operand's subtree before the second's, each node
+// once. Walking past an input edge counts one pending reader of that input, so a nonzero
+// count also marks a node as reached. The current frame stays in locals; only the frames
+// of its ancestors are on the stack.
 void Evaluation::order_nodes(std::span<const tensor::Tensor> requests) {
-  auto& marks = ws_->marks;
+  auto& uses = ws_->pending_uses;
   auto& stack = ws_->stack;
-  const std::size_t count = ctx_->num_nodes();
-  const auto visit = [&](std::size_t id) {
-    if (id >= count) support::panic("node id {} is not in a graph of {} nodes", id, count);
-    if (marks[id]) return;
-    marks[id] = 1;
-    stack.emplace_back(id, 0);
-  };
+  stack.clear();
   for (const tensor::Tensor& request : requests) {
-    visit(request.id());
-    while (!stack.empty()) {
-      const auto [id, next] = stack.back();
-      const tensor::InputList& inputs = ctx_->node(id).inputs;
-      if (next < inputs.size()) {
-        ++stack.back().second;
-        visit(inputs[next].id);
-      } else {
-        ws_->order.push_back(id);
-        stack.pop_back();
+    std::size_t id = request.id();
+    if (id >= ctx_->num_nodes()) support::panic("node id {} is not in a graph of {} nodes", id, ctx_->num_nodes());
+    if (uses[id]++ > 0) continue;  // a requested value is kept to the end
+    std::span<const std::uint32_t> inputs = ctx_->input_ids(id);
+    const std::uint32_t* next = inputs.data();
+    const std::uint32_t* end = next + inputs.size();
+    while (true) {
+      while (next != end) {
+        const std::uint32_t input = *next++;
+        if (uses[input]++ > 0) continue;
+        stack.push_back({next, end, id});
+        id = input;
+        inputs = ctx_->input_ids(id);
+        next = inputs.data();
+        end = next + inputs.size();
       }
+      ws_->order.push_back(id);
+      if (stack.empty()) break;
+      const detail::Workspace::Frame& parent = stack.back();
+      next = parent.next;
+      end = parent.end;
+      id = parent.id;
+      stack.pop_back();
     }
   }
 }
 
 void Evaluation::compute_node(std::size_t id) {
   const tensor::TensorInternal& node = ctx_->node(id);
+  auto& slots = ws_->slots;
   if (node.variable_id) {
     // Read in place: nothing writes the environment while an evaluation runs.
-    ws_->values[id] = ctx_->env().array_cell(*node.variable_id);
+    slots[id].value = ctx_->env().array_cell(*node.variable_id);
     return;
   }
   if (node.placeholder_name) return;  // unfed
+  const std::span<const std::uint32_t> inputs = ctx_->input_ids(id);
   auto& args = ws_->args;
-  args.clear();
-  for (const tensor::Input& input : node.inputs) {
-    const ArrayD* value = ws_->values[input.id];
-    if (value == nullptr) return;
-    args.push_back(value);
+  args.resize(inputs.size());
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    args[i] = slots[inputs[i]].value;
+    if (args[i] == nullptr) return;
   }
-  std::vector<ArrayD>& outputs = ws_->outputs[id];
-  op::ComputeContext compute_ctx(args, outputs);
-  if (node.get_op().compute(compute_ctx) && !outputs.empty()) {
-    ws_->values[id] = &outputs.front();
-  } else {
-    outputs.clear();
+  std::vector<ArrayD>& appended = ws_->appended;
+  appended.clear();
+  op::ComputeContext compute_ctx(args, appended);
+  if (!node.get_op().compute(compute_ctx) || appended.empty()) return;
+  slots[id].first_output = std::move(appended.front());
+  slots[id].value = &slots[id].first_output;
+  if (appended.size() > 1) {
+    ws_->further_outputs.emplace_back(id, std::vector<ArrayD>(std::make_move_iterator(appended.begin() + 1),
+                                                              std::make_move_iterator(appended.end())));
   }
 }
 
 std::vector<EvalResult> Evaluation::first_outputs(std::span<const tensor::Tensor> requests) {
-  // Mark the last request of every node: its own output can be moved out, not copied.
+  // Find the last request of every node: its own output can be moved out, not copied.
   std::vector<bool> last(requests.size(), false);
   for (std::size_t i = requests.size(); i-- > 0;) {
-    std::uint8_t& mark = ws_->marks[requests[i].id()];
-    last[i] = mark == 1;
-    mark = 2;
+    std::uint8_t& seen = ws_->last_request[requests[i].id()];
+    last[i] = seen == 0;
+    seen = 1;
   }
   std::vector<EvalResult> results;
   results.reserve(requests.size());
   for (std::size_t i = 0; i < requests.size(); ++i) {
     const std::size_t id = requests[i].id();
-    const ArrayD* value = ws_->values[id];
+    detail::Workspace::Slot& slot = ws_->slots[id];
+    const ArrayD* value = slot.value;
     if (value == nullptr) {
       results.emplace_back(std::unexpected(error::EvalError::op_error(
           error::OpError::runtime_error(fmt::format("Failed to compute tensor {}", id)))));
-    } else if (last[i] && !ws_->outputs[id].empty() && value == &ws_->outputs[id].front()) {
-      results.emplace_back(std::move(ws_->outputs[id].front()));
+    } else if (last[i] && value == &slot.first_output) {
+      results.emplace_back(std::move(slot.first_output));
     } else {
       results.emplace_back(*value);
     }
@@ -201,7 +252,7 @@ std::vector<EvalResult> Evaluation::first_outputs(std::span<const tensor::Tensor
   return results;
 }
 
-std::vector<EvalResult> Evaluator::run() && {
+std::vector<EvalResult> Evaluator::run() {
   Evaluation evaluation(*ctx_);
   const std::span<const Feed> feeds = feeder_ ? feeder_->feeds() : std::span<const Feed>();
   if (auto unknown = evaluation.compute(buf_, feeds)) {
@@ -212,9 +263,9 @@ std::vector<EvalResult> Evaluator::run() && {
   return evaluation.first_outputs(buf_);
 }
 
-EvalResult Evaluator::eval(tensor::Tensor tensor) && {
+EvalResult Evaluator::eval(tensor::Tensor tensor) {
   buf_.push_back(tensor);
-  std::vector<EvalResult> results = std::move(*this).run();
+  std::vector<EvalResult> results = run();
   return std::move(results.front());
 }
 

@@ -37,6 +37,12 @@ void NodeStore::push_back(tensor::TensorInternal&& node) {
 
 }  // namespace detail
 
+Graph::Graph(std::size_t reserved) : nodes_(reserved) {
+  edges_.reserve(2 * reserved);
+  edge_begin_.reserve(reserved + 1);
+  edge_begin_.push_back(0);
+}
+
 std::size_t Graph::install(tensor::TensorInternal node) {
   const std::size_t n = nodes_.size();
   if (n == warning_node_count) {
@@ -50,13 +56,14 @@ std::size_t Graph::install(tensor::TensorInternal node) {
         "`run` block");
   }
   node.id = n;
+  for (const tensor::Input& input : node.inputs) edges_.push_back(static_cast<std::uint32_t>(input.id));
+  edge_begin_.push_back(static_cast<std::uint32_t>(edges_.size()));
   nodes_.push_back(std::move(node));
   return n;
 }
 
-const tensor::TensorInternal& Graph::node(std::size_t id) const {
-  if (id >= nodes_.size()) support::panic("node id {} is not in a graph of {} nodes", id, nodes_.size());
-  return nodes_[id];
+void Graph::missing_node(std::size_t id) const {
+  support::panic("node id {} is not in a graph of {} nodes", id, nodes_.size());
 }
 
 tensor::Tensor Graph::variable_by_id(variable::VariableID id) {

@@ -11,107 +11,97 @@ namespace ketra_autograd {
 
 namespace {
 
-// Freed element buffers are kept per thread by power-of-two size class, so the arrays
-// that one evaluation drops are what the next one allocates.
-constexpr std::size_t pooled_classes = 17;            // up to 2^16 elements
-constexpr std::size_t pooled_bytes_per_class = 1 << 20;
+// Freed blocks are kept per thread by power-of-two size class.
+constexpr std::size_t smallest_class = 7;  // 128 bytes: the header and up to 8 elements
+constexpr std::size_t pooled_classes = 21;  // up to 1 MiB
+constexpr std::size_t pooled_per_class = 64;
 
-struct BufferPool {
-  std::array<std::vector<double*>, pooled_classes> free;
-  ~BufferPool();
+// Trivially destructible, so it stays usable while other thread-local objects are torn
+// down; the reaper below empties it when the thread ends.
+struct BlockPool {
+  detail::Block* free[pooled_classes][pooled_per_class];
+  std::size_t count[pooled_classes];
+  bool hooked;  // the reaper is registered
+  bool closed;  // the reaper ran: blocks go straight back to the heap
+};
+thread_local BlockPool pool{};
+
+void free_block_memory(detail::Block* block) noexcept {
+  if (block->dims != block->inline_dims) delete[] block->dims;
+  ::operator delete(static_cast<void*>(block));
+}
+
+struct PoolReaper {
+  ~PoolReaper() {
+    for (std::size_t cls = 0; cls < pooled_classes; ++cls) {
+      for (std::size_t i = 0; i < pool.count[cls]; ++i) ::operator delete(static_cast<void*>(pool.free[cls][i]));
+      pool.count[cls] = 0;
+    }
+    pool.closed = true;
+  }
 };
 
-thread_local bool pool_alive = false;  // trivially destructible: readable after the pool is gone
-
-BufferPool::~BufferPool() {
-  pool_alive = false;
-  for (auto& list : free) {
-    for (double* p : list) delete[] p;
-  }
+void register_reaper() {
+  thread_local PoolReaper reaper;
+  static_cast<void>(reaper);
+  pool.hooked = true;
 }
 
-BufferPool& pool() {
-  thread_local BufferPool instance;
-  pool_alive = true;
-  return instance;
+std::size_t size_class(std::size_t len) {
+  const std::size_t bytes = sizeof(detail::Block) + len * sizeof(double);
+  return std::max<std::size_t>(smallest_class, static_cast<std::size_t>(std::bit_width(bytes - 1)));
 }
 
-std::size_t size_class(std::size_t len) { return static_cast<std::size_t>(std::bit_width(len - 1)); }
-
-double* allocate_elements(std::size_t len) {
-  const std::size_t cls = size_class(len);
-  if (cls < pooled_classes) {
-    auto& list = pool().free[cls];
-    if (!list.empty()) {
-      double* p = list.back();
-      list.pop_back();
-      return p;
-    }
-    return new double[std::size_t{1} << cls];
+// Points the block's dims at storage for `rank` axes.
+void set_rank(detail::Block& block, std::size_t rank) {
+  if (block.dims != block.inline_dims && rank != block.rank) {
+    delete[] block.dims;
+    block.dims = block.inline_dims;
   }
-  return new double[len];
-}
-
-void release_elements(double* p, std::size_t len) noexcept {
-  const std::size_t cls = size_class(len);
-  if (cls < pooled_classes && pool_alive) {
-    auto& list = pool().free[cls];
-    const std::size_t keep = pooled_bytes_per_class / (sizeof(double) << cls);
-    if (list.size() < std::max<std::size_t>(keep, 4)) {
-      try {
-        list.push_back(p);
-        return;
-      } catch (...) {
-        // fall through: an allocation failure only costs the reuse
-      }
-    }
-  }
-  delete[] p;
+  if (rank > detail::Block::inline_rank && block.dims == block.inline_dims) block.dims = new std::size_t[rank];
+  block.rank = static_cast<std::uint32_t>(rank);
 }
 
 }  // namespace
 
 namespace detail {
 
-Buffer::Buffer(std::size_t len) : len_(len) {
-  if (len_ > 1) {
-    heap_ = allocate_elements(len_);
+Block empty_array_block{0, 1, 0, empty_array_block.inline_dims, {0, 0, 0, 0, 0}};
+
+Block* allocate_block(std::size_t len, std::span<const std::size_t> shape) {
+  const std::size_t cls = size_class(len);
+  Block* block;
+  if (cls < pooled_classes && pool.count[cls] > 0) {
+    block = pool.free[cls][--pool.count[cls]];
   } else {
-    single_ = 0.0;
+    block = static_cast<Block*>(::operator new(std::size_t{1} << cls));
   }
+  block->len = len;
+  block->size_class = static_cast<std::uint32_t>(cls);
+  block->rank = static_cast<std::uint32_t>(shape.size());
+  block->dims = shape.size() <= Block::inline_rank ? block->inline_dims : new std::size_t[shape.size()];
+  for (std::size_t axis = 0; axis < shape.size(); ++axis) block->dims[axis] = shape[axis];
+  return block;
 }
 
-Buffer::Buffer(const Buffer& other) : Buffer(other.len_) {
-  std::copy_n(other.data(), len_, data());
-}
-
-Buffer& Buffer::operator=(const Buffer& other) {
-  if (this != &other) {
-    Buffer copy(other);
-    *this = std::move(copy);
-  }
-  return *this;
-}
-
-Buffer& Buffer::operator=(Buffer&& other) noexcept {
-  if (this != &other) {
-    release();
-    len_ = other.len_;
-    if (len_ > 1) {
-      heap_ = other.heap_;
-      other.len_ = 1;
-      other.single_ = 0.0;
-    } else {
-      single_ = other.single_;
+void release_block(Block* block) noexcept {
+  const std::size_t cls = block->size_class;
+  if (cls < pooled_classes && !pool.closed && pool.count[cls] < pooled_per_class) {
+    if (!pool.hooked) register_reaper();
+    if (block->dims != block->inline_dims) {
+      delete[] block->dims;
+      block->dims = block->inline_dims;
     }
+    pool.free[cls][pool.count[cls]++] = block;
+    return;
   }
-  return *this;
+  free_block_memory(block);
 }
 
-void Buffer::release() noexcept {
-  if (len_ > 1) release_elements(heap_, len_);
-  len_ = 1;
-  single_ = 0.0;
+void reshape_block(Block& block, std::span<const std::size_t> shape) {
+  Dims copy(shape);  // the new shape may alias the old one
+  set_rank(block, copy.size());
+  for (std::size_t axis = 0; axis < copy.size(); ++axis) block.dims[axis] = copy[axis];
 }
 
 }  // namespace detail
@@ -167,16 +157,22 @@ std::optional<Strides> broadcast_strides(std::span<const std::size_t> from,
   return out;
 }
 
-ArrayD ArrayD::scalar(double value) {
-  ArrayD out;
-  out.data_.data()[0] = value;
-  return out;
+ArrayD::ArrayD(const ArrayD& other) : block_(detail::allocate_block(other.len(), other.shape())) {
+  std::copy_n(other.block_->elements(), other.len(), block_->elements());
+}
+
+ArrayD& ArrayD::operator=(const ArrayD& other) {
+  if (this != &other) *this = ArrayD(other);
+  return *this;
 }
 
 ArrayD ArrayD::for_overwrite(std::span<const std::size_t> shape) {
-  ArrayD out;
-  out.shape_ = Dims(shape);
-  out.data_ = detail::Buffer(element_count(shape));
+  return ArrayD(detail::allocate_block(element_count(shape), shape));
+}
+
+ArrayD ArrayD::scalar(double value) {
+  ArrayD out = for_overwrite({});
+  out[0] = value;
   return out;
 }
 
@@ -203,11 +199,16 @@ std::expected<ArrayD, ShapeError> ArrayD::from_shape_vec(std::span<const std::si
   return out;
 }
 
-std::string ArrayD::shape_text() const { return support::debug_list<std::size_t>(shape_); }
+void ArrayD::unshare_empty() {
+  if (block_ == detail::empty_block()) block_ = detail::allocate_block(0, shape());
+}
+
+std::string ArrayD::shape_text() const { return support::debug_list<std::size_t>(shape()); }
 
 std::expected<ArrayD, ShapeError> ArrayD::into_shape(std::span<const std::size_t> shape) && {
   if (element_count(shape) != len()) return std::unexpected(ShapeError{});
-  shape_ = Dims(shape);
+  unshare_empty();
+  detail::reshape_block(*block_, shape);
   return std::move(*this);
 }
 
@@ -223,16 +224,16 @@ ArrayD ArrayD::permuted(std::span<const std::size_t> axes) const {
     support::panic("axes {} are not a permutation of the axes of an array of shape {}",
                    support::debug_list<std::size_t>(axes), shape_text());
   }
-  const Strides own = contiguous_strides(shape_);
+  const Strides own = contiguous_strides(this->shape());
   Dims shape(rank, 0);
   Strides strides(rank, 0);
   for (std::size_t j = 0; j < rank; ++j) {
-    shape[j] = shape_[axes[j]];
+    shape[j] = block_->dims[axes[j]];
     strides[j] = own[axes[j]];
   }
   ArrayD out = for_overwrite(shape);
-  const double* src = data_.data();
-  double* dst = out.data_.data();
+  const double* src = block_->elements();
+  double* dst = out.block_->elements();
   detail::walk_strided(shape, strides, strides, 0, 0,
                        [&](std::ptrdiff_t at, std::ptrdiff_t) { *dst++ = src[at]; });
   return out;
@@ -281,34 +282,34 @@ SliceRegion resolve_slice(std::span<const std::size_t> shape, std::span<const Sl
 }  // namespace
 
 ArrayD ArrayD::sliced(std::span<const SliceElem> slice) const {
-  const SliceRegion region = resolve_slice(shape_, slice);
+  const SliceRegion region = resolve_slice(shape(), slice);
   ArrayD out = for_overwrite(region.shape);
-  const double* src = data_.data();
-  double* dst = out.data_.data();
+  const double* src = block_->elements();
+  double* dst = out.block_->elements();
   detail::walk_strided(region.shape, region.strides, region.strides, region.base, 0,
                        [&](std::ptrdiff_t at, std::ptrdiff_t) { *dst++ = src[at]; });
   return out;
 }
 
 void ArrayD::assign_slice(std::span<const SliceElem> slice, const ArrayD& source) {
-  const SliceRegion region = resolve_slice(shape_, slice);
+  const SliceRegion region = resolve_slice(shape(), slice);
   const std::optional<Strides> from = broadcast_strides(source.shape(), region.shape);
   if (!from) {
     support::panic("an array of shape {} cannot be broadcast to the sliced region of shape {}",
                    source.shape_text(), support::debug_list<std::size_t>(region.shape));
   }
-  const double* src = source.data_.data();
-  double* dst = data_.data();
+  const double* src = source.block_->elements();
+  double* dst = block_->elements();
   detail::walk_strided(region.shape, region.strides, *from, region.base, 0,
                        [&](std::ptrdiff_t at, std::ptrdiff_t in) { dst[at] = src[in]; });
 }
 
 std::expected<ArrayD, ShapeError> ArrayD::broadcast_to(std::span<const std::size_t> shape) const {
-  const std::optional<Strides> from = broadcast_strides(shape_, shape);
+  const std::optional<Strides> from = broadcast_strides(this->shape(), shape);
   if (!from) return std::unexpected(ShapeError{});
   ArrayD out = for_overwrite(shape);
-  const double* src = data_.data();
-  double* dst = out.data_.data();
+  const double* src = block_->elements();
+  double* dst = out.block_->elements();
   detail::walk_strided(shape, *from, *from, 0, 0,
                        [&](std::ptrdiff_t at, std::ptrdiff_t) { *dst++ = src[at]; });
   return out;
@@ -319,27 +320,33 @@ void ArrayD::insert_axis(std::size_t position) {
     support::panic("cannot insert an axis at position {} of an array of shape {}", position,
                    shape_text());
   }
-  shape_.insert(position, 1);
+  Dims shape(this->shape());
+  shape.insert(position, 1);
+  unshare_empty();
+  detail::reshape_block(*block_, shape);
 }
 
 void ArrayD::remove_axis(std::size_t position) {
-  if (position >= ndim() || shape_[position] != 1) {
+  if (position >= ndim() || block_->dims[position] != 1) {
     support::panic("cannot remove axis {} of an array of shape {}: it is not an axis of length 1",
                    position, shape_text());
   }
-  shape_.erase(position);
+  Dims shape(this->shape());
+  shape.erase(position);
+  detail::reshape_block(*block_, shape);
 }
 
 ArrayD::AxisSplit ArrayD::axis_split(std::size_t axis) const {
   if (axis >= ndim()) support::panic("cannot fold axis {} of an array of shape {}", axis, shape_text());
-  AxisSplit split{1, shape_[axis], 1};
-  for (std::size_t i = 0; i < axis; ++i) split.outer *= shape_[i];
-  for (std::size_t i = axis + 1; i < ndim(); ++i) split.inner *= shape_[i];
+  const std::size_t* dims = block_->dims;
+  AxisSplit split{1, dims[axis], 1};
+  for (std::size_t i = 0; i < axis; ++i) split.outer *= dims[i];
+  for (std::size_t i = axis + 1; i < ndim(); ++i) split.inner *= dims[i];
   return split;
 }
 
 bool operator==(const ArrayD& a, const ArrayD& b) {
-  return a.shape_ == b.shape_ && std::ranges::equal(a.data(), b.data());
+  return same_shape(a.shape(), b.shape()) && std::ranges::equal(a.data(), b.data());
 }
 
 }  // namespace ketra_autograd

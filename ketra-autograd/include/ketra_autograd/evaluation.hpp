@@ -52,8 +52,9 @@ namespace detail {
 struct Workspace;
 }
 
-// One evaluation over a context's graph. Every output of every computed node stays
-// available until the evaluation is dropped; a node's value is its first output.
+// One evaluation over a context's graph. A node's value is its first output. Every output
+// of a requested node stays available until the evaluation is dropped; values of other
+// nodes are released once the last node reading them is computed.
 class Evaluation {
  public:
   explicit Evaluation(graph::Context& ctx);
@@ -65,10 +66,11 @@ class Evaluation {
   // name no placeholder has; nothing is computed then.
   std::optional<error::EvalError> compute(std::span<const tensor::Tensor> requests,
                                           std::span<const Feed> feeds);
-  // The node's value, or null when it got none.
+  // The value of a requested node, or null when it got none.
   const ArrayD* value(std::size_t id) const noexcept;
-  // All outputs the node's operation appended (empty for fed, variable and failed nodes).
-  std::span<ArrayD> outputs(std::size_t id) noexcept;
+  // All outputs a requested node's operation appended (empty for fed, variable and
+  // failed nodes).
+  std::vector<ArrayD*> outputs(std::size_t id);
   // One result per request: a copy of the node's value (the last request of a computed
   // node takes it over), or "Failed to compute tensor {id}".
   std::vector<EvalResult> first_outputs(std::span<const tensor::Tensor> requests);
@@ -76,9 +78,11 @@ class Evaluation {
  private:
   void order_nodes(std::span<const tensor::Tensor> requests);
   void compute_node(std::size_t id);
+  void release_spent_inputs(std::size_t id);
 
   graph::Context* ctx_;
   detail::Workspace* ws_;
+  bool clean_ = true;  // false while computing: a panic leaves the workspace unusable
 };
 
 class Evaluator {
@@ -95,9 +99,9 @@ class Evaluator {
   }
   // One result per requested tensor, in request order; a single VariableError when a
   // feed names an unknown placeholder.
-  std::vector<EvalResult> run() &&;
+  std::vector<EvalResult> run();
   // The result of the tensor appended to the requests (its own when there were none).
-  EvalResult eval(tensor::Tensor tensor) &&;
+  EvalResult eval(tensor::Tensor tensor);
 
  private:
   std::vector<tensor::Tensor> buf_;

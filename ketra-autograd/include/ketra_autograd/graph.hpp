@@ -12,6 +12,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "ketra_autograd/small_vec.hpp"
 #include "ketra_autograd/tensor.hpp"
@@ -64,7 +65,16 @@ class Graph {
   std::size_t install(tensor::TensorInternal node);
   std::size_t num_nodes() const noexcept { return nodes_.size(); }
   // The record of a node; panics on an id the graph does not hold.
-  const tensor::TensorInternal& node(std::size_t id) const;
+  const tensor::TensorInternal& node(std::size_t id) const {
+    if (id >= nodes_.size()) [[unlikely]] missing_node(id);
+    return nodes_[id];
+  }
+  // The ids of a node's inputs, in input order: a compact copy of the records' input
+  // lists that the evaluator walks without touching the records.
+  std::span<const std::uint32_t> input_ids(std::size_t id) const {
+    if (id >= nodes_.size()) [[unlikely]] missing_node(id);
+    return {edges_.data() + edge_begin_[id], edges_.data() + edge_begin_[id + 1]};
+  }
 
   // The graph's node for the variable, added on first request.
   tensor::Tensor variable_by_id(variable::VariableID id);
@@ -73,11 +83,15 @@ class Graph {
   tensor::Tensor variable_by_name(std::string name, const variable::VariableNamespace& ns);
 
  protected:
-  explicit Graph(std::size_t reserved) : nodes_(reserved) {}
+  explicit Graph(std::size_t reserved);
   ~Graph() = default;
 
  private:
+  [[noreturn]] void missing_node(std::size_t id) const;
+
   detail::NodeStore nodes_;
+  std::vector<std::uint32_t> edges_;       // input ids of all nodes, node after node
+  std::vector<std::uint32_t> edge_begin_;  // node i's inputs: edges_[edge_begin_[i], edge_begin_[i + 1])
   std::unordered_map<variable::VariableID, std::size_t> variable_map_;
 };
 

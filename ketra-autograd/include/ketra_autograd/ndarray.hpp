@@ -1,8 +1,8 @@
 #pragma once
 // The n-dimensional array of doubles that every tensor value is: dynamic rank (0-d
 // included), contiguous, row-major and owned. Arrays here are small (about a hundred
-// elements) and made by the thousand, so shapes live inline and one-element arrays keep
-// their element inline too.
+// elements) and made by the thousand, so each is one recycled allocation holding its
+// shape and its elements, and shape lists elsewhere live inline.
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -36,38 +36,30 @@ struct SliceElem {
 
 namespace detail {
 
-// Element storage: one element inline, more on the heap (recycled per thread).
-class Buffer {
- public:
-  Buffer() noexcept : len_(1), single_(0.0) {}
-  explicit Buffer(std::size_t len);
-  Buffer(const Buffer& other);
-  Buffer(Buffer&& other) noexcept : len_(other.len_) {
-    if (len_ > 1) {
-      heap_ = other.heap_;
-      other.len_ = 1;
-      other.single_ = 0.0;
-    } else {
-      single_ = other.single_;
-    }
-  }
-  Buffer& operator=(const Buffer& other);
-  Buffer& operator=(Buffer&& other) noexcept;
-  ~Buffer() { release(); }
+// One array in one allocation: this header, then the elements. Blocks are recycled per
+// thread by power-of-two size, so an evaluation mostly reuses the arrays the previous
+// node dropped, and moving an array moves one pointer.
+struct Block {
+  static constexpr std::size_t inline_rank = 5;
 
-  std::size_t size() const noexcept { return len_; }
-  double* data() noexcept { return len_ > 1 ? heap_ : &single_; }
-  const double* data() const noexcept { return len_ > 1 ? heap_ : &single_; }
+  std::size_t len;
+  std::uint32_t rank;
+  std::uint32_t size_class;
+  std::size_t* dims;  // inline_dims, or a separate array beyond inline_rank axes
+  std::size_t inline_dims[inline_rank];
 
- private:
-  void release() noexcept;
-
-  std::size_t len_;
-  union {
-    double single_;
-    double* heap_;
-  };
+  double* elements() noexcept { return reinterpret_cast<double*>(this + 1); }
+  const double* elements() const noexcept { return reinterpret_cast<const double*>(this + 1); }
 };
+static_assert(sizeof(Block) == 64);
+
+Block* allocate_block(std::size_t len, std::span<const std::size_t> shape);
+void release_block(Block* block) noexcept;
+// The block of every empty array (shape [0]); shared, never written, never released.
+extern Block empty_array_block;
+inline Block* empty_block() noexcept { return &empty_array_block; }
+// Replaces the block's shape by one of the same element count.
+void reshape_block(Block& block, std::span<const std::size_t> shape);
 
 // Visits the positions of `shape` in row-major order and hands `visit` the offsets of two
 // operands that start at base_a / base_b and move by the given per-axis strides (0 along
@@ -115,8 +107,18 @@ void walk_strided(std::span<const std::size_t> shape, std::span<const std::ptrdi
 
 class ArrayD {
  public:
-  // A 0-d array holding 0.0.
-  ArrayD() = default;
+  // An empty 1-D array (shape [0]); allocates nothing.
+  ArrayD() noexcept : block_(detail::empty_block()) {}
+  ArrayD(const ArrayD& other);
+  ArrayD(ArrayD&& other) noexcept : block_(std::exchange(other.block_, detail::empty_block())) {}
+  ArrayD& operator=(const ArrayD& other);
+  ArrayD& operator=(ArrayD&& other) noexcept {
+    std::swap(block_, other.block_);
+    return *this;
+  }
+  ~ArrayD() {
+    if (block_ != detail::empty_block()) detail::release_block(block_);
+  }
 
   static ArrayD scalar(double value);
   static ArrayD zeros(std::span<const std::size_t> shape);
@@ -129,15 +131,15 @@ class ArrayD {
   // An array of the shape whose elements the caller overwrites before reading them.
   static ArrayD for_overwrite(std::span<const std::size_t> shape);
 
-  std::span<const std::size_t> shape() const noexcept { return shape_; }
-  std::size_t ndim() const noexcept { return shape_.size(); }
-  std::size_t len() const noexcept { return data_.size(); }
-  std::span<double> data() noexcept { return {data_.data(), data_.size()}; }
-  std::span<const double> data() const noexcept { return {data_.data(), data_.size()}; }
-  double operator[](std::size_t flat) const noexcept { return data_.data()[flat]; }
-  double& operator[](std::size_t flat) noexcept { return data_.data()[flat]; }
+  std::span<const std::size_t> shape() const noexcept { return {block_->dims, block_->rank}; }
+  std::size_t ndim() const noexcept { return block_->rank; }
+  std::size_t len() const noexcept { return block_->len; }
+  std::span<double> data() noexcept { return {block_->elements(), block_->len}; }
+  std::span<const double> data() const noexcept { return {block_->elements(), block_->len}; }
+  double operator[](std::size_t flat) const noexcept { return block_->elements()[flat]; }
+  double& operator[](std::size_t flat) noexcept { return block_->elements()[flat]; }
   // Rank 0, or rank 1 of length 1.
-  bool is_scalar_like() const noexcept { return ndim() == 0 || (ndim() == 1 && shape_[0] == 1); }
+  bool is_scalar_like() const noexcept { return ndim() == 0 || (ndim() == 1 && block_->dims[0] == 1); }
   // "[2, 3]", "[]".
   std::string shape_text() const;
 
@@ -157,9 +159,9 @@ class ArrayD {
 
   template <typename F>
   ArrayD map(F&& f) const {
-    ArrayD out = for_overwrite(shape_);
-    const double* in = data_.data();
-    double* dst = out.data_.data();
+    ArrayD out = for_overwrite(shape());
+    const double* in = block_->elements();
+    double* dst = out.block_->elements();
     const std::size_t n = len();
     for (std::size_t i = 0; i < n; ++i) dst[i] = f(in[i]);
     return out;
@@ -169,11 +171,11 @@ class ArrayD {
   template <typename F>
   ArrayD fold_axis(std::size_t axis, double init, F&& f) const {
     const auto [outer, length, inner] = axis_split(axis);
-    Dims kept = shape_;
+    Dims kept(shape());
     kept.erase(axis);
     ArrayD out = from_elem(kept, init);
-    const double* in = data_.data();
-    double* dst = out.data_.data();
+    const double* in = block_->elements();
+    double* dst = out.block_->elements();
     for (std::size_t o = 0; o < outer; ++o) {
       double* row = dst + o * inner;
       for (std::size_t k = 0; k < length; ++k) {
@@ -187,13 +189,16 @@ class ArrayD {
   friend bool operator==(const ArrayD& a, const ArrayD& b);
 
  private:
+  explicit ArrayD(detail::Block* block) noexcept : block_(block) {}
+
   struct AxisSplit {
     std::size_t outer, length, inner;
   };
   AxisSplit axis_split(std::size_t axis) const;
+  // Gives the array a block of its own before its shape is changed in place.
+  void unshare_empty();
 
-  Dims shape_;
-  detail::Buffer data_;
+  detail::Block* block_;
 };
 
 // Row-major strides of a contiguous array of the shape.
@@ -204,6 +209,14 @@ std::optional<Dims> broadcast_shape(std::span<const std::size_t> a, std::span<co
 std::optional<Strides> broadcast_strides(std::span<const std::size_t> from,
                                          std::span<const std::size_t> to);
 std::size_t element_count(std::span<const std::size_t> shape);
+
+inline bool same_shape(std::span<const std::size_t> a, std::span<const std::size_t> b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
 
 // f applied to the elements of a and b paired by broadcasting.
 template <typename F>
@@ -217,7 +230,7 @@ std::expected<ArrayD, ShapeError> zip_with(const ArrayD& a, const ArrayD& b, F&&
     for (std::size_t i = 0; i < n; ++i) dst[i] = element(i);
     return out;
   };
-  if (std::ranges::equal(a.shape(), b.shape())) {
+  if (same_shape(a.shape(), b.shape())) {
     return fill(a.shape(), [&](std::size_t i) { return f(pa[i], pb[i]); });
   }
   std::optional<Dims> shape = broadcast_shape(a.shape(), b.shape());

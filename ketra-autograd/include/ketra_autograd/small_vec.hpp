@@ -90,16 +90,19 @@ class SmallVec {
   }
   void assign(const T* values, std::size_t count) {
     reserve(count);
-    if (count > 0) std::memcpy(data(), values, count * sizeof(T));
+    T* dst = data();
+    for (std::size_t i = 0; i < count; ++i) dst[i] = values[i];
     size_ = static_cast<std::uint32_t>(count);
   }
+  // Element-sized copies: a block copy of values just written element by element would
+  // stall on store forwarding.
   void steal(SmallVec& other) noexcept {
     size_ = other.size_;
     capacity_ = other.capacity_;
     if (other.on_heap()) {
       heap_ = other.heap_;
-    } else if (size_ > 0) {
-      std::memcpy(inline_, other.inline_, size_ * sizeof(T));
+    } else {
+      for (std::uint32_t i = 0; i < size_; ++i) inline_[i] = other.inline_[i];
     }
     other.size_ = 0;
     other.capacity_ = N;
