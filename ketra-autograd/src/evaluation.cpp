@@ -36,7 +36,7 @@ struct Workspace {
     std::size_t id;
   };
   std::vector<Frame> stack;
-  std::vector<const ArrayD*> args;           // input values of the node being computed
+  std::vector<const ArrayD*> args;           // input values of a node with many inputs
 
   void fit(std::size_t nodes) {
     if (slots.size() >= nodes) return;
@@ -208,15 +208,18 @@ void Evaluation::compute_node(std::size_t id) {
   }
   if (node.placeholder_name) return;  // unfed
   const std::span<const std::uint32_t> inputs = ctx_->input_ids(id);
-  auto& args = ws_->args;
-  args.resize(inputs.size());
+  // Input values: on the stack for the usual few inputs.
+  constexpr std::size_t few = 8;
+  const ArrayD* few_args[few];
+  if (inputs.size() > few) ws_->args.resize(inputs.size());
+  const ArrayD** args = inputs.size() > few ? ws_->args.data() : few_args;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     args[i] = slots[inputs[i]].value;
     if (args[i] == nullptr) return;
   }
   std::vector<ArrayD>& appended = ws_->appended;
   appended.clear();
-  op::ComputeContext compute_ctx(args, appended);
+  op::ComputeContext compute_ctx(std::span<const ArrayD* const>(args, inputs.size()), appended);
   if (!node.get_op().compute(compute_ctx) || appended.empty()) return;
   slots[id].first_output = std::move(appended.front());
   slots[id].value = &slots[id].first_output;

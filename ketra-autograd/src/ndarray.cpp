@@ -17,12 +17,11 @@ constexpr std::size_t pooled_classes = 21;  // up to 1 MiB
 constexpr std::size_t pooled_per_class = 64;
 
 // Trivially destructible, so it stays usable while other thread-local objects are torn
-// down; the reaper below empties it when the thread ends.
+// down; the reaper below empties it when the thread ends and stops further pooling.
 struct BlockPool {
   detail::Block* free[pooled_classes][pooled_per_class];
   std::size_t count[pooled_classes];
-  bool hooked;  // the reaper is registered
-  bool closed;  // the reaper ran: blocks go straight back to the heap
+  std::size_t limit;  // pooled_per_class once the reaper is registered, 0 before and after it
 };
 thread_local BlockPool pool{};
 
@@ -32,19 +31,20 @@ void free_block_memory(detail::Block* block) noexcept {
 }
 
 struct PoolReaper {
+  PoolReaper() noexcept { pool.limit = pooled_per_class; }
   ~PoolReaper() {
+    pool.limit = 0;
     for (std::size_t cls = 0; cls < pooled_classes; ++cls) {
       for (std::size_t i = 0; i < pool.count[cls]; ++i) ::operator delete(static_cast<void*>(pool.free[cls][i]));
       pool.count[cls] = 0;
     }
-    pool.closed = true;
   }
 };
 
-void register_reaper() {
+// Registers the reaper on the thread's first allocation from the heap.
+void open_pool() {
   thread_local PoolReaper reaper;
   static_cast<void>(reaper);
-  pool.hooked = true;
 }
 
 std::size_t size_class(std::size_t len) {
@@ -74,6 +74,7 @@ Block* allocate_block(std::size_t len, std::span<const std::size_t> shape) {
   if (cls < pooled_classes && pool.count[cls] > 0) {
     block = pool.free[cls][--pool.count[cls]];
   } else {
+    open_pool();
     block = static_cast<Block*>(::operator new(std::size_t{1} << cls));
   }
   block->len = len;
@@ -86,8 +87,7 @@ Block* allocate_block(std::size_t len, std::span<const std::size_t> shape) {
 
 void release_block(Block* block) noexcept {
   const std::size_t cls = block->size_class;
-  if (cls < pooled_classes && !pool.closed && pool.count[cls] < pooled_per_class) {
-    if (!pool.hooked) register_reaper();
+  if (cls < pooled_classes && pool.count[cls] < pool.limit) {
     if (block->dims != block->inline_dims) {
       delete[] block->dims;
       block->dims = block->inline_dims;
