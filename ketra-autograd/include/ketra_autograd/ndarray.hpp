@@ -171,8 +171,10 @@ class ArrayD {
   template <typename F>
   ArrayD fold_axis(std::size_t axis, double init, F&& f) const {
     const auto [outer, length, inner] = axis_split(axis);
-    Dims kept(shape());
-    kept.erase(axis);
+    Dims kept;
+    for (std::size_t i = 0; i < ndim(); ++i) {
+      if (i != axis) kept.push_back(block_->dims[i]);
+    }
     ArrayD out = from_elem(kept, init);
     const double* in = block_->elements();
     double* dst = out.block_->elements();

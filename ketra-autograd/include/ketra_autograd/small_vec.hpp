@@ -68,7 +68,8 @@ class SmallVec {
     std::rotate(begin() + pos, end() - 1, end());
   }
   void erase(std::size_t pos) {
-    std::copy(begin() + pos + 1, end(), begin() + pos);
+    T* items = data();
+    for (std::size_t i = pos + 1; i < size_; ++i) items[i - 1] = items[i];
     --size_;
   }
   void clear() noexcept { size_ = 0; }
