@@ -38,7 +38,6 @@ class VariableNamespace {
       : env_(&env), name_(name) {}
 
   std::string_view name() const noexcept { return name_; }
-  const VariableEnvironment& env() const noexcept { return *env_; }
   std::optional<VariableID> find(const std::string& name) const;
   // The ids of the namespace's variables in the name map's own order (neither creation
   // order nor sorted, but the same in every run); build the list once and reuse it.
