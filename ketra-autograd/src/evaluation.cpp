@@ -93,9 +93,7 @@ void return_workspace(Workspace* ws, bool clean) noexcept {
 }  // namespace
 }  // namespace detail
 
-Evaluation::Evaluation(graph::Context& ctx) : ctx_(&ctx), ws_(detail::acquire_workspace()) {
-  ws_->fit(ctx.num_nodes());
-}
+Evaluation::Evaluation(graph::Context& ctx) : ctx_(&ctx), ws_(detail::acquire_workspace()) {}
 
 Evaluation::~Evaluation() { detail::return_workspace(ws_, clean_); }
 
@@ -117,6 +115,7 @@ std::vector<ArrayD*> Evaluation::outputs(std::size_t id) {
 std::optional<error::EvalError> Evaluation::compute(std::span<const tensor::Tensor> requests,
                                                     std::span<const Feed> feeds) {
   clean_ = false;
+  ws_->fit(ctx_->num_nodes());  // the graph may have grown since the evaluation was made
   for (const Feed& feed : feeds) {
     std::size_t id = feed.key.id;
     if (feed.key.kind == PlaceholderKey::Kind::Name) {

@@ -176,14 +176,18 @@ TEST(Evaluation, OnlyTheFirstOutputIsTheValue) {
     const auto results = ctx.evaluator().push(two).push(next).run();
     EXPECT_EQ(*results[0], ArrayD::scalar(1.0));
     EXPECT_EQ(*results[1], ArrayD::scalar(1.0));
-    // The further outputs stay available inside one evaluation.
+    // The further outputs stay available inside one evaluation, also of a node added
+    // after the evaluation was made.
     evaluation::Evaluation inside(ctx);
-    const std::vector<Tensor> requests{two};
+    const Tensor late = apply(TwoOutputs{}, {}, ctx);
+    const std::vector<Tensor> requests{two, late};
     EXPECT_FALSE(inside.compute(requests, {}).has_value());
     const auto outputs = inside.outputs(two.id());
     ASSERT_EQ(outputs.size(), 2u);
     EXPECT_EQ(*outputs[0], ArrayD::scalar(1.0));
     EXPECT_EQ(*outputs[1], ArrayD::scalar(2.0));
+    EXPECT_EQ(inside.outputs(late.id()).size(), 2u);
+    EXPECT_EQ(inside.outputs(next.id()).size(), 0u);  // not requested: not computed
   });
 }
 
