@@ -1,10 +1,13 @@
-// Cost of the graph engine itself: building and evaluating a graph of about 300 nodes on
-// 100-element arrays, against the same arithmetic written as plain loops.
+// Cost of the graph engine itself: building and evaluating graphs of about 300 nodes on
+// 100-element arrays, against the same arithmetic written as plain loops. Two workloads:
+// additions and multiplications only (the engine's overhead laid bare), and the same with
+// an exponential per step (closer to the forward pass of a fit).
 //
-// Elementwise arithmetic operations are not part of the graph core, so this file defines
-// two minimal ones of its own.
+// Elementwise operations are not part of the graph core, so this file defines minimal
+// ones of its own.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
@@ -20,7 +23,6 @@ namespace {
 using namespace ketra_autograd;
 using tensor::Tensor;
 
-// a + b, or a scaled by a scalar-like b.
 class BenchAdd final : public op::Op {
  public:
   std::string_view name() const override { return "bench::Add"; }
@@ -31,6 +33,7 @@ class BenchAdd final : public op::Op {
   void grad(op::GradientContext&) const override {}
 };
 
+// a * b, or a scaled by a scalar-like b.
 class BenchMul final : public op::Op {
  public:
   std::string_view name() const override { return "bench::Mul"; }
@@ -48,45 +51,72 @@ class BenchMul final : public op::Op {
   void grad(op::GradientContext&) const override {}
 };
 
+class BenchExp final : public op::Op {
+ public:
+  std::string_view name() const override { return "bench::Exp"; }
+  op::ComputeResult compute(op::ComputeContext& ctx) const override {
+    ctx.append_output(ctx.input(0).map([](double v) { return std::exp(v); }));
+    return {};
+  }
+  void grad(op::GradientContext&) const override {}
+};
+
 template <typename O>
-Tensor binary(Tensor a, Tensor b) {
-  return tensor::TensorBuilder(a.graph()).append_input_with_selector(a).append_input_with_selector(b).build(O{});
+Tensor apply(std::initializer_list<Tensor> inputs) {
+  tensor::TensorBuilder builder(inputs.begin()->graph());
+  for (Tensor t : inputs) builder.append_input_with_selector(t);
+  return builder.build(O{});
 }
 
 constexpr std::size_t elements = 100;
-constexpr std::size_t steps = 100;  // three nodes each: scalar, add, mul
 constexpr const char* x_name = "bench_x";
 constexpr const char* y_name = "bench_y";
 
-double factor(std::size_t step) { return 0.5 + 0.001 * static_cast<double>(step); }
+// Each step is t = (t + y) * c with a fresh scalar node c, followed by t = exp(t) in the
+// second workload; its factors keep the exponentials near 1.
+struct Workload {
+  const char* title;
+  bool with_exp;
+  std::size_t steps;
 
-Tensor build(graph::Context& ctx) {
-  Tensor t = ctx.placeholder(x_name, {-1});
-  const Tensor y = ctx.placeholder(y_name, {-1});
-  for (std::size_t i = 0; i < steps; ++i) {
-    const Tensor c = tensor_ops::scalar(factor(i), ctx);
-    t = binary<BenchMul>(binary<BenchAdd>(t, y), c);
+  double factor(std::size_t step) const {
+    const double magnitude = 0.5 + 0.001 * static_cast<double>(step);
+    return with_exp ? -magnitude : magnitude;
   }
-  return t;
-}
 
-double evaluate(graph::Context& ctx, Tensor out, const ArrayD& x, const ArrayD& y) {
+  Tensor build(graph::Context& ctx) const {
+    Tensor t = ctx.placeholder(x_name, {-1});
+    const Tensor y = ctx.placeholder(y_name, {-1});
+    for (std::size_t i = 0; i < steps; ++i) {
+      const Tensor c = tensor_ops::scalar(factor(i), ctx);
+      t = apply<BenchMul>({apply<BenchAdd>({t, y}), c});
+      if (with_exp) t = apply<BenchExp>({t});
+    }
+    return t;
+  }
+
+  // Out of line, like the engine's loops, so that the compiler cannot see where the
+  // operands lie (seeing that, it would vectorize these loops, which the engine's loops
+  // over freshly allocated arrays cannot match).
+  [[gnu::noinline]] void raw(std::span<const double> x, std::span<const double> y, std::span<double> t,
+                             std::span<double> u) const {
+    std::ranges::copy(x, t.begin());
+    for (std::size_t i = 0; i < steps; ++i) {
+      const double c = factor(i);
+      for (std::size_t j = 0; j < elements; ++j) u[j] = t[j] + y[j];
+      for (std::size_t j = 0; j < elements; ++j) t[j] = u[j] * c;
+      if (with_exp) {
+        for (std::size_t j = 0; j < elements; ++j) t[j] = std::exp(t[j]);
+      }
+    }
+  }
+};
+
+ArrayD evaluate(graph::Context& ctx, Tensor out, const ArrayD& x, const ArrayD& y) {
   evaluation::Feeder feeder;
   feeder.push(evaluation::PlaceholderKey::by_name(x_name), x).push(evaluation::PlaceholderKey::by_name(y_name), y);
-  const auto result = ctx.evaluator().set_feeder(std::move(feeder)).eval(out);
-  return result ? (*result)[0] : 0.0;
-}
-
-// Out of line, like the engine's loops, so that the compiler cannot see where the
-// operands lie; given that, it vectorizes these loops, which the engine's cannot match.
-[[gnu::noinline]] double raw(std::span<const double> x, std::span<const double> y, std::span<double> t, std::span<double> u) {
-  std::ranges::copy(x, t.begin());
-  for (std::size_t i = 0; i < steps; ++i) {
-    const double c = factor(i);
-    for (std::size_t j = 0; j < elements; ++j) u[j] = t[j] + y[j];
-    for (std::size_t j = 0; j < elements; ++j) t[j] = u[j] * c;
-  }
-  return t[0];
+  auto result = ctx.evaluator().set_feeder(std::move(feeder)).eval(out);
+  return result ? std::move(*result) : ArrayD();
 }
 
 // The fastest of a few trials, to keep scheduling noise out of the comparison.
@@ -101,13 +131,10 @@ double seconds(F&& f) {
   return best;
 }
 
-}  // namespace
+volatile double sink = 0.0;
 
-// An optional argument "build", "evaluate", "cycle" or "raw" runs that phase alone (for
-// profiling); without one, all phases run and are compared.
-int main(int argc, char** argv) {
-  const std::string_view only = argc > 1 ? argv[1] : "";
-  const auto wanted = [&](std::string_view phase) { return only.empty() || only == phase; };
+// Returns false when the engine's result differs from the plain loops'.
+bool measure(const Workload& work, int reps) {
   std::vector<double> xs(elements), ys(elements);
   for (std::size_t j = 0; j < elements; ++j) {
     xs[j] = 0.01 * static_cast<double>(j);
@@ -115,25 +142,27 @@ int main(int argc, char** argv) {
   }
   const ArrayD x = ArrayD::from_vec(xs);
   const ArrayD y = ArrayD::from_vec(ys);
-  const std::size_t nodes = graph::run([](graph::Context& ctx) { return build(ctx).id() + 1; });
+  const std::size_t nodes = graph::run([&](graph::Context& ctx) { return work.build(ctx).id() + 1; });
+  // Warm-up: fills the per-thread array and workspace pools as a fit would.
+  for (int r = 0; r < 200; ++r) {
+    graph::run([&](graph::Context& ctx) { sink = evaluate(ctx, work.build(ctx), x, y)[0]; });
+  }
 
-  const int reps = argc > 2 ? std::atoi(argv[2]) : 10000;
-  volatile double sink = 0.0;
-  // Warm-up: fills the per-thread buffer and workspace pools as a fit would.
-  for (int r = 0; r < 200; ++r) graph::run([&](graph::Context& ctx) { sink = evaluate(ctx, build(ctx), x, y); });
-
-  const double build_s = !wanted("build") ? 0.0 : seconds([&] {
-    for (int r = 0; r < reps; ++r) graph::run([&](graph::Context& ctx) { sink = static_cast<double>(build(ctx).id()); });
+  const double build_s = seconds([&] {
+    for (int r = 0; r < reps; ++r) {
+      graph::run([&](graph::Context& ctx) { sink = static_cast<double>(work.build(ctx).id()); });
+    }
   });
-  double eval_s = 0.0;
-  if (wanted("evaluate")) graph::run([&](graph::Context& ctx) {
-    const Tensor out = build(ctx);
-    eval_s = seconds([&] {
-      for (int r = 0; r < reps; ++r) sink = evaluate(ctx, out, x, y);
+  const double eval_s = graph::run([&](graph::Context& ctx) {
+    const Tensor out = work.build(ctx);
+    return seconds([&] {
+      for (int r = 0; r < reps; ++r) sink = evaluate(ctx, out, x, y)[0];
     });
   });
-  const double cycle_s = !wanted("cycle") ? 0.0 : seconds([&] {
-    for (int r = 0; r < reps; ++r) graph::run([&](graph::Context& ctx) { sink = evaluate(ctx, build(ctx), x, y); });
+  const double cycle_s = seconds([&] {
+    for (int r = 0; r < reps; ++r) {
+      graph::run([&](graph::Context& ctx) { sink = evaluate(ctx, work.build(ctx), x, y)[0]; });
+    }
   });
   // The loops' operands side by side in one block.
   std::vector<double> block(4 * elements);
@@ -141,16 +170,38 @@ int main(int argc, char** argv) {
   const std::span<double> rt(block.data() + 2 * elements, elements), ru(block.data() + 3 * elements, elements);
   std::ranges::copy(xs, rx.begin());
   std::ranges::copy(ys, ry.begin());
-  const double raw_s = !wanted("raw") ? 0.0 : seconds([&] {
-    for (int r = 0; r < reps; ++r) sink = raw(rx, ry, rt, ru);
+  const double raw_s = seconds([&] {
+    for (int r = 0; r < reps; ++r) {
+      work.raw(rx, ry, rt, ru);
+      sink = rt[0];
+    }
   });
 
   const double per = 1e9 / (static_cast<double>(reps) * static_cast<double>(nodes));
-  std::printf("graph: %zu nodes on %zu-element arrays, %d repetitions\n", nodes, elements, reps);
-  std::printf("build:              %7.1f ns per node\n", build_s * per);
-  std::printf("evaluate:           %7.1f ns per node\n", eval_s * per);
-  std::printf("fresh graph, build + evaluate: %7.1f ns per node\n", cycle_s * per);
-  std::printf("raw loops:          %7.1f ns per node (same arithmetic, preallocated buffers)\n", raw_s * per);
-  std::printf("evaluate / raw:     %7.2f\n", eval_s / raw_s);
+  std::printf("%s: %zu nodes on %zu-element arrays, %d repetitions\n", work.title, nodes, elements, reps);
+  std::printf("  build:                          %7.1f ns per node\n", build_s * per);
+  std::printf("  evaluate:                       %7.1f ns per node\n", eval_s * per);
+  std::printf("  fresh graph, build + evaluate:  %7.1f ns per node\n", cycle_s * per);
+  std::printf("  plain loops:                    %7.1f ns per node\n", raw_s * per);
+  std::printf("  evaluate / plain loops:         %7.2f\n", eval_s / raw_s);
+
+  // Both sides do the same operations in the same order, so they must agree exactly.
+  work.raw(rx, ry, rt, ru);
+  const ArrayD engine = graph::run([&](graph::Context& ctx) { return evaluate(ctx, work.build(ctx), x, y); });
+  return std::ranges::equal(engine.data(), rt);
+}
+
+}  // namespace
+
+// Optional argument: the number of repetitions (default 10000).
+int main(int argc, char** argv) {
+  const int reps = argc > 1 ? std::atoi(argv[1]) : 10000;
+  const Workload workloads[] = {{"add and multiply", false, 100}, {"add, multiply and exp", true, 75}};
+  for (const Workload& work : workloads) {
+    if (!measure(work, reps)) {
+      std::printf("the engine's result differs from the plain loops'\n");
+      return 1;
+    }
+  }
   return 0;
 }

@@ -23,7 +23,7 @@ struct Workspace {
   std::vector<Slot> slots;
   // Outputs beyond the first, of the few operations that append several.
   std::vector<std::pair<std::size_t, std::vector<ArrayD>>> further_outputs;
-  std::vector<ArrayD> appended;               // what the running compute appends
+  std::vector<ArrayD> appended;               // outputs beyond the first of the running compute
   // Readers not yet computed (+1 for a requested node); nonzero exactly for the nodes
   // the ordering has reached.
   std::vector<std::uint32_t> pending_uses;
@@ -141,8 +141,9 @@ std::optional<error::EvalError> Evaluation::compute(std::span<const tensor::Tens
   if (!requests.empty()) {
     order_nodes(requests);
     for (std::size_t id : ws_->order) {
-      if (ws_->slots[id].value == nullptr) compute_node(id);
-      release_spent_inputs(id);
+      const std::span<const std::uint32_t> inputs = ctx_->input_ids(id);
+      if (ws_->slots[id].value == nullptr) compute_node(id, inputs);
+      release_spent(inputs);
     }
   }
   clean_ = true;
@@ -151,8 +152,8 @@ std::optional<error::EvalError> Evaluation::compute(std::span<const tensor::Tens
 
 // An intermediate value nobody will read again goes back to the buffer pool at once, so
 // the arrays of one evaluation stay few and warm in cache.
-void Evaluation::release_spent_inputs(std::size_t id) {
-  for (std::uint32_t input : ctx_->input_ids(id)) {
+void Evaluation::release_spent(std::span<const std::uint32_t> inputs) {
+  for (std::uint32_t input : inputs) {
     if (--ws_->pending_uses[input] > 0) continue;
     detail::Workspace::Slot& slot = ws_->slots[input];
     if (slot.value != &slot.first_output) continue;  // fed, variable or without value
@@ -197,7 +198,7 @@ void Evaluation::order_nodes(std::span<const tensor::Tensor> requests) {
   }
 }
 
-void Evaluation::compute_node(std::size_t id) {
+void Evaluation::compute_node(std::size_t id, std::span<const std::uint32_t> inputs) {
   const tensor::TensorInternal& node = ctx_->node(id);
   auto& slots = ws_->slots;
   if (node.variable_id) {
@@ -206,7 +207,6 @@ void Evaluation::compute_node(std::size_t id) {
     return;
   }
   if (node.placeholder_name) return;  // unfed
-  const std::span<const std::uint32_t> inputs = ctx_->input_ids(id);
   // Input values: on the stack for the usual few inputs.
   constexpr std::size_t few = 8;
   const ArrayD* few_args[few];
@@ -216,16 +216,16 @@ void Evaluation::compute_node(std::size_t id) {
     args[i] = slots[inputs[i]].value;
     if (args[i] == nullptr) return;
   }
-  std::vector<ArrayD>& appended = ws_->appended;
-  appended.clear();
-  op::ComputeContext compute_ctx(std::span<const ArrayD* const>(args, inputs.size()), appended);
-  if (!node.get_op().compute(compute_ctx) || appended.empty()) return;
-  slots[id].first_output = std::move(appended.front());
-  slots[id].value = &slots[id].first_output;
-  if (appended.size() > 1) {
-    ws_->further_outputs.emplace_back(id, std::vector<ArrayD>(std::make_move_iterator(appended.begin() + 1),
-                                                              std::make_move_iterator(appended.end())));
+  ArrayD& first = slots[id].first_output;
+  std::vector<ArrayD>& further = ws_->appended;
+  further.clear();
+  op::ComputeContext compute_ctx(std::span<const ArrayD* const>(args, inputs.size()), first, further);
+  if (!node.get_op().compute(compute_ctx) || compute_ctx.num_outputs() == 0) {
+    first = ArrayD();  // outputs appended before a failure are dropped
+    return;
   }
+  slots[id].value = &first;
+  if (!further.empty()) ws_->further_outputs.emplace_back(id, std::move(further));
 }
 
 std::vector<EvalResult> Evaluation::first_outputs(std::span<const tensor::Tensor> requests) {

@@ -12,7 +12,6 @@ namespace ketra_autograd {
 namespace {
 
 // Freed blocks are kept per thread by power-of-two size class.
-constexpr std::size_t smallest_class = 7;  // 128 bytes: the header and up to 8 elements
 constexpr std::size_t pooled_classes = 21;  // up to 1 MiB
 constexpr std::size_t pooled_per_class = 64;
 
@@ -49,7 +48,7 @@ void open_pool() {
 
 std::size_t size_class(std::size_t len) {
   const std::size_t bytes = sizeof(detail::Block) + len * sizeof(double);
-  return std::max<std::size_t>(smallest_class, static_cast<std::size_t>(std::bit_width(bytes - 1)));
+  return static_cast<std::size_t>(std::bit_width(bytes - 1));
 }
 
 // Points the block's dims at storage for `rank` axes.
@@ -72,15 +71,16 @@ Block* allocate_block(std::size_t len, std::span<const std::size_t> shape) {
   const std::size_t cls = size_class(len);
   Block* block;
   if (cls < pooled_classes && pool.count[cls] > 0) {
-    block = pool.free[cls][--pool.count[cls]];
+    block = pool.free[cls][--pool.count[cls]];  // pooled blocks keep their dims inline
   } else {
     open_pool();
     block = static_cast<Block*>(::operator new(std::size_t{1} << cls));
+    block->dims = block->inline_dims;
   }
   block->len = len;
   block->size_class = static_cast<std::uint32_t>(cls);
   block->rank = static_cast<std::uint32_t>(shape.size());
-  block->dims = shape.size() <= Block::inline_rank ? block->inline_dims : new std::size_t[shape.size()];
+  if (shape.size() > Block::inline_rank) block->dims = new std::size_t[shape.size()];
   for (std::size_t axis = 0; axis < shape.size(); ++axis) block->dims[axis] = shape[axis];
   return block;
 }

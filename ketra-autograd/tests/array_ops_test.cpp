@@ -17,6 +17,8 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
 using ketra_autograd::testing::array;
+using ketra_autograd::testing::compute;
+using ketra_autograd::testing::Computed;
 using ketra_autograd::testing::iota;
 using ketra_autograd::testing::panic_message;
 using ketra_autograd::testing::shape_of;
@@ -24,24 +26,6 @@ using ketra_autograd::testing::values_of;
 using ketra_autograd::testing::vec;
 using tensor::Tensor;
 using Shape = std::vector<std::size_t>;
-
-// An operation's compute run directly, with its outputs or its error.
-struct Computed {
-  op::ComputeResult result;
-  std::vector<ArrayD> outputs;
-
-  const ArrayD& out() const { return outputs.at(0); }
-  std::string error_debug() const { return result ? "<success>" : result.error().debug(); }
-};
-
-Computed compute(const op::Op& op, const std::vector<ArrayD>& inputs) {
-  std::vector<const ArrayD*> views;
-  for (const ArrayD& a : inputs) views.push_back(&a);
-  Computed computed{{}, {}};
-  op::ComputeContext ctx(views, computed.outputs);
-  computed.result = op.compute(ctx);
-  return computed;
-}
 
 // The gradients a node's own grad gives for its inputs, for the arriving gradient gy.
 std::vector<std::optional<Tensor>> grads_of(graph::Context& ctx, Tensor y, Tensor gy) {

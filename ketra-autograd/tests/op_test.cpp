@@ -65,16 +65,22 @@ TEST(Op, OnlySliceAnswersAsAny) {
 TEST(ComputeContext, InputsBeyondTheNodeReadAsTheDummyScalar) {
   const ArrayD only = vec({1.0, 2.0});
   const std::vector<const ArrayD*> inputs{&only};
-  std::vector<ArrayD> outputs;
-  op::ComputeContext ctx(inputs, outputs);
+  ArrayD first;
+  std::vector<ArrayD> further;
+  op::ComputeContext ctx(inputs, first, further);
   EXPECT_EQ(&ctx.input(0), &only);
   const ArrayD& missing = ctx.input(1);
   EXPECT_EQ(missing.ndim(), 0u);
   EXPECT_EQ(missing[0], 0.0);
   EXPECT_EQ(&missing, &op::ComputeContext::dummy_scalar());
   EXPECT_EQ(ctx.num_inputs(), 1u);
+  EXPECT_EQ(ctx.num_outputs(), 0u);
   ctx.append_output(vec({3.0}));
-  EXPECT_EQ(outputs.size(), 1u);
+  ctx.append_output(vec({4.0}));
+  ctx.append_output(vec({5.0}));
+  EXPECT_EQ(ctx.num_outputs(), 3u);
+  EXPECT_EQ(first, vec({3.0}));
+  EXPECT_EQ(further, (std::vector<ArrayD>{vec({4.0}), vec({5.0})}));
 }
 
 TEST(ComputeContext, TheDummyScalarIsOneObjectAcrossThreads) {

@@ -13,6 +13,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
+using ketra_autograd::testing::compute;
 using ketra_autograd::testing::iota;
 using ketra_autograd::testing::panic_message;
 using ketra_autograd::testing::shape_of;
@@ -27,18 +28,13 @@ std::vector<std::int64_t> known_dims(graph::Graph& g, Tensor t) {
 }
 
 TEST(ExternalSource, ComputeCopiesInputZeroOrGivesZero) {
-  const basic_source_ops::Placeholder placeholder;
-  std::vector<ArrayD> outputs;
-  op::ComputeContext none({}, outputs);
-  ASSERT_TRUE(placeholder.compute(none).has_value());
-  EXPECT_EQ(outputs.at(0), ArrayD::scalar(0.0));
-
+  const auto none = compute(basic_source_ops::Placeholder{}, {});
+  ASSERT_TRUE(none.result.has_value());
+  EXPECT_EQ(none.out(), ArrayD::scalar(0.0));
   const ArrayD given = vec({4.0, 5.0});
-  const std::vector<const ArrayD*> inputs{&given};
-  std::vector<ArrayD> copied;
-  op::ComputeContext one(inputs, copied);
-  ASSERT_TRUE(basic_source_ops::Variable{}.compute(one).has_value());
-  EXPECT_EQ(copied.at(0), given);
+  const auto copied = compute(basic_source_ops::Variable{}, {given});
+  ASSERT_EQ(copied.outputs.size(), 1u);
+  EXPECT_EQ(copied.out(), given);
 }
 
 TEST(ExternalSource, GradientPassesTheArrivingGradient) {

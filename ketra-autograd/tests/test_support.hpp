@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ketra_autograd/ndarray.hpp"
+#include "ketra_autograd/op.hpp"
 #include "support/panic.hpp"
 
 namespace ketra_autograd::testing {
@@ -36,6 +37,29 @@ inline ArrayD iota(std::initializer_list<std::size_t> shape) {
   ArrayD out = ArrayD::for_overwrite(std::span<const std::size_t>(shape.begin(), shape.size()));
   for (std::size_t i = 0; i < out.len(); ++i) out[i] = static_cast<double>(i);
   return out;
+}
+
+// An operation's compute run directly, with its outputs or its error.
+struct Computed {
+  op::ComputeResult result;
+  std::vector<ArrayD> outputs;
+
+  const ArrayD& out() const { return outputs.at(0); }
+  std::string error_debug() const { return result ? "<success>" : result.error().debug(); }
+};
+
+inline Computed compute(const op::Op& op, const std::vector<ArrayD>& inputs) {
+  std::vector<const ArrayD*> views;
+  for (const ArrayD& a : inputs) views.push_back(&a);
+  ArrayD first;
+  std::vector<ArrayD> further;
+  op::ComputeContext ctx(views, first, further);
+  Computed computed{op.compute(ctx), {}};
+  if (ctx.num_outputs() > 0) {
+    computed.outputs.push_back(std::move(first));
+    for (ArrayD& output : further) computed.outputs.push_back(std::move(output));
+  }
+  return computed;
 }
 
 inline std::vector<std::size_t> shape_of(const ArrayD& a) { return {a.shape().begin(), a.shape().end()}; }

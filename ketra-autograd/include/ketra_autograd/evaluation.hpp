@@ -77,8 +77,9 @@ class Evaluation {
 
  private:
   void order_nodes(std::span<const tensor::Tensor> requests);
-  void compute_node(std::size_t id);
-  void release_spent_inputs(std::size_t id);
+  void compute_node(std::size_t id, std::span<const std::uint32_t> inputs);
+  // Releases the values of the inputs that no later node reads.
+  void release_spent(std::span<const std::uint32_t> inputs);
 
   graph::Context* ctx_;
   detail::Workspace* ws_;

@@ -54,12 +54,12 @@ class Op {
   virtual std::optional<AnyOp> as_any() const { return std::nullopt; }
 };
 
-// What compute sees: read-only views of its input values, in input order, and the list
-// its outputs go to. Inputs are not copied.
+// What compute sees: read-only views of its input values, in input order, and where its
+// outputs go: the first to `first`, any further ones to `further`. Inputs are not copied.
 class ComputeContext {
  public:
-  ComputeContext(std::span<const ArrayD* const> inputs, std::vector<ArrayD>& outputs) noexcept
-      : inputs_(inputs), outputs_(&outputs) {}
+  ComputeContext(std::span<const ArrayD* const> inputs, ArrayD& first, std::vector<ArrayD>& further) noexcept
+      : inputs_(inputs), first_(&first), further_(&further) {}
 
   // Input i, or the process-wide 0-d 0.0 when the node has no input i.
   const ArrayD& input(std::size_t i) const noexcept {
@@ -67,14 +67,24 @@ class ComputeContext {
   }
   std::span<const ArrayD* const> inputs() const noexcept { return inputs_; }
   std::size_t num_inputs() const noexcept { return inputs_.size(); }
-  void append_output(ArrayD output) { outputs_->push_back(std::move(output)); }
+  void append_output(ArrayD output) {
+    if (has_first_) {
+      further_->push_back(std::move(output));
+    } else {
+      *first_ = std::move(output);
+      has_first_ = true;
+    }
+  }
+  std::size_t num_outputs() const noexcept { return has_first_ ? 1 + further_->size() : 0; }
 
   // The shared read-only 0-d array holding 0.0 (DUMMY_SCALAR), created on first use.
   static const ArrayD& dummy_scalar() noexcept;
 
  private:
   std::span<const ArrayD* const> inputs_;
-  std::vector<ArrayD>* outputs_;
+  ArrayD* first_;
+  std::vector<ArrayD>* further_;
+  bool has_first_ = false;
 };
 
 // What grad sees: the node's output and input tensors, the gradients arriving at the
