@@ -67,16 +67,31 @@ namespace detail {
 
 Block empty_array_block{0, 1, 0, empty_array_block.inline_dims, {0, 0, 0, 0, 0}};
 
+namespace {
+
+[[gnu::noinline, gnu::cold]] Block* new_block(std::size_t cls) {
+  open_pool();
+  Block* block = static_cast<Block*>(::operator new(std::size_t{1} << cls));
+  block->dims = block->inline_dims;
+  return block;
+}
+
+[[gnu::noinline, gnu::cold]] void release_unpooled(Block* block) noexcept {
+  if (block->size_class < pooled_classes && pool.count[block->size_class] < pool.limit) {
+    delete[] block->dims;  // a pooled block keeps its dims inline
+    block->dims = block->inline_dims;
+    pool.free[block->size_class][pool.count[block->size_class]++] = block;
+    return;
+  }
+  free_block_memory(block);
+}
+
+}  // namespace
+
 Block* allocate_block(std::size_t len, std::span<const std::size_t> shape) {
   const std::size_t cls = size_class(len);
-  Block* block;
-  if (cls < pooled_classes && pool.count[cls] > 0) {
-    block = pool.free[cls][--pool.count[cls]];  // pooled blocks keep their dims inline
-  } else {
-    open_pool();
-    block = static_cast<Block*>(::operator new(std::size_t{1} << cls));
-    block->dims = block->inline_dims;
-  }
+  // Pooled blocks keep their dims inline.
+  Block* block = cls < pooled_classes && pool.count[cls] > 0 ? pool.free[cls][--pool.count[cls]] : new_block(cls);
   block->len = len;
   block->size_class = static_cast<std::uint32_t>(cls);
   block->rank = static_cast<std::uint32_t>(shape.size());
@@ -87,15 +102,11 @@ Block* allocate_block(std::size_t len, std::span<const std::size_t> shape) {
 
 void release_block(Block* block) noexcept {
   const std::size_t cls = block->size_class;
-  if (cls < pooled_classes && pool.count[cls] < pool.limit) {
-    if (block->dims != block->inline_dims) {
-      delete[] block->dims;
-      block->dims = block->inline_dims;
-    }
+  if (cls < pooled_classes && pool.count[cls] < pool.limit && block->dims == block->inline_dims) [[likely]] {
     pool.free[cls][pool.count[cls]++] = block;
     return;
   }
-  free_block_memory(block);
+  release_unpooled(block);
 }
 
 void reshape_block(Block& block, std::span<const std::size_t> shape) {
@@ -107,12 +118,6 @@ void reshape_block(Block& block, std::span<const std::size_t> shape) {
 }  // namespace detail
 
 std::string ShapeError::debug() const { return "ShapeError/IncompatibleShape: incompatible shapes"; }
-
-std::size_t element_count(std::span<const std::size_t> shape) {
-  std::size_t n = 1;
-  for (std::size_t d : shape) n *= d;
-  return n;
-}
 
 Strides contiguous_strides(std::span<const std::size_t> shape) {
   Strides strides(shape.size(), 0);
@@ -164,10 +169,6 @@ ArrayD::ArrayD(const ArrayD& other) : block_(detail::allocate_block(other.len(),
 ArrayD& ArrayD::operator=(const ArrayD& other) {
   if (this != &other) *this = ArrayD(other);
   return *this;
-}
-
-ArrayD ArrayD::for_overwrite(std::span<const std::size_t> shape) {
-  return ArrayD(detail::allocate_block(element_count(shape), shape));
 }
 
 ArrayD ArrayD::scalar(double value) {

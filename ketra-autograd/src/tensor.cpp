@@ -59,10 +59,7 @@ OpBox::~OpBox() {
   if (owned_) delete op_;
 }
 
-const op::Op& TensorInternal::get_op() const {
-  if (!op) support::panic("bad impl: Op is now stolen in gradient.rs");
-  return *op.get();
-}
+void TensorInternal::missing_op() { support::panic("bad impl: Op is now stolen in gradient.rs"); }
 
 void TensorBuilder::require_same_graph(const Tensor& tensor) const {
   if (&tensor.graph() != graph_) support::panic("Detected tensors belonging to different graphs");

@@ -129,7 +129,11 @@ class ArrayD {
   static std::expected<ArrayD, ShapeError> from_shape_vec(std::span<const std::size_t> shape,
                                                           std::span<const double> values);
   // An array of the shape whose elements the caller overwrites before reading them.
-  static ArrayD for_overwrite(std::span<const std::size_t> shape);
+  static ArrayD for_overwrite(std::span<const std::size_t> shape) {
+    std::size_t len = 1;
+    for (std::size_t d : shape) len *= d;
+    return ArrayD(detail::allocate_block(len, shape));
+  }
 
   std::span<const std::size_t> shape() const noexcept { return {block_->dims, block_->rank}; }
   std::size_t ndim() const noexcept { return block_->rank; }
@@ -210,7 +214,11 @@ std::optional<Dims> broadcast_shape(std::span<const std::size_t> a, std::span<co
 // Strides that read an array of shape `from` as if it had the broadcast shape `to`.
 std::optional<Strides> broadcast_strides(std::span<const std::size_t> from,
                                          std::span<const std::size_t> to);
-std::size_t element_count(std::span<const std::size_t> shape);
+inline std::size_t element_count(std::span<const std::size_t> shape) noexcept {
+  std::size_t n = 1;
+  for (std::size_t d : shape) n *= d;
+  return n;
+}
 
 inline bool same_shape(std::span<const std::size_t> a, std::span<const std::size_t> b) noexcept {
   if (a.size() != b.size()) return false;

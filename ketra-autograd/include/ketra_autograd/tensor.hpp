@@ -124,7 +124,13 @@ struct TensorInternal {
   bool is_differentiable = true;
 
   // The operation; a node whose operation is taken out panics.
-  const op::Op& get_op() const;
+  const op::Op& get_op() const {
+    if (!op) [[unlikely]] missing_op();
+    return *op.get();
+  }
+
+ private:
+  [[noreturn]] static void missing_op();
 };
 
 // Fills in one node and adds it to a graph.
