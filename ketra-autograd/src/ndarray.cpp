@@ -11,29 +11,17 @@ namespace ketra_autograd {
 
 namespace {
 
-// Freed blocks are kept per thread by power-of-two size class.
-constexpr std::size_t pooled_classes = 21;  // up to 1 MiB
-constexpr std::size_t pooled_per_class = 64;
-
-// Trivially destructible, so it stays usable while other thread-local objects are torn
-// down; the reaper below empties it when the thread ends and stops further pooling.
-struct BlockPool {
-  detail::Block* free[pooled_classes][pooled_per_class];
-  std::size_t count[pooled_classes];
-  std::size_t limit;  // pooled_per_class once the reaper is registered, 0 before and after it
-};
-thread_local BlockPool pool{};
-
 void free_block_memory(detail::Block* block) noexcept {
   if (block->dims != block->inline_dims) delete[] block->dims;
   ::operator delete(static_cast<void*>(block));
 }
 
 struct PoolReaper {
-  PoolReaper() noexcept { pool.limit = pooled_per_class; }
+  PoolReaper() noexcept { detail::block_pool.limit = detail::pooled_per_class; }
   ~PoolReaper() {
+    detail::BlockPool& pool = detail::block_pool;
     pool.limit = 0;
-    for (std::size_t cls = 0; cls < pooled_classes; ++cls) {
+    for (std::size_t cls = 0; cls < detail::pooled_classes; ++cls) {
       for (std::size_t i = 0; i < pool.count[cls]; ++i) ::operator delete(static_cast<void*>(pool.free[cls][i]));
       pool.count[cls] = 0;
     }
@@ -44,11 +32,6 @@ struct PoolReaper {
 void open_pool() {
   thread_local PoolReaper reaper;
   static_cast<void>(reaper);
-}
-
-std::size_t size_class(std::size_t len) {
-  const std::size_t bytes = sizeof(detail::Block) + len * sizeof(double);
-  return static_cast<std::size_t>(std::bit_width(bytes - 1));
 }
 
 // Points the block's dims at storage for `rank` axes.
@@ -67,46 +50,28 @@ namespace detail {
 
 Block empty_array_block{0, 1, 0, empty_array_block.inline_dims, {0, 0, 0, 0, 0}};
 
-namespace {
+constinit thread_local BlockPool block_pool{};
 
-[[gnu::noinline, gnu::cold]] Block* new_block(std::size_t cls) {
+Block* new_block(std::size_t cls) {
   open_pool();
   Block* block = static_cast<Block*>(::operator new(std::size_t{1} << cls));
   block->dims = block->inline_dims;
   return block;
 }
 
-[[gnu::noinline, gnu::cold]] void release_unpooled(Block* block) noexcept {
-  if (block->size_class < pooled_classes && pool.count[block->size_class] < pool.limit) {
-    delete[] block->dims;  // a pooled block keeps its dims inline
-    block->dims = block->inline_dims;
-    pool.free[block->size_class][pool.count[block->size_class]++] = block;
+void give_external_dims(Block& block) { block.dims = new std::size_t[block.rank]; }
+
+void release_unpooled(Block* block) noexcept {
+  const std::size_t cls = block->size_class;
+  if (cls < pooled_classes && block_pool.count[cls] < block_pool.limit) {
+    if (block->dims != block->inline_dims) {  // a pooled block keeps its dims inline
+      delete[] block->dims;
+      block->dims = block->inline_dims;
+    }
+    block_pool.free[cls][block_pool.count[cls]++] = block;
     return;
   }
   free_block_memory(block);
-}
-
-}  // namespace
-
-Block* allocate_block(std::size_t len, std::span<const std::size_t> shape) {
-  const std::size_t cls = size_class(len);
-  // Pooled blocks keep their dims inline.
-  Block* block = cls < pooled_classes && pool.count[cls] > 0 ? pool.free[cls][--pool.count[cls]] : new_block(cls);
-  block->len = len;
-  block->size_class = static_cast<std::uint32_t>(cls);
-  block->rank = static_cast<std::uint32_t>(shape.size());
-  if (shape.size() > Block::inline_rank) block->dims = new std::size_t[shape.size()];
-  for (std::size_t axis = 0; axis < shape.size(); ++axis) block->dims[axis] = shape[axis];
-  return block;
-}
-
-void release_block(Block* block) noexcept {
-  const std::size_t cls = block->size_class;
-  if (cls < pooled_classes && pool.count[cls] < pool.limit && block->dims == block->inline_dims) [[likely]] {
-    pool.free[cls][pool.count[cls]++] = block;
-    return;
-  }
-  release_unpooled(block);
 }
 
 void reshape_block(Block& block, std::span<const std::size_t> shape) {

@@ -3,6 +3,7 @@
 // included), contiguous, row-major and owned. Arrays here are small (about a hundred
 // elements) and made by the thousand, so each is one recycled allocation holding its
 // shape and its elements, and shape lists elsewhere live inline.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -53,8 +54,47 @@ struct Block {
 };
 static_assert(sizeof(Block) == 64);
 
-Block* allocate_block(std::size_t len, std::span<const std::size_t> shape);
-void release_block(Block* block) noexcept;
+// Freed blocks are kept per thread by power-of-two size class. The pool is trivially
+// destructible, so it stays usable while other thread-local objects are torn down; a
+// reaper empties it when the thread ends and stops further pooling.
+inline constexpr std::size_t pooled_classes = 21;  // up to 1 MiB
+inline constexpr std::size_t pooled_per_class = 64;
+struct BlockPool {
+  Block* free[pooled_classes][pooled_per_class];
+  std::size_t count[pooled_classes];
+  std::size_t limit;  // pooled_per_class once the reaper is registered, 0 before and after it
+};
+extern constinit thread_local BlockPool block_pool;
+
+inline std::size_t size_class(std::size_t len) noexcept {
+  return static_cast<std::size_t>(std::bit_width(sizeof(Block) + len * sizeof(double) - 1));
+}
+
+// The rare paths: a block from the heap, external dims, a block the pool cannot take.
+Block* new_block(std::size_t cls);
+void give_external_dims(Block& block);
+void release_unpooled(Block* block) noexcept;
+
+inline Block* allocate_block(std::size_t len, std::span<const std::size_t> shape) {
+  const std::size_t cls = size_class(len);
+  Block* block = cls < pooled_classes && block_pool.count[cls] > 0 ? block_pool.free[cls][--block_pool.count[cls]]
+                                                                    : new_block(cls);
+  block->len = len;
+  block->size_class = static_cast<std::uint32_t>(cls);
+  block->rank = static_cast<std::uint32_t>(shape.size());
+  if (shape.size() > Block::inline_rank) [[unlikely]] give_external_dims(*block);
+  for (std::size_t axis = 0; axis < shape.size(); ++axis) block->dims[axis] = shape[axis];
+  return block;
+}
+
+inline void release_block(Block* block) noexcept {
+  const std::size_t cls = block->size_class;
+  if (cls < pooled_classes && block_pool.count[cls] < block_pool.limit && block->dims == block->inline_dims) [[likely]] {
+    block_pool.free[cls][block_pool.count[cls]++] = block;
+    return;
+  }
+  release_unpooled(block);
+}
 // The block of every empty array (shape [0]); shared, never written, never released.
 extern Block empty_array_block;
 inline Block* empty_block() noexcept { return &empty_array_block; }
