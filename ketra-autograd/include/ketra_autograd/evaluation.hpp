@@ -1,0 +1,113 @@
+#pragma once
+// Evaluation of requested tensors: the nodes they depend on are ordered inputs-first and
+// computed once each, with placeholders taking fed arrays and variables the environment's
+// current arrays.
+#include <cstddef>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "ketra_autograd/error.hpp"
+#include "ketra_autograd/graph.hpp"
+#include "ketra_autograd/ndarray.hpp"
+#include "ketra_autograd/tensor.hpp"
+
+namespace ketra_autograd::evaluation {
+
+// A feed names its node by placeholder name or directly by node id.
+struct PlaceholderKey {
+  enum class Kind : std::uint8_t { Name, ID };
+
+  static PlaceholderKey by_name(std::string_view name) noexcept { return {Kind::Name, name, 0}; }
+  static PlaceholderKey by_id(std::size_t id) noexcept { return {Kind::ID, {}, id}; }
+
+  Kind kind;
+  std::string_view name;
+  std::size_t id;
+};
+
+// A fed array; the caller keeps it alive until the evaluation ends.
+struct Feed {
+  PlaceholderKey key;
+  const ArrayD* array;
+};
+
+class Feeder {
+ public:
+  Feeder& push(PlaceholderKey key, const ArrayD& array) {
+    feeds_.push_back(Feed{key, &array});
+    return *this;
+  }
+  std::span<const Feed> feeds() const noexcept { return feeds_; }
+
+ private:
+  std::vector<Feed> feeds_;
+};
+
+using EvalResult = std::expected<ArrayD, error::EvalError>;
+
+namespace detail {
+struct Workspace;
+}
+
+// One evaluation over a context's graph. A node's value is its first output. Every output
+// of a requested node stays available until the evaluation is dropped; values of other
+// nodes are released once the last node reading them is computed.
+class Evaluation {
+ public:
+  explicit Evaluation(graph::Context& ctx);
+  Evaluation(const Evaluation&) = delete;
+  Evaluation& operator=(const Evaluation&) = delete;
+  ~Evaluation();
+
+  // Computes the nodes the requested tensors depend on. Returns the error of a feed whose
+  // name no placeholder has; nothing is computed then.
+  std::optional<error::EvalError> compute(std::span<const tensor::Tensor> requests,
+                                          std::span<const Feed> feeds);
+  // The value of a requested node, or null when it got none.
+  const ArrayD* value(std::size_t id) const noexcept;
+  // All outputs a requested node's operation appended (empty for fed, variable and
+  // failed nodes).
+  std::vector<ArrayD*> outputs(std::size_t id);
+  // One result per request: a copy of the node's value (the last request of a computed
+  // node takes it over), or "Failed to compute tensor {id}".
+  std::vector<EvalResult> first_outputs(std::span<const tensor::Tensor> requests);
+
+ private:
+  void order_nodes(std::span<const tensor::Tensor> requests);
+  void compute_node(std::size_t id, std::span<const std::uint32_t> inputs);
+  // Releases the values of the inputs that no later node reads.
+  void release_spent(std::span<const std::uint32_t> inputs);
+
+  graph::Context* ctx_;
+  detail::Workspace* ws_;
+  bool clean_ = true;  // false while computing: a panic leaves the workspace unusable
+};
+
+class Evaluator {
+ public:
+  explicit Evaluator(graph::Context& ctx) noexcept : ctx_(&ctx) {}
+
+  Evaluator& push(tensor::Tensor tensor) {
+    buf_.push_back(tensor);
+    return *this;
+  }
+  Evaluator& set_feeder(Feeder feeder) {
+    feeder_ = std::move(feeder);
+    return *this;
+  }
+  // One result per requested tensor, in request order; a single VariableError when a
+  // feed names an unknown placeholder.
+  std::vector<EvalResult> run();
+  // The result of the tensor appended to the requests (its own when there were none).
+  EvalResult eval(tensor::Tensor tensor);
+
+ private:
+  std::vector<tensor::Tensor> buf_;
+  std::optional<Feeder> feeder_;
+  graph::Context* ctx_;
+};
+
+}  // namespace ketra_autograd::evaluation

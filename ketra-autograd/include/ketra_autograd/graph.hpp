@@ -1,0 +1,140 @@
+#pragma once
+// The computation graph: node records in id order plus the map from environment
+// variables to their nodes, the context that pairs a graph with its variable environment,
+// and the run function that gives a closure a fresh graph.
+//
+// graph.hpp and variable.hpp include each other: the run functions need both the
+// environment and the context complete. Whichever is included first, both end up defined.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "ketra_autograd/small_vec.hpp"
+#include "ketra_autograd/tensor.hpp"
+#include "ketra_autograd/variable.hpp"
+#include "ketra_autograd/variable_id.hpp"
+
+namespace ketra_autograd::evaluation {
+class Evaluator;
+}
+
+namespace ketra_autograd::graph {
+
+inline constexpr std::size_t warning_node_count = 50000;
+inline constexpr std::size_t max_node_count = 500000;
+
+namespace detail {
+
+// Node records in fixed-size chunks. A record never moves once installed, so a reference
+// to it stays valid while builders append further nodes.
+class NodeStore {
+ public:
+  static constexpr std::size_t chunk_bits = 8;
+  static constexpr std::size_t chunk_size = std::size_t{1} << chunk_bits;
+
+  explicit NodeStore(std::size_t reserved);
+  NodeStore(const NodeStore&) = delete;
+  NodeStore& operator=(const NodeStore&) = delete;
+  ~NodeStore();
+
+  std::size_t size() const noexcept { return size_; }
+  const tensor::TensorInternal& operator[](std::size_t id) const noexcept {
+    return chunks_[id >> chunk_bits][id & (chunk_size - 1)];
+  }
+  void push_back(tensor::TensorInternal&& node);
+
+ private:
+  SmallVec<tensor::TensorInternal*, 4> chunks_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace detail
+
+class Graph {
+ public:
+  Graph(const Graph&) = delete;
+  Graph& operator=(const Graph&) = delete;
+
+  // Appends a complete record and returns its id. Writes a warning to standard error when
+  // the 50001st node is added; panics beyond 500001 nodes.
+  std::size_t install(tensor::TensorInternal node);
+  std::size_t num_nodes() const noexcept { return nodes_.size(); }
+  // The record of a node; panics on an id the graph does not hold.
+  const tensor::TensorInternal& node(std::size_t id) const {
+    if (id >= nodes_.size()) [[unlikely]] missing_node(id);
+    return nodes_[id];
+  }
+  // The ids of a node's inputs, in input order: a compact copy of the records' input
+  // lists that the evaluator walks without touching the records.
+  std::span<const std::uint32_t> input_ids(std::size_t id) const {
+    if (id >= nodes_.size()) [[unlikely]] missing_node(id);
+    return {edges_.data() + edge_begin_[id], edges_.data() + edge_begin_[id + 1]};
+  }
+
+  // The graph's node for the variable, added on first request.
+  tensor::Tensor variable_by_id(variable::VariableID id);
+  // The graph's node for the variable of that name in the namespace; panics when the
+  // environment has no such variable.
+  tensor::Tensor variable_by_name(std::string name, const variable::VariableNamespace& ns);
+
+ protected:
+  explicit Graph(std::size_t reserved);
+  ~Graph() = default;
+
+ private:
+  [[noreturn]] void missing_node(std::size_t id) const;
+
+  detail::NodeStore nodes_;
+  std::vector<std::uint32_t> edges_;       // input ids of all nodes, node after node
+  std::vector<std::uint32_t> edge_begin_;  // node i's inputs: edges_[edge_begin_[i], edge_begin_[i + 1])
+  std::unordered_map<variable::VariableID, std::size_t> variable_map_;
+};
+
+// A graph together with the environment its variable nodes read. Every graph operation
+// is available on the context. Tensors point at it, so it never moves.
+class Context : public Graph {
+ public:
+  Context(variable::VariableEnvironment& env, std::size_t reserved) : Graph(reserved), env_(&env) {}
+
+  variable::VariableEnvironment& env() const noexcept { return *env_; }
+  // The graph's placeholder of that name, added with the shape (-1: known at evaluation)
+  // on first request. The name must outlive the graph.
+  tensor::Tensor placeholder(std::string_view name, std::span<const std::int64_t> shape);
+  tensor::Tensor placeholder(std::string_view name, std::initializer_list<std::int64_t> shape) {
+    return placeholder(name, std::span<const std::int64_t>(shape.begin(), shape.size()));
+  }
+  evaluation::Evaluator evaluator();
+
+ private:
+  variable::VariableEnvironment* env_;
+};
+
+inline constexpr std::size_t run_reserved_nodes = 512;
+
+// Runs the closure once on a fresh graph over a fresh, empty environment; both are
+// released when it returns.
+template <typename F>
+auto run(F&& f) {
+  variable::VariableEnvironment env;
+  Context ctx(env, run_reserved_nodes);
+  return std::forward<F>(f)(ctx);
+}
+
+}  // namespace ketra_autograd::graph
+
+namespace ketra_autograd::variable {
+
+inline constexpr std::size_t env_run_reserved_nodes = 256;
+
+template <typename F>
+auto VariableEnvironment::run(F&& f) {
+  graph::Context ctx(*this, env_run_reserved_nodes);
+  return std::forward<F>(f)(ctx);
+}
+
+}  // namespace ketra_autograd::variable

@@ -1,0 +1,307 @@
+#pragma once
+// The n-dimensional array of doubles that every tensor value is: dynamic rank (0-d
+// included), contiguous, row-major and owned. Arrays here are small (about a hundred
+// elements) and made by the thousand, so each is one recycled allocation holding its
+// shape and its elements, and shape lists elsewhere live inline.
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ketra_autograd/small_vec.hpp"
+
+namespace ketra_autograd {
+
+using Dims = SmallVec<std::size_t, 4>;
+using Strides = SmallVec<std::ptrdiff_t, 4>;
+
+// The error of a reshape or broadcast whose shapes do not fit.
+struct ShapeError {
+  // "ShapeError/IncompatibleShape: incompatible shapes"
+  std::string debug() const;
+};
+
+// One axis of a slice: start, optional end (exclusive) and step; negative start and end
+// count from the end of the axis.
+struct SliceElem {
+  std::int64_t start = 0;
+  std::optional<std::int64_t> end;
+  std::int64_t step = 1;
+  friend bool operator==(const SliceElem&, const SliceElem&) = default;
+};
+
+namespace detail {
+
+// One array in one allocation: this header, then the elements. Blocks are recycled per
+// thread by power-of-two size, so an evaluation mostly reuses the arrays the previous
+// node dropped, and moving an array moves one pointer.
+struct Block {
+  static constexpr std::size_t inline_rank = 5;
+
+  std::size_t len;
+  std::uint32_t rank;
+  std::uint32_t size_class;
+  std::size_t* dims;  // inline_dims, or a separate array beyond inline_rank axes
+  std::size_t inline_dims[inline_rank];
+
+  double* elements() noexcept { return reinterpret_cast<double*>(this + 1); }
+  const double* elements() const noexcept { return reinterpret_cast<const double*>(this + 1); }
+};
+static_assert(sizeof(Block) == 64);
+
+// Freed blocks are kept per thread by power-of-two size class. The pool is trivially
+// destructible, so it stays usable while other thread-local objects are torn down; a
+// reaper empties it when the thread ends and stops further pooling.
+inline constexpr std::size_t pooled_classes = 21;  // up to 1 MiB
+inline constexpr std::size_t pooled_per_class = 64;
+struct BlockPool {
+  Block* free[pooled_classes][pooled_per_class];
+  std::size_t count[pooled_classes];
+  std::size_t limit;  // pooled_per_class once the reaper is registered, 0 before and after it
+};
+extern constinit thread_local BlockPool block_pool;
+
+inline std::size_t size_class(std::size_t len) noexcept {
+  return static_cast<std::size_t>(std::bit_width(sizeof(Block) + len * sizeof(double) - 1));
+}
+
+// The rare paths: a block from the heap, external dims, a block the pool cannot take.
+Block* new_block(std::size_t cls);
+void give_external_dims(Block& block);
+void release_unpooled(Block* block) noexcept;
+
+inline Block* allocate_block(std::size_t len, std::span<const std::size_t> shape) {
+  const std::size_t cls = size_class(len);
+  Block* block = cls < pooled_classes && block_pool.count[cls] > 0 ? block_pool.free[cls][--block_pool.count[cls]]
+                                                                    : new_block(cls);
+  block->len = len;
+  block->size_class = static_cast<std::uint32_t>(cls);
+  block->rank = static_cast<std::uint32_t>(shape.size());
+  if (shape.size() > Block::inline_rank) [[unlikely]] give_external_dims(*block);
+  for (std::size_t axis = 0; axis < shape.size(); ++axis) block->dims[axis] = shape[axis];
+  return block;
+}
+
+inline void release_block(Block* block) noexcept {
+  const std::size_t cls = block->size_class;
+  if (cls < pooled_classes && block_pool.count[cls] < block_pool.limit && block->dims == block->inline_dims) [[likely]] {
+    block_pool.free[cls][block_pool.count[cls]++] = block;
+    return;
+  }
+  release_unpooled(block);
+}
+// The block of every empty array (shape [0]); shared, never written, never released.
+extern Block empty_array_block;
+inline Block* empty_block() noexcept { return &empty_array_block; }
+// Replaces the block's shape by one of the same element count.
+void reshape_block(Block& block, std::span<const std::size_t> shape);
+
+// Visits the positions of `shape` in row-major order and hands `visit` the offsets of two
+// operands that start at base_a / base_b and move by the given per-axis strides (0 along
+// a broadcast axis, negative for a reversed slice).
+template <typename Visit>
+void walk_strided(std::span<const std::size_t> shape, std::span<const std::ptrdiff_t> strides_a,
+                  std::span<const std::ptrdiff_t> strides_b, std::ptrdiff_t base_a,
+                  std::ptrdiff_t base_b, Visit&& visit) {
+  const std::size_t rank = shape.size();
+  for (std::size_t dim : shape) {
+    if (dim == 0) return;
+  }
+  if (rank == 0) {
+    visit(base_a, base_b);
+    return;
+  }
+  const std::size_t last = rank - 1;
+  const std::size_t inner = shape[last];
+  const std::ptrdiff_t step_a = strides_a[last];
+  const std::ptrdiff_t step_b = strides_b[last];
+  Dims index(rank, 0);
+  std::ptrdiff_t off_a = base_a;
+  std::ptrdiff_t off_b = base_b;
+  while (true) {
+    for (std::size_t k = 0; k < inner; ++k) {
+      const auto sk = static_cast<std::ptrdiff_t>(k);
+      visit(off_a + sk * step_a, off_b + sk * step_b);
+    }
+    std::size_t axis = last;
+    while (true) {
+      if (axis == 0) return;
+      --axis;
+      off_a += strides_a[axis];
+      off_b += strides_b[axis];
+      if (++index[axis] < shape[axis]) break;
+      const auto extent = static_cast<std::ptrdiff_t>(shape[axis]);
+      off_a -= strides_a[axis] * extent;
+      off_b -= strides_b[axis] * extent;
+      index[axis] = 0;
+    }
+  }
+}
+
+}  // namespace detail
+
+class ArrayD {
+ public:
+  // An empty 1-D array (shape [0]); allocates nothing.
+  ArrayD() noexcept : block_(detail::empty_block()) {}
+  ArrayD(const ArrayD& other);
+  ArrayD(ArrayD&& other) noexcept : block_(std::exchange(other.block_, detail::empty_block())) {}
+  ArrayD& operator=(const ArrayD& other);
+  ArrayD& operator=(ArrayD&& other) noexcept {
+    std::swap(block_, other.block_);
+    return *this;
+  }
+  ~ArrayD() {
+    if (block_ != detail::empty_block()) detail::release_block(block_);
+  }
+
+  static ArrayD scalar(double value);
+  static ArrayD zeros(std::span<const std::size_t> shape);
+  static ArrayD from_elem(std::span<const std::size_t> shape, double value);
+  // A 1-D array of the values.
+  static ArrayD from_vec(std::span<const double> values);
+  // The values laid out row-major in the shape; an error when the counts differ.
+  static std::expected<ArrayD, ShapeError> from_shape_vec(std::span<const std::size_t> shape,
+                                                          std::span<const double> values);
+  // An array of the shape whose elements the caller overwrites before reading them.
+  static ArrayD for_overwrite(std::span<const std::size_t> shape) {
+    std::size_t len = 1;
+    for (std::size_t d : shape) len *= d;
+    return ArrayD(detail::allocate_block(len, shape));
+  }
+
+  std::span<const std::size_t> shape() const noexcept { return {block_->dims, block_->rank}; }
+  std::size_t ndim() const noexcept { return block_->rank; }
+  std::size_t len() const noexcept { return block_->len; }
+  std::span<double> data() noexcept { return {block_->elements(), block_->len}; }
+  std::span<const double> data() const noexcept { return {block_->elements(), block_->len}; }
+  double operator[](std::size_t flat) const noexcept { return block_->elements()[flat]; }
+  double& operator[](std::size_t flat) noexcept { return block_->elements()[flat]; }
+  // Rank 0, or rank 1 of length 1.
+  bool is_scalar_like() const noexcept { return ndim() == 0 || (ndim() == 1 && block_->dims[0] == 1); }
+  // "[2, 3]", "[]".
+  std::string shape_text() const;
+
+  // The same elements in another shape of equal element count.
+  std::expected<ArrayD, ShapeError> into_shape(std::span<const std::size_t> shape) &&;
+  // A copy whose axis j is this array's axis axes[j]; axes must be a permutation.
+  ArrayD permuted(std::span<const std::size_t> axes) const;
+  // A copy of the region selected by one slice element per axis.
+  ArrayD sliced(std::span<const SliceElem> slice) const;
+  // Writes `source`, broadcast to the region's shape, into the region of the slice.
+  void assign_slice(std::span<const SliceElem> slice, const ArrayD& source);
+  // A copy stretched to `shape` by the broadcasting rule.
+  std::expected<ArrayD, ShapeError> broadcast_to(std::span<const std::size_t> shape) const;
+  void insert_axis(std::size_t position);
+  // Removes an axis of length 1.
+  void remove_axis(std::size_t position);
+
+  template <typename F>
+  ArrayD map(F&& f) const {
+    ArrayD out = for_overwrite(shape());
+    const double* in = block_->elements();
+    double* dst = out.block_->elements();
+    const std::size_t n = len();
+    for (std::size_t i = 0; i < n; ++i) dst[i] = f(in[i]);
+    return out;
+  }
+
+  // Folds the lanes along `axis` in index order; the result lacks that axis.
+  template <typename F>
+  ArrayD fold_axis(std::size_t axis, double init, F&& f) const {
+    const auto [outer, length, inner] = axis_split(axis);
+    Dims kept;
+    for (std::size_t i = 0; i < ndim(); ++i) {
+      if (i != axis) kept.push_back(block_->dims[i]);
+    }
+    ArrayD out = from_elem(kept, init);
+    const double* in = block_->elements();
+    double* dst = out.block_->elements();
+    for (std::size_t o = 0; o < outer; ++o) {
+      double* row = dst + o * inner;
+      for (std::size_t k = 0; k < length; ++k) {
+        const double* lane = in + (o * length + k) * inner;
+        for (std::size_t i = 0; i < inner; ++i) row[i] = f(row[i], lane[i]);
+      }
+    }
+    return out;
+  }
+
+  friend bool operator==(const ArrayD& a, const ArrayD& b);
+
+ private:
+  explicit ArrayD(detail::Block* block) noexcept : block_(block) {}
+
+  struct AxisSplit {
+    std::size_t outer, length, inner;
+  };
+  AxisSplit axis_split(std::size_t axis) const;
+  // Gives the array a block of its own before its shape is changed in place.
+  void unshare_empty();
+
+  detail::Block* block_;
+};
+
+// Row-major strides of a contiguous array of the shape.
+Strides contiguous_strides(std::span<const std::size_t> shape);
+// The shape two shapes broadcast to (trailing axes aligned, size 1 stretched), if any.
+std::optional<Dims> broadcast_shape(std::span<const std::size_t> a, std::span<const std::size_t> b);
+// Strides that read an array of shape `from` as if it had the broadcast shape `to`.
+std::optional<Strides> broadcast_strides(std::span<const std::size_t> from,
+                                         std::span<const std::size_t> to);
+inline std::size_t element_count(std::span<const std::size_t> shape) noexcept {
+  std::size_t n = 1;
+  for (std::size_t d : shape) n *= d;
+  return n;
+}
+
+inline bool same_shape(std::span<const std::size_t> a, std::span<const std::size_t> b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+// f applied to the elements of a and b paired by broadcasting.
+template <typename F>
+std::expected<ArrayD, ShapeError> zip_with(const ArrayD& a, const ArrayD& b, F&& f) {
+  const double* pa = a.data().data();
+  const double* pb = b.data().data();
+  const auto fill = [](std::span<const std::size_t> shape, auto&& element) {
+    ArrayD out = ArrayD::for_overwrite(shape);
+    double* dst = out.data().data();
+    const std::size_t n = out.len();
+    for (std::size_t i = 0; i < n; ++i) dst[i] = element(i);
+    return out;
+  };
+  if (same_shape(a.shape(), b.shape())) {
+    return fill(a.shape(), [&](std::size_t i) { return f(pa[i], pb[i]); });
+  }
+  std::optional<Dims> shape = broadcast_shape(a.shape(), b.shape());
+  if (!shape) return std::unexpected(ShapeError{});
+  // One element against an operand that already has the result's layout.
+  if (a.len() == 1 && element_count(*shape) == b.len()) {
+    const double s = pa[0];
+    return fill(*shape, [&](std::size_t i) { return f(s, pb[i]); });
+  }
+  if (b.len() == 1 && element_count(*shape) == a.len()) {
+    const double s = pb[0];
+    return fill(*shape, [&](std::size_t i) { return f(pa[i], s); });
+  }
+  const Strides sa = *broadcast_strides(a.shape(), *shape);
+  const Strides sb = *broadcast_strides(b.shape(), *shape);
+  ArrayD out = ArrayD::for_overwrite(*shape);
+  double* dst = out.data().data();
+  detail::walk_strided(*shape, sa, sb, 0, 0, [&](std::ptrdiff_t ia, std::ptrdiff_t ib) {
+    *dst++ = f(pa[ia], pb[ib]);
+  });
+  return out;
+}
+
+}  // namespace ketra_autograd

@@ -1,0 +1,31 @@
+#pragma once
+// Builder functions: each adds a node to the graph of its first tensor (or the graph it
+// is given) and returns it; every further tensor must belong to that graph.
+#include <cstdint>
+#include <span>
+
+#include "ketra_autograd/graph.hpp"
+#include "ketra_autograd/ndarray.hpp"
+#include "ketra_autograd/tensor.hpp"
+
+namespace ketra_autograd::tensor_ops {
+
+using tensor::Tensor;
+
+// A 0-d constant.
+Tensor scalar(double value, graph::Graph& graph);
+// A constant owning the array; never on a gradient path.
+Tensor convert_to_tensor(ArrayD array, graph::Graph& graph);
+
+// The tensor recorded as x's shape, or a new Shape node over x.
+Tensor shape(Tensor x);
+Tensor reshape(Tensor x, Tensor shape);
+// x as a 1-D tensor.
+Tensor flatten(Tensor x);
+Tensor squeeze(Tensor x, Tensor axes);
+Tensor expand_dims(Tensor x, Tensor axes);
+// One slice element per (start, end) pair, step 1. An end of -1 runs to the end of the
+// axis, an end below -1 includes the element it names, any other end is exclusive.
+Tensor slice(Tensor x, std::span<const std::int64_t> starts, std::span<const std::int64_t> ends);
+
+}  // namespace ketra_autograd::tensor_ops

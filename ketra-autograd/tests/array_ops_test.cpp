@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "ketra_autograd/evaluation.hpp"
+#include "ketra_autograd/graph.hpp"
+#include "ketra_autograd/op.hpp"
+#include "ketra_autograd/tensor_ops.hpp"
+#include "ketra_autograd/tensor_ops/array_ops.hpp"
+#include "ketra_autograd/tensor_ops/math_ops.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+using namespace ketra_autograd;
+using namespace ketra_autograd::tensor_ops;
+using ketra_autograd::testing::array;
+using ketra_autograd::testing::compute;
+using ketra_autograd::testing::Computed;
+using ketra_autograd::testing::iota;
+using ketra_autograd::testing::panic_message;
+using ketra_autograd::testing::shape_of;
+using ketra_autograd::testing::values_of;
+using ketra_autograd::testing::vec;
+using tensor::Tensor;
+using Shape = std::vector<std::size_t>;
+
+// The gradients a node's own grad gives for its inputs, for the arriving gradient gy.
+std::vector<std::optional<Tensor>> grads_of(graph::Context& ctx, Tensor y, Tensor gy) {
+  std::vector<Tensor> inputs;
+  for (const tensor::Input& input : ctx.node(y.id()).inputs) inputs.emplace_back(ctx, input.id);
+  const std::vector<Tensor> outputs{y}, arriving{gy};
+  std::vector<std::optional<Tensor>> grads;
+  op::GradientContext gctx(outputs, inputs, ctx, arriving, grads);
+  ctx.node(y.id()).get_op().grad(gctx);
+  return grads;
+}
+
+// Whether the record's shape tensor is a Shape node over x.
+bool records_shape_of(graph::Context& ctx, const tensor::TensorInternal& record, Tensor x) {
+  if (!record.shape) return false;
+  const auto& shape_node = ctx.node(*record.shape);
+  return shape_node.get_op().name() == "ketra_autograd::tensor_ops::array_ops::Shape" &&
+         shape_node.inputs.size() == 1 && shape_node.inputs[0].id == x.id();
+}
+
+Tensor ones_like(graph::Context& ctx, Tensor t) {
+  const ArrayD value = *t.eval(ctx);
+  return convert_to_tensor(ArrayD::from_elem(value.shape(), 1.0), ctx);
+}
+
+TEST(Shape, ListsTheDimensions) {
+  const array_ops::Shape op;
+  const ArrayD of_scalar = compute(op, {ArrayD::scalar(5.0)}).out();
+  EXPECT_EQ(shape_of(of_scalar), Shape{0});
+  EXPECT_EQ(compute(op, {iota({2, 3})}).out(), vec({2.0, 3.0}));
+}
+
+TEST(Shape, BuilderReusesARecordedShapeTensor) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor x = convert_to_tensor(iota({2, 3}), ctx);
+    const Tensor s = shape(x);
+    EXPECT_FALSE(ctx.node(s.id()).is_differentiable);
+    EXPECT_EQ(*s.eval(ctx), vec({2.0, 3.0}));
+    const Tensor target = convert_to_tensor(vec({3.0, 2.0}), ctx);
+    const Tensor reshaped = reshape(x, target);
+    const std::size_t before = ctx.num_nodes();
+    EXPECT_EQ(shape(reshaped), target);
+    EXPECT_EQ(ctx.num_nodes(), before);
+    EXPECT_TRUE(grads_of(ctx, s, s).at(0) == std::nullopt);
+  });
+}
+
+struct ReshapeCase {
+  std::vector<double> target;
+  Shape expected;           // on success
+  const char* error;        // the returned error's debug text, or nullptr
+};
+
+class Reshaping : public ::testing::TestWithParam<ReshapeCase> {};
+
+TEST_P(Reshaping, DecodesTheTargetOfATwoByThreeArray) {
+  const Computed c = compute(array_ops::Reshape{}, {iota({2, 3}), ArrayD::from_vec(GetParam().target)});
+  if (GetParam().error != nullptr) {
+    EXPECT_EQ(c.error_debug(), GetParam().error);
+    EXPECT_TRUE(c.outputs.empty());
+    return;
+  }
+  ASSERT_TRUE(c.result.has_value());
+  EXPECT_EQ(shape_of(c.out()), GetParam().expected);
+  EXPECT_EQ(values_of(c.out()), values_of(iota({2, 3})));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, Reshaping,
+    ::testing::Values(ReshapeCase{{3, -1}, {3, 2}, nullptr}, ReshapeCase{{-1}, {6}, nullptr},
+                      ReshapeCase{{2.9, 3}, {2, 3}, nullptr}, ReshapeCase{{1, 6, 1}, {1, 6, 1}, nullptr},
+                      ReshapeCase{{-1, 2}, {3, 2}, nullptr},
+                      ReshapeCase{{4, -1}, {}, R"(IncompatibleShape("reshape failed: [2, 3] vs [4, 1]"))"},
+                      ReshapeCase{{4}, {}, R"(IncompatibleShape("reshape failed: [2, 3] vs [4]"))"},
+                      ReshapeCase{{1e19, 1e19}, {},
+                                  R"(IncompatibleShape("reshape failed: [2, 3] vs [10000000000000000000, 10000000000000000000]"))"}));
+
+TEST(Reshape, UnreadableTargetsPanic) {
+  const auto reshape_panic = [](std::vector<double> target) {
+    return panic_message([&] { compute(array_ops::Reshape{}, {iota({2, 3}), ArrayD::from_vec(target)}); });
+  };
+  EXPECT_EQ(reshape_panic({-1, -1}), "Operation failed");  // the product is 1
+  EXPECT_EQ(reshape_panic({-2, 3}), "Operation failed");
+  EXPECT_EQ(reshape_panic({std::nan(""), 6}), "Operation failed");
+  EXPECT_EQ(reshape_panic({-1, 3e30}), "Operation failed");  // the product leaves the range
+  EXPECT_EQ(reshape_panic({-1, 0}),
+            "reshape: cannot infer the size of a -1 entry when the other target sizes multiply to zero");
+}
+
+TEST(Reshape, FlattenAndTheGradientRestoreShapes) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor x = convert_to_tensor(iota({2, 3}), ctx);
+    const Tensor flat = flatten(x);
+    EXPECT_EQ(*flat.eval(ctx), iota({6}));
+    const auto& flat_record = ctx.node(flat.id());
+    ASSERT_EQ(flat_record.inputs.size(), 2u);
+    EXPECT_EQ(flat_record.shape, flat_record.inputs[1].id);
+    EXPECT_EQ(*Tensor(ctx, flat_record.inputs[1].id).eval(ctx), vec({-1.0}));
+
+    const auto grads = grads_of(ctx, flat, convert_to_tensor(iota({6}), ctx));
+    ASSERT_EQ(grads.size(), 2u);
+    EXPECT_EQ(*grads[0]->eval(ctx), iota({2, 3}));
+    EXPECT_FALSE(grads[1].has_value());
+  });
+}
+
+TEST(Squeeze, RemovesTheListedUnitAxes) {
+  const auto squeezed = [](std::vector<double> axes) {
+    return shape_of(compute(array_ops::Squeeze{}, {iota({1, 3, 1}), ArrayD::from_vec(axes)}).out());
+  };
+  EXPECT_EQ(squeezed({2, 0}), Shape{3});
+  EXPECT_EQ(squeezed({-1}), (Shape{1, 3}));
+  EXPECT_EQ(squeezed({0}), (Shape{3, 1}));
+  EXPECT_EQ(squeezed({-1, 0}), Shape{3});  // negative entries count from the end of x's rank
+  EXPECT_EQ(squeezed({}), (Shape{1, 3, 1}));
+  EXPECT_EQ(values_of(compute(array_ops::Squeeze{}, {iota({1, 3, 1}), vec({0, 2})}).out()),
+            (std::vector<double>{0, 1, 2}));
+}
+
+TEST(Squeeze, AxesThatCannotBeSqueezedPanic) {
+  const auto squeeze_panic = [](std::vector<double> axes) {
+    return panic_message([&] { compute(array_ops::Squeeze{}, {iota({1, 3, 1}), ArrayD::from_vec(axes)}); });
+  };
+  EXPECT_EQ(squeeze_panic({1}), "Can't squeeze a dim whose size != 1");
+  EXPECT_EQ(squeeze_panic({3}), "squeeze: axis 3 is out of range for an array of rank 3");
+  EXPECT_EQ(squeeze_panic({-4}), "squeeze: axis -4 is out of range for an array of rank 3");
+  EXPECT_EQ(squeeze_panic({0, 0}), "squeeze: axis 0 is listed twice");
+  EXPECT_EQ(squeeze_panic({2, -1}), "squeeze: axis 2 is listed twice");
+  EXPECT_EQ(squeeze_panic({std::numeric_limits<double>::infinity()}), "Operation failed");
+}
+
+TEST(ExpandDims, InsertsUnitAxes) {
+  const auto expanded = [](std::vector<double> axes) {
+    return shape_of(compute(array_ops::ExpandDims{}, {iota({3}), ArrayD::from_vec(axes)}).out());
+  };
+  EXPECT_EQ(expanded({0, 2}), (Shape{1, 3, 1}));
+  EXPECT_EQ(expanded({2, 0}), (Shape{1, 3, 1}));
+  EXPECT_EQ(expanded({-1}), (Shape{1, 3}));  // -1 + rank 1 = position 0
+  EXPECT_EQ(expanded({1}), (Shape{3, 1}));
+  EXPECT_EQ(expanded({0, 0}), (Shape{1, 1, 3}));
+  EXPECT_EQ(shape_of(compute(array_ops::ExpandDims{}, {ArrayD::scalar(2.0), vec({0})}).out()), Shape{1});
+  EXPECT_EQ(panic_message([] { compute(array_ops::ExpandDims{}, {iota({3}), vec({5})}); }),
+            "expand_dims: cannot insert axis 5 into shape [3]");
+  EXPECT_EQ(panic_message([] { compute(array_ops::ExpandDims{}, {iota({3}), vec({-3})}); }),
+            "expand_dims: cannot insert axis -3 into shape [3]");
+}
+
+TEST(SqueezeAndExpandDims, GradientsUndoEachOther) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor x = convert_to_tensor(iota({1, 3, 1}), ctx);
+    const Tensor axes = convert_to_tensor(vec({0, 2}), ctx);
+    const Tensor squeezed = squeeze(x, axes);
+    EXPECT_EQ(*squeezed.eval(ctx), iota({3}));
+    const auto back = grads_of(ctx, squeezed, convert_to_tensor(iota({3}), ctx));
+    EXPECT_EQ(*back.at(0)->eval(ctx), iota({1, 3, 1}));
+    EXPECT_FALSE(back.at(1).has_value());
+
+    const Tensor expanded = expand_dims(squeezed, axes);
+    EXPECT_EQ(*expanded.eval(ctx), iota({1, 3, 1}));
+    const auto down = grads_of(ctx, expanded, x);
+    EXPECT_EQ(*down.at(0)->eval(ctx), iota({3}));
+    EXPECT_FALSE(down.at(1).has_value());
+  });
+}
+
+TEST(Transpose, PermutesAxesOrTheirInverse) {
+  const ArrayD x = iota({2, 3, 4});
+  const Computed forward = compute(math_ops::Transpose(false), {x, vec({1, 2, 0})});
+  EXPECT_EQ(shape_of(forward.out()), (Shape{3, 4, 2}));
+  EXPECT_EQ(forward.out(), x.permuted(Shape{1, 2, 0}));
+  const Computed inverse = compute(math_ops::Transpose(true), {x, vec({1, 2, 0})});
+  EXPECT_EQ(shape_of(inverse.out()), (Shape{4, 2, 3}));
+  EXPECT_EQ(inverse.out(), x.permuted(Shape{2, 0, 1}));
+  // Applying a permutation and then its inverse gives x back.
+  EXPECT_EQ(compute(math_ops::Transpose(true), {forward.out(), vec({1, 2, 0})}).out(), x);
+}
+
+TEST(Transpose, MismatchedOrInvalidPermutations) {
+  EXPECT_EQ(compute(math_ops::Transpose(false), {iota({2, 3}), vec({0, 1, 2})}).error_debug(),
+            R"(IncompatibleShape("transpose: inputs's ndim and axes's length must match"))");
+  EXPECT_EQ(panic_message([] { compute(math_ops::Transpose(false), {iota({2, 3}), vec({0, 0})}); }),
+            "axes [0, 0] are not a permutation of the axes of an array of shape [2, 3]");
+  EXPECT_EQ(panic_message([] { compute(math_ops::Transpose(true), {iota({2, 3}), vec({0, 0})}); }),
+            "axes [1, 2] are not a permutation of the axes of an array of shape [2, 3]");
+  EXPECT_EQ(panic_message([] { compute(math_ops::Transpose(true), {iota({2, 3}), vec({2, 0})}); }),
+            "transpose: permutation entry 2 is out of range for 2 axes");
+  EXPECT_EQ(panic_message([] { compute(math_ops::Transpose(false), {iota({2, 3}), vec({-1, 0})}); }),
+            "Operation failed");
+}
+
+TEST(Transpose, GradientRestoresTheInputShape) {
+  for (bool invert : {false, true}) {
+    graph::run([invert](graph::Context& ctx) {
+      const Tensor x = convert_to_tensor(iota({2, 3, 4}), ctx);
+      const Tensor perm = convert_to_tensor(vec({1, 2, 0}), ctx);
+      const Tensor y = tensor::TensorBuilder(ctx)
+                           .append_input_with_selector(x)
+                           .append_input_with_selector(perm)
+                           .build(math_ops::Transpose(invert));
+      const Tensor gy = convert_to_tensor(*y.eval(ctx), ctx);  // y itself: the gradient must give x back
+      const auto grads = grads_of(ctx, y, gy);
+      ASSERT_EQ(grads.size(), 2u);
+      EXPECT_FALSE(grads[1].has_value());
+      EXPECT_EQ(*grads[0]->eval(ctx), iota({2, 3, 4}));
+      const auto& record = ctx.node(grads[0]->id());
+      EXPECT_TRUE(records_shape_of(ctx, record, x));
+      EXPECT_EQ(record.inputs[1].id, perm.id());
+    });
+  }
+}
+
+struct SliceBuilderCase {
+  std::int64_t start, end;
+  std::vector<double> expected;  // from [10, 11, 12, 13]
+};
+
+class SliceBuilder : public ::testing::TestWithParam<SliceBuilderCase> {};
+
+TEST_P(SliceBuilder, EndsFollowTheInclusiveRule) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor x = convert_to_tensor(vec({10, 11, 12, 13}), ctx);
+    const std::vector<std::int64_t> starts{GetParam().start}, ends{GetParam().end};
+    EXPECT_EQ(values_of(*slice(x, starts, ends).eval(ctx)), GetParam().expected);
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, SliceBuilder,
+                         ::testing::Values(SliceBuilderCase{1, -1, {11, 12, 13}}, SliceBuilderCase{0, -2, {10, 11, 12}},
+                                           SliceBuilderCase{0, 2, {10, 11}}, SliceBuilderCase{-3, -3, {11}},
+                                           SliceBuilderCase{2, 2, {}}));
+
+TEST(Slice, OutOfRangeOrMismatchedListsPanic) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor x = convert_to_tensor(vec({10, 11, 12, 13}), ctx);
+    const std::vector<std::int64_t> five{5}, minus_one{-1}, zero{0}, pair{0, 0};
+    EXPECT_EQ(panic_message([&] { slice(x, five, minus_one).eval(ctx); }),
+              "slice element (start 5, end none, step 1) does not fit axis 0 of length 4");
+    EXPECT_EQ(panic_message([&] { slice(x, pair, std::vector<std::int64_t>{-1, -1}).eval(ctx); }),
+              "a slice of 2 axes cannot select from an array of shape [4]");
+    EXPECT_EQ(panic_message([&] { slice(x, pair, minus_one); }), "slice: 2 starts and 1 ends do not pair up");
+  });
+}
+
+TEST(SliceGrad, PlacesTheGradientInTheSlicedRegion) {
+  const array_ops::SliceList from_one{SliceElem{1, std::nullopt, 1}};
+  const array_ops::SliceGrad op(from_one);
+  EXPECT_EQ(compute(op, {iota({4}), vec({5, 6, 7})}).out(), vec({0, 5, 6, 7}));
+  EXPECT_EQ(compute(op, {iota({4}), ArrayD::scalar(2.0)}).out(), vec({0, 2, 2, 2}));
+  EXPECT_EQ(panic_message([&] { compute(op, {iota({4}), vec({1, 2})}); }),
+            "an array of shape [2] cannot be broadcast to the sliced region of shape [3]");
+}
+
+TEST(Slice, GradientIsASliceGradNode) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor x = convert_to_tensor(vec({10, 11, 12, 13}), ctx);
+    const std::vector<std::int64_t> starts{1}, ends{-1};
+    const Tensor y = slice(x, starts, ends);
+    const auto grads = grads_of(ctx, y, convert_to_tensor(vec({5, 6, 7}), ctx));
+    ASSERT_EQ(grads.size(), 1u);
+    const auto& record = ctx.node(grads[0]->id());
+    EXPECT_EQ(record.get_op().name(), "ketra_autograd::tensor_ops::array_ops::SliceGrad");
+    EXPECT_EQ(record.inputs[0].id, x.id());
+    EXPECT_TRUE(records_shape_of(ctx, record, x));
+    EXPECT_EQ(*grads[0]->eval(ctx), vec({0, 5, 6, 7}));
+    const auto none = grads_of(ctx, *grads[0], ones_like(ctx, *grads[0]));
+    ASSERT_EQ(none.size(), 2u);
+    EXPECT_FALSE(none[0].has_value());
+    EXPECT_FALSE(none[1].has_value());
+  });
+}
+
+}  // namespace

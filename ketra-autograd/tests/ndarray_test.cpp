@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <thread>
+
+#include "ketra_autograd/ndarray.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+using namespace ketra_autograd;
+using ketra_autograd::testing::array;
+using ketra_autograd::testing::iota;
+using ketra_autograd::testing::panic_message;
+using ketra_autograd::testing::shape_of;
+using ketra_autograd::testing::values_of;
+using Shape = std::vector<std::size_t>;
+
+// Row-major multi-index of a flat position.
+Shape unravel(std::size_t flat, const Shape& shape) {
+  Shape index(shape.size());
+  for (std::size_t axis = shape.size(); axis-- > 0;) {
+    index[axis] = flat % shape[axis];
+    flat /= shape[axis];
+  }
+  return index;
+}
+
+std::size_t ravel(const Shape& index, const Shape& shape) {
+  std::size_t flat = 0;
+  for (std::size_t axis = 0; axis < shape.size(); ++axis) flat = flat * shape[axis] + index[axis];
+  return flat;
+}
+
+// The element of `a` that broadcasting pairs with position `index` of shape `out`.
+double broadcast_element(const ArrayD& a, const Shape& index, const Shape& out) {
+  const Shape own = shape_of(a);
+  Shape at(own.size());
+  for (std::size_t i = 0; i < own.size(); ++i) {
+    const std::size_t j = i + out.size() - own.size();
+    at[i] = own[i] == 1 ? 0 : index[j];
+  }
+  return a[ravel(at, own)];
+}
+
+TEST(ArrayD, FactoriesAndShapeText) {
+  const ArrayD s = ArrayD::scalar(2.5);
+  EXPECT_EQ(s.ndim(), 0u);
+  EXPECT_EQ(s.len(), 1u);
+  EXPECT_EQ(s[0], 2.5);
+  EXPECT_EQ(s.shape_text(), "[]");
+  EXPECT_TRUE(s.is_scalar_like());
+
+  const ArrayD z = ArrayD::zeros(Shape{2, 3});
+  EXPECT_EQ(z.shape_text(), "[2, 3]");
+  EXPECT_EQ(values_of(z), std::vector<double>(6, 0.0));
+  EXPECT_FALSE(z.is_scalar_like());
+  EXPECT_TRUE(ArrayD::from_elem(Shape{1}, 4.0).is_scalar_like());
+  EXPECT_FALSE(ArrayD::from_elem(Shape{1, 1}, 4.0).is_scalar_like());
+
+  EXPECT_FALSE(ArrayD::from_shape_vec(Shape{2, 2}, std::vector<double>{1, 2, 3}).has_value());
+  EXPECT_EQ(values_of(*ArrayD::from_shape_vec(Shape{3}, std::vector<double>{1, 2, 3})),
+            (std::vector<double>{1, 2, 3}));
+
+  const ArrayD empty;
+  EXPECT_EQ(empty.shape_text(), "[0]");
+  EXPECT_EQ(empty.len(), 0u);
+}
+
+TEST(ArrayD, CopiesAreIndependentAndMovesLeaveEmptyArrays) {
+  ArrayD a = iota({2, 3});
+  ArrayD b = a;
+  b[0] = 99.0;
+  EXPECT_EQ(a[0], 0.0);
+  ArrayD c = std::move(a);
+  EXPECT_EQ(shape_of(c), (Shape{2, 3}));
+  EXPECT_EQ(c[5], 5.0);
+  a = b;
+  EXPECT_EQ(a, b);
+  EXPECT_NE(a, c);
+}
+
+TEST(ArrayD, RecycledStorageNeverLeaksValuesBetweenArrays) {
+  // Arrays dropped and made again in a loop reuse the same blocks; each must read as made.
+  for (int round = 0; round < 200; ++round) {
+    std::vector<ArrayD> live;
+    for (std::size_t n = 1; n < 40; n += 3) live.push_back(ArrayD::from_elem(Shape{n}, static_cast<double>(round)));
+    for (const ArrayD& a : live) {
+      for (double v : a.data()) ASSERT_EQ(v, static_cast<double>(round));
+    }
+  }
+  // A high-rank array keeps its shape apart from the recycled block header.
+  const ArrayD deep = ArrayD::zeros(Shape{1, 2, 1, 2, 1, 2, 1});
+  EXPECT_EQ(deep.shape_text(), "[1, 2, 1, 2, 1, 2, 1]");
+  EXPECT_EQ(deep.len(), 8u);
+  ArrayD moved = *ArrayD(deep).into_shape(Shape{8});
+  EXPECT_EQ(moved.shape_text(), "[8]");
+}
+
+TEST(ArrayD, ArraysMayChangeThreads) {
+  ArrayD made_here = iota({50});
+  std::thread([a = std::move(made_here)]() mutable {
+    ArrayD b = std::move(a);
+    EXPECT_EQ(b[49], 49.0);
+  }).join();
+  EXPECT_EQ(iota({50})[10], 10.0);
+}
+
+struct BroadcastCase {
+  Shape a, b;
+  Shape expected;  // empty with `fails` set when the shapes do not broadcast
+  bool fails = false;
+};
+
+class Broadcasting : public ::testing::TestWithParam<BroadcastCase> {};
+
+TEST_P(Broadcasting, PairsElementsLikeTheReferenceRule) {
+  const BroadcastCase& c = GetParam();
+  ArrayD a = ArrayD::for_overwrite(c.a);
+  ArrayD b = ArrayD::for_overwrite(c.b);
+  for (std::size_t i = 0; i < a.len(); ++i) a[i] = 1.0 + static_cast<double>(i);
+  for (std::size_t i = 0; i < b.len(); ++i) b[i] = 1000.0 * (1.0 + static_cast<double>(i));
+  const auto sum = zip_with(a, b, [](double x, double y) { return x + y; });
+  if (c.fails) {
+    EXPECT_FALSE(sum.has_value());
+    EXPECT_EQ(sum.error().debug(), "ShapeError/IncompatibleShape: incompatible shapes");
+    EXPECT_FALSE(broadcast_shape(c.a, c.b).has_value());
+    return;
+  }
+  ASSERT_TRUE(sum.has_value());
+  EXPECT_EQ(shape_of(*sum), c.expected);
+  for (std::size_t flat = 0; flat < sum->len(); ++flat) {
+    const Shape index = unravel(flat, c.expected);
+    EXPECT_EQ((*sum)[flat], broadcast_element(a, index, c.expected) + broadcast_element(b, index, c.expected))
+        << "at flat position " << flat;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, Broadcasting,
+    ::testing::Values(BroadcastCase{{2, 3}, {2, 3}, {2, 3}},        // equal shapes
+                      BroadcastCase{{}, {4}, {4}},                  // 0-d against a vector
+                      BroadcastCase{{1}, {}, {1}},                  // [1] against 0-d keeps [1]
+                      BroadcastCase{{5}, {1}, {5}},                 // shape-[1] operand
+                      BroadcastCase{{2, 1}, {3}, {2, 3}},           // general path
+                      BroadcastCase{{2, 1, 3}, {4, 1}, {2, 4, 3}},  // axes stretched on both sides
+                      BroadcastCase{{1, 1}, {2, 3}, {2, 3}},        // one element of rank 2
+                      BroadcastCase{{0}, {1}, {0}},                 // size 1 against size 0
+                      BroadcastCase{{3, 0}, {3, 1}, {3, 0}},
+                      BroadcastCase{{2}, {3}, {}, true},
+                      BroadcastCase{{2, 3}, {3, 2}, {}, true}));
+
+TEST(ArrayD, BroadcastToStretchesOrRefuses) {
+  const ArrayD row = array({3}, {1, 2, 3});
+  const auto grid = row.broadcast_to(Shape{2, 3});
+  ASSERT_TRUE(grid.has_value());
+  EXPECT_EQ(values_of(*grid), (std::vector<double>{1, 2, 3, 1, 2, 3}));
+  EXPECT_FALSE(row.broadcast_to(Shape{3, 2}).has_value());
+  EXPECT_FALSE(row.broadcast_to(Shape{}).has_value());
+}
+
+TEST(ArrayD, PermutedMatchesIndexPermutation) {
+  const ArrayD x = iota({2, 3, 4});
+  const Shape axes{1, 2, 0};
+  const ArrayD y = x.permuted(axes);
+  EXPECT_EQ(shape_of(y), (Shape{3, 4, 2}));
+  for (std::size_t flat = 0; flat < y.len(); ++flat) {
+    const Shape at = unravel(flat, {3, 4, 2});
+    Shape source(3);
+    for (std::size_t j = 0; j < 3; ++j) source[axes[j]] = at[j];
+    EXPECT_EQ(y[flat], x[ravel(source, {2, 3, 4})]);
+  }
+  EXPECT_EQ(ArrayD::scalar(7.0).permuted(Shape{}), ArrayD::scalar(7.0));
+}
+
+TEST(ArrayD, PermutationsThatAreNotPermutationsPanic) {
+  const ArrayD x = iota({2, 3});
+  EXPECT_EQ(panic_message([&] { x.permuted(Shape{0, 0}); }),
+            "axes [0, 0] are not a permutation of the axes of an array of shape [2, 3]");
+  EXPECT_EQ(panic_message([&] { x.permuted(Shape{0, 2}); }),
+            "axes [0, 2] are not a permutation of the axes of an array of shape [2, 3]");
+  EXPECT_EQ(panic_message([&] { x.permuted(Shape{1}); }),
+            "axes [1] are not a permutation of the axes of an array of shape [2, 3]");
+}
+
+struct SliceCase {
+  std::vector<SliceElem> slice;
+  std::vector<double> expected;  // from iota({6})
+};
+
+class Slicing : public ::testing::TestWithParam<SliceCase> {};
+
+TEST_P(Slicing, SelectsTheExpectedElements) {
+  const ArrayD y = iota({6}).sliced(GetParam().slice);
+  EXPECT_EQ(values_of(y), GetParam().expected);
+  EXPECT_EQ(shape_of(y), Shape{GetParam().expected.size()});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Elements, Slicing,
+    ::testing::Values(SliceCase{{{1, std::nullopt, 1}}, {1, 2, 3, 4, 5}},
+                      SliceCase{{{0, 2, 1}}, {0, 1}},
+                      SliceCase{{{-2, std::nullopt, 1}}, {4, 5}},
+                      SliceCase{{{0, -1, 1}}, {0, 1, 2, 3, 4}},
+                      SliceCase{{{0, std::nullopt, 2}}, {0, 2, 4}},
+                      SliceCase{{{1, 6, 2}}, {1, 3, 5}},
+                      SliceCase{{{0, std::nullopt, -1}}, {5, 4, 3, 2, 1, 0}},
+                      SliceCase{{{1, 5, -2}}, {4, 2}},
+                      SliceCase{{{4, 2, 1}}, {}},
+                      SliceCase{{{6, std::nullopt, 1}}, {}}));
+
+TEST(ArrayD, SlicesOfMatricesWalkEveryAxis) {
+  const ArrayD m = iota({3, 4});
+  const std::vector<SliceElem> slice{{1, std::nullopt, 1}, {-3, -1, 1}};
+  const ArrayD s = m.sliced(slice);
+  EXPECT_EQ(shape_of(s), (Shape{2, 2}));
+  EXPECT_EQ(values_of(s), (std::vector<double>{5, 6, 9, 10}));
+}
+
+TEST(ArrayD, SlicesOutOfRangeOrOfTheWrongLengthPanic) {
+  const ArrayD v = iota({4});
+  const auto slice_panic = [&](std::vector<SliceElem> slice) {
+    return panic_message([&] { v.sliced(slice); });
+  };
+  EXPECT_EQ(slice_panic({{5, std::nullopt, 1}}),
+            "slice element (start 5, end none, step 1) does not fit axis 0 of length 4");
+  EXPECT_EQ(slice_panic({{-5, std::nullopt, 1}}),
+            "slice element (start -5, end none, step 1) does not fit axis 0 of length 4");
+  EXPECT_EQ(slice_panic({{0, 7, 1}}), "slice element (start 0, end 7, step 1) does not fit axis 0 of length 4");
+  EXPECT_EQ(slice_panic({{0, 2, 0}}), "slice element (start 0, end 2, step 0) does not fit axis 0 of length 4");
+  EXPECT_EQ(slice_panic({}), "a slice of 0 axes cannot select from an array of shape [4]");
+  EXPECT_EQ(slice_panic({{0, std::nullopt, 1}, {0, std::nullopt, 1}}),
+            "a slice of 2 axes cannot select from an array of shape [4]");
+}
+
+TEST(ArrayD, AssignSliceBroadcastsIntoTheRegion) {
+  ArrayD m = ArrayD::zeros(Shape{2, 4});
+  const std::vector<SliceElem> slice{{0, std::nullopt, 1}, {1, 3, 1}};
+  m.assign_slice(slice, array({2}, {7, 8}));
+  EXPECT_EQ(values_of(m), (std::vector<double>{0, 7, 8, 0, 0, 7, 8, 0}));
+  m.assign_slice(slice, ArrayD::scalar(1.0));
+  EXPECT_EQ(values_of(m), (std::vector<double>{0, 1, 1, 0, 0, 1, 1, 0}));
+  EXPECT_EQ(panic_message([&] { m.assign_slice(slice, array({3}, {1, 2, 3})); }),
+            "an array of shape [3] cannot be broadcast to the sliced region of shape [2, 2]");
+}
+
+TEST(ArrayD, IntoShapeKeepsElementsAndChecksTheCount) {
+  const auto reshaped = iota({2, 3}).into_shape(Shape{3, 2});
+  ASSERT_TRUE(reshaped.has_value());
+  EXPECT_EQ(shape_of(*reshaped), (Shape{3, 2}));
+  EXPECT_EQ(values_of(*reshaped), (std::vector<double>{0, 1, 2, 3, 4, 5}));
+  EXPECT_FALSE(iota({2, 3}).into_shape(Shape{4}).has_value());
+  EXPECT_EQ(shape_of(*ArrayD::scalar(1.0).into_shape(Shape{1, 1})), (Shape{1, 1}));
+}
+
+TEST(ArrayD, InsertAndRemoveAxes) {
+  ArrayD x = iota({3});
+  x.insert_axis(0);
+  x.insert_axis(2);
+  EXPECT_EQ(shape_of(x), (Shape{1, 3, 1}));
+  x.remove_axis(2);
+  EXPECT_EQ(shape_of(x), (Shape{1, 3}));
+  EXPECT_EQ(panic_message([&] { x.insert_axis(3); }), "cannot insert an axis at position 3 of an array of shape [1, 3]");
+  EXPECT_EQ(panic_message([&] { x.remove_axis(1); }),
+            "cannot remove axis 1 of an array of shape [1, 3]: it is not an axis of length 1");
+  EXPECT_EQ(panic_message([&] { x.remove_axis(2); }),
+            "cannot remove axis 2 of an array of shape [1, 3]: it is not an axis of length 1");
+  ArrayD empty;
+  empty.insert_axis(0);
+  EXPECT_EQ(empty.shape_text(), "[1, 0]");
+  EXPECT_EQ(ArrayD().shape_text(), "[0]");  // the shared empty array is untouched
+}
+
+TEST(ArrayD, FoldAxisFoldsEachLaneInOrder) {
+  const ArrayD x = iota({2, 3, 2});
+  const ArrayD sums = x.fold_axis(1, 0.0, [](double acc, double v) { return acc + v; });
+  EXPECT_EQ(shape_of(sums), (Shape{2, 2}));
+  EXPECT_EQ(values_of(sums), (std::vector<double>{0 + 2 + 4, 1 + 3 + 5, 6 + 8 + 10, 7 + 9 + 11}));
+  // Order matters for a non-commutative fold: ((init - a) - b) - c.
+  const ArrayD ordered = array({3}, {1, 2, 4}).fold_axis(0, 100.0, [](double acc, double v) { return acc * 10 - v; });
+  EXPECT_EQ(ordered[0], ((100.0 * 10 - 1) * 10 - 2) * 10 - 4);
+  EXPECT_EQ(ordered.ndim(), 0u);
+  EXPECT_EQ(panic_message([&] { x.fold_axis(3, 0.0, [](double a, double) { return a; }); }),
+            "cannot fold axis 3 of an array of shape [2, 3, 2]");
+}
+
+TEST(ArrayD, MapKeepsTheShape) {
+  const ArrayD y = iota({2, 2}).map([](double v) { return v * v; });
+  EXPECT_EQ(shape_of(y), (Shape{2, 2}));
+  EXPECT_EQ(values_of(y), (std::vector<double>{0, 1, 4, 9}));
+}
+
+}  // namespace
