@@ -17,10 +17,10 @@ void free_block_memory(detail::Block* block) noexcept {
 }
 
 struct PoolReaper {
-  PoolReaper() noexcept { detail::block_pool.limit = detail::pooled_per_class; }
+  PoolReaper() noexcept { detail::block_pool.open = true; }
   ~PoolReaper() {
     detail::BlockPool& pool = detail::block_pool;
-    pool.limit = 0;
+    pool.open = false;
     for (std::size_t cls = 0; cls < detail::pooled_classes; ++cls) {
       for (std::size_t i = 0; i < pool.count[cls]; ++i) ::operator delete(static_cast<void*>(pool.free[cls][i]));
       pool.count[cls] = 0;
@@ -63,7 +63,7 @@ void give_external_dims(Block& block) { block.dims = new std::size_t[block.rank]
 
 void release_unpooled(Block* block) noexcept {
   const std::size_t cls = block->size_class;
-  if (cls < pooled_classes && block_pool.count[cls] < block_pool.limit) {
+  if (cls < pooled_classes && pool_has_room(block_pool, cls)) {
     if (block->dims != block->inline_dims) {  // a pooled block keeps its dims inline
       delete[] block->dims;
       block->dims = block->inline_dims;

@@ -59,11 +59,18 @@ static_assert(sizeof(Block) == 64);
 // reaper empties it when the thread ends and stops further pooling.
 inline constexpr std::size_t pooled_classes = 21;  // up to 1 MiB
 inline constexpr std::size_t pooled_per_class = 64;
+// Large blocks are kept in fewer numbers, so that an idle thread holds at most about 1 MiB
+// per size class (8 MiB in all) instead of 64 blocks of every size it ever used.
+inline constexpr std::size_t pooled_bytes_per_class = std::size_t{1} << 20;
 struct BlockPool {
   Block* free[pooled_classes][pooled_per_class];
   std::size_t count[pooled_classes];
-  std::size_t limit;  // pooled_per_class once the reaper is registered, 0 before and after it
+  bool open;  // true once the reaper is registered, false before and after it
 };
+inline bool pool_has_room(const BlockPool& pool, std::size_t cls) noexcept {
+  const std::size_t capacity = pooled_bytes_per_class >> cls;
+  return pool.open && pool.count[cls] < (capacity < pooled_per_class ? capacity : pooled_per_class);
+}
 extern constinit thread_local BlockPool block_pool;
 
 inline std::size_t size_class(std::size_t len) noexcept {
@@ -89,7 +96,7 @@ inline Block* allocate_block(std::size_t len, std::span<const std::size_t> shape
 
 inline void release_block(Block* block) noexcept {
   const std::size_t cls = block->size_class;
-  if (cls < pooled_classes && block_pool.count[cls] < block_pool.limit && block->dims == block->inline_dims) [[likely]] {
+  if (cls < pooled_classes && pool_has_room(block_pool, cls) && block->dims == block->inline_dims) [[likely]] {
     block_pool.free[cls][block_pool.count[cls]++] = block;
     return;
   }
