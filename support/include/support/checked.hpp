@@ -31,10 +31,4 @@ inline std::int64_t saturating_i64(double value) {
   return static_cast<std::int64_t>(value);
 }
 
-inline std::uint64_t saturating_u64(double value) {
-  if (std::isnan(value) || value <= 0.0) return 0;
-  if (value >= two_pow_64) return UINT64_MAX;
-  return static_cast<std::uint64_t>(value);
-}
-
 }  // namespace support
