@@ -60,6 +60,18 @@ bool orthogonalize_pair(ColumnMatrix& w, ColumnMatrix& v, Index i, Index j) {
   return true;
 }
 
+// The binary exponent that brings a's largest finite magnitude into [0.5, 1); 0 for a
+// matrix without a finite nonzero entry or with an infinite one.
+int scale_exponent(MatrixRef a) {
+  double largest = 0.0;
+  for (Index i = 0; i < a.rows(); ++i) {
+    for (Index j = 0; j < a.cols(); ++j) largest = std::fmax(largest, std::abs(a(i, j)));  // NaN ignored
+  }
+  int exponent = 0;
+  if (largest > 0.0 && std::isfinite(largest)) std::frexp(largest, &exponent);
+  return exponent;
+}
+
 double column_norm(const ColumnMatrix& w, Index i) {
   double sum = 0.0;
   for (Index r = 0; r < w.rows(); ++r) sum += w(r, i) * w(r, i);
@@ -117,7 +129,11 @@ SvdFactors svd_jacobi_f64(MatrixRef a) {
   const Index m = a.rows();
   const Index n = a.cols();
   const Index k = std::min(m, n);
-  ColumnMatrix w = a;
+  // The columns are rotated at a power-of-two scale that puts the largest magnitude near
+  // 1, so that no sum of squares overflows or underflows. Scaling by a power of two is
+  // exact: rotations, U and V are those of the unscaled matrix, and S is scaled back.
+  const int exponent = scale_exponent(a);
+  ColumnMatrix w = a.unaryExpr([exponent](double x) { return std::ldexp(x, -exponent); });
   ColumnMatrix v = ColumnMatrix::Identity(n, n);
   for (int sweep = 0; sweep < max_svd_sweeps; ++sweep) {
     bool rotated = false;
@@ -138,8 +154,8 @@ SvdFactors svd_jacobi_f64(MatrixRef a) {
   for (Index r = 0; r < k; ++r) {
     const Index c = order[static_cast<std::size_t>(r)];
     const double sc = sigma[static_cast<std::size_t>(c)];
-    f.s[static_cast<std::size_t>(r)] = sc;
-    if (sc > zero_singular_value) f.u.col(r) = w.col(c) / sc;
+    f.s[static_cast<std::size_t>(r)] = std::ldexp(sc, exponent);
+    if (f.s[static_cast<std::size_t>(r)] > zero_singular_value) f.u.col(r) = w.col(c) / sc;
     f.vt.row(r) = v.col(c).transpose();
   }
   return f;
