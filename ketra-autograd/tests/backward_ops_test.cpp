@@ -37,7 +37,6 @@ struct SvdGolden {
   Matrix vt;
 };
 
-std::string svd_case_name(const ::testing::TestParamInfo<SvdGolden>& info) { return info.param.name; }
 void PrintTo(const SvdGolden& c, std::ostream* os) { *os << c.name; }
 
 class SvdJacobiGolden : public ::testing::TestWithParam<SvdGolden> {};
@@ -65,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         SvdGolden{"one_by_one_negligible", matrix({{1e-301}}), {1e-301}, matrix({{0}}), matrix({{1}})},
         SvdGolden{"no_rows", Matrix(0, 3), {}, Matrix(0, 0), Matrix(0, 3)},
         SvdGolden{"no_columns", Matrix(3, 0), {}, Matrix(3, 0), Matrix(0, 0)}),
-    svd_case_name);
+    case_name<SvdGolden>);
 
 // A = U·diag(S)·Vt with orthonormal U columns and Vt rows, S as Eigen finds it.
 TEST(SvdJacobi, ReconstructsLikeEigen) {
@@ -178,7 +177,6 @@ struct SvdShape {
   std::uint64_t component;
 };
 
-std::string shape_case_name(const ::testing::TestParamInfo<SvdShape>& info) { return info.param.name; }
 void PrintTo(const SvdShape& c, std::ostream* os) { *os << c.name; }
 
 class SVDBackwardGradient : public ::testing::TestWithParam<SvdShape> {};
@@ -214,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SvdShape{"square_u", 4, 4, 0}, SvdShape{"square_s", 4, 4, 1}, SvdShape{"square_vt", 4, 4, 2},
                       SvdShape{"tall_u", 5, 3, 0}, SvdShape{"tall_s", 5, 3, 1}, SvdShape{"tall_vt", 5, 3, 2},
                       SvdShape{"wide_u", 3, 5, 0}, SvdShape{"wide_s", 3, 5, 1}, SvdShape{"wide_vt", 3, 5, 2}),
-    shape_case_name);
+    case_name<SvdShape>);
 
 // ---- Cholesky ----
 
@@ -229,7 +227,7 @@ TEST(CholeskyBackward, MatchesFiniteDifferences) {
   const Matrix g = random_matrix(4, 4, 58);
   const auto loss = [&](const Matrix& x) { return contract(g, Matrix(Eigen::LLT<Matrix>(x).matrixL())); };
   const Matrix da = out_matrix(compute(CholeskyBackwardOp{}, {to_array(a), to_array(g)}));
-  EXPECT_TRUE(near(along_symmetric_directions(da), symmetric_central_differences(loss, a), 1e-7));
+  EXPECT_TRUE(near(along_symmetric_directions(da), central_differences(loss, a, Directions::Symmetric), 1e-7));
   // The upper triangle of A is not read.
   Matrix skewed = a;
   skewed(0, 3) += 5;
@@ -340,99 +338,76 @@ TEST(QRExtractBackward, MissingRowsOfTheGradientAreZero) {
 
 // ---- Messages of the decomposition gradients, in check order ----
 
-struct MessageCase {
-  std::string name;
-  std::function<std::shared_ptr<op::Op>()> op;
-  std::vector<ArrayD> inputs;
-  std::string error;
-};
-
-std::string message_case_name(const ::testing::TestParamInfo<MessageCase>& info) { return info.param.name; }
-void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.name; }
-
-class DecompositionMessages : public ::testing::TestWithParam<MessageCase> {};
-
-TEST_P(DecompositionMessages, InCheckOrder) {
-  const Computed computed = compute(*GetParam().op(), GetParam().inputs);
-  EXPECT_EQ(computed.error_debug(), GetParam().error);
-  EXPECT_TRUE(computed.outputs.empty());
-}
-
-template <typename Op, typename... Args>
-std::function<std::shared_ptr<op::Op>()> make(Args... args) {
-  return [=] { return std::make_shared<Op>(args...); };
-}
-
 const ArrayD repeated = diagonal(2, 2);
 
 INSTANTIATE_TEST_SUITE_P(
-    Svd, DecompositionMessages,
+    Svd, OpFailures,
     ::testing::Values(
-        MessageCase{"svd_vector_a", make<SVDBackwardOp>(0), {vec({1, 2}), iota({2, 1})},
+        FailureCase{"svd_vector_a", make_op<SVDBackwardOp>(0), {vec({1, 2}), iota({2, 1})},
                     "IncompatibleShape(\"SVDBackward: A must be 2D\")"},
-        MessageCase{"svd_missing_inputs", make<SVDBackwardOp>(1), {}, "IncompatibleShape(\"SVDBackward: A must be 2D\")"},
-        MessageCase{"svd_degenerate_before_gradient_rank", make<SVDBackwardOp>(0), {repeated, vec({1})}, degenerate},
-        MessageCase{"svd_degenerate_before_invalid_component", make<SVDBackwardOp>(3), {repeated, iota({2, 2})},
+        FailureCase{"svd_missing_inputs", make_op<SVDBackwardOp>(1), {}, "IncompatibleShape(\"SVDBackward: A must be 2D\")"},
+        FailureCase{"svd_degenerate_before_gradient_rank", make_op<SVDBackwardOp>(0), {repeated, vec({1})}, degenerate},
+        FailureCase{"svd_degenerate_before_invalid_component", make_op<SVDBackwardOp>(3), {repeated, iota({2, 2})},
                     degenerate},
-        MessageCase{"svd_vector_du", make<SVDBackwardOp>(0), {diagonal(1, 2), vec({1})},
+        FailureCase{"svd_vector_du", make_op<SVDBackwardOp>(0), {diagonal(1, 2), vec({1})},
                     "IncompatibleShape(\"SVDBackward: dU must be 2D\")"},
-        MessageCase{"svd_missing_du", make<SVDBackwardOp>(0), {diagonal(1, 2)},
+        FailureCase{"svd_missing_du", make_op<SVDBackwardOp>(0), {diagonal(1, 2)},
                     "IncompatibleShape(\"SVDBackward: dU must be 2D\")"},
-        MessageCase{"svd_matrix_ds", make<SVDBackwardOp>(1), {diagonal(1, 2), iota({2, 1})},
+        FailureCase{"svd_matrix_ds", make_op<SVDBackwardOp>(1), {diagonal(1, 2), iota({2, 1})},
                     "IncompatibleShape(\"SVDBackward: dS must be 1D\")"},
-        MessageCase{"svd_vector_dvt", make<SVDBackwardOp>(2), {diagonal(1, 2), vec({1})},
+        FailureCase{"svd_vector_dvt", make_op<SVDBackwardOp>(2), {diagonal(1, 2), vec({1})},
                     "IncompatibleShape(\"SVDBackward: dVt must be 2D\")"},
-        MessageCase{"svd_invalid_component", make<SVDBackwardOp>(3), {diagonal(1, 2), iota({2, 2})},
+        FailureCase{"svd_invalid_component", make_op<SVDBackwardOp>(3), {diagonal(1, 2), iota({2, 2})},
                     "IncompatibleShape(\"SVDBackward: invalid component\")"}),
-    message_case_name);
+    case_name<FailureCase>);
 
 INSTANTIATE_TEST_SUITE_P(
-    Cholesky, DecompositionMessages,
+    Cholesky, OpFailures,
     ::testing::Values(
-        MessageCase{"cholesky_vector_a", make<CholeskyBackwardOp>(), {vec({1}), vec({1})},
+        FailureCase{"cholesky_vector_a", make_op<CholeskyBackwardOp>(), {vec({1}), vec({1})},
                     "IncompatibleShape(\"CholeskyBackward: A must be 2D\")"},
-        MessageCase{"cholesky_vector_dl", make<CholeskyBackwardOp>(), {iota({2, 2}), vec({1})},
+        FailureCase{"cholesky_vector_dl", make_op<CholeskyBackwardOp>(), {iota({2, 2}), vec({1})},
                     "IncompatibleShape(\"CholeskyBackward: dL must be 2D\")"},
-        MessageCase{"cholesky_missing_dl", make<CholeskyBackwardOp>(), {iota({2, 2})},
+        FailureCase{"cholesky_missing_dl", make_op<CholeskyBackwardOp>(), {iota({2, 2})},
                     "IncompatibleShape(\"CholeskyBackward: dL must be 2D\")"},
-        MessageCase{"cholesky_not_square", make<CholeskyBackwardOp>(), {iota({2, 3}), iota({2, 3})},
+        FailureCase{"cholesky_not_square", make_op<CholeskyBackwardOp>(), {iota({2, 3}), iota({2, 3})},
                     "IncompatibleShape(\"CholeskyBackward: A must be square, got shape [2, 3]\")"},
-        MessageCase{"cholesky_dl_of_another_shape", make<CholeskyBackwardOp>(), {array({2, 2}, {1, 2, 2, 1}), iota({3, 3})},
+        FailureCase{"cholesky_dl_of_another_shape", make_op<CholeskyBackwardOp>(), {array({2, 2}, {1, 2, 2, 1}), iota({3, 3})},
                     "IncompatibleShape(\"CholeskyBackward: dL shape [3, 3] does not match A shape [2, 2]\")"},
-        MessageCase{"cholesky_indefinite", make<CholeskyBackwardOp>(), {array({2, 2}, {1, 2, 2, 1}), iota({2, 2})},
+        FailureCase{"cholesky_indefinite", make_op<CholeskyBackwardOp>(), {array({2, 2}, {1, 2, 2, 1}), iota({2, 2})},
                     "Other(\"CholeskyBackward: matrix not positive definite\")"},
-        MessageCase{"cholesky_zero_pivot", make<CholeskyBackwardOp>(), {array({1, 1}, {0}), iota({1, 1})},
+        FailureCase{"cholesky_zero_pivot", make_op<CholeskyBackwardOp>(), {array({1, 1}, {0}), iota({1, 1})},
                     "Other(\"CholeskyBackward: matrix not positive definite\")"}),
-    message_case_name);
+    case_name<FailureCase>);
 
 INSTANTIATE_TEST_SUITE_P(
-    LuQr, DecompositionMessages,
+    LuQr, OpFailures,
     ::testing::Values(
-        MessageCase{"lu_vector_a", make<LUExtractBackwardOp>(1), {vec({1}), vec({1})},
+        FailureCase{"lu_vector_a", make_op<LUExtractBackwardOp>(1), {vec({1}), vec({1})},
                     "IncompatibleShape(\"LUExtractBackward: A must be 2D\")"},
-        MessageCase{"lu_vector_g", make<LUExtractBackwardOp>(1), {iota({2, 2}), vec({1})},
+        FailureCase{"lu_vector_g", make_op<LUExtractBackwardOp>(1), {iota({2, 2}), vec({1})},
                     "IncompatibleShape(\"LUExtractBackward: dG must be 2D\")"},
-        MessageCase{"lu_not_square", make<LUExtractBackwardOp>(1), {iota({3, 2}), iota({3, 2})},
+        FailureCase{"lu_not_square", make_op<LUExtractBackwardOp>(1), {iota({3, 2}), iota({3, 2})},
                     "IncompatibleShape(\"LUExtractBackward: A must be square, got shape [3, 2]\")"},
-        MessageCase{"lu_g_of_another_shape", make<LUExtractBackwardOp>(2), {iota({2, 2}), iota({2, 3})},
+        FailureCase{"lu_g_of_another_shape", make_op<LUExtractBackwardOp>(2), {iota({2, 2}), iota({2, 3})},
                     "IncompatibleShape(\"LUExtractBackward: dG shape [2, 3] does not match A shape [2, 2]\")"},
-        MessageCase{"lu_component_0", make<LUExtractBackwardOp>(0), {iota({2, 2}), iota({2, 2})},
+        FailureCase{"lu_component_0", make_op<LUExtractBackwardOp>(0), {iota({2, 2}), iota({2, 2})},
                     "IncompatibleShape(\"LUExtractBackward: invalid component\")"},
-        MessageCase{"lu_component_3", make<LUExtractBackwardOp>(3), {iota({2, 2}), iota({2, 2})},
+        FailureCase{"lu_component_3", make_op<LUExtractBackwardOp>(3), {iota({2, 2}), iota({2, 2})},
                     "IncompatibleShape(\"LUExtractBackward: invalid component\")"},
-        MessageCase{"qr_vector_a", make<QRExtractBackwardOp>(0), {vec({1}), iota({1, 1})},
+        FailureCase{"qr_vector_a", make_op<QRExtractBackwardOp>(0), {vec({1}), iota({1, 1})},
                     "IncompatibleShape(\"QRExtractBackward: A must be 2D\")"},
-        MessageCase{"qr_missing_g", make<QRExtractBackwardOp>(0), {iota({2, 2})},
+        FailureCase{"qr_missing_g", make_op<QRExtractBackwardOp>(0), {iota({2, 2})},
                     "IncompatibleShape(\"QRExtractBackward: dG must be 2D\")"},
-        MessageCase{"qr_not_square", make<QRExtractBackwardOp>(0), {iota({3, 2}), iota({3, 3})},
+        FailureCase{"qr_not_square", make_op<QRExtractBackwardOp>(0), {iota({3, 2}), iota({3, 3})},
                     "IncompatibleShape(\"QRExtractBackward: A must be square, got shape [3, 2]\")"},
-        MessageCase{"qr_component_2", make<QRExtractBackwardOp>(2), {iota({2, 2}), iota({2, 2})},
+        FailureCase{"qr_component_2", make_op<QRExtractBackwardOp>(2), {iota({2, 2}), iota({2, 2})},
                     "IncompatibleShape(\"QRExtractBackward: invalid component\")"},
-        MessageCase{"qr_dq_too_wide", make<QRExtractBackwardOp>(0), {iota({2, 2}), iota({2, 3})},
+        FailureCase{"qr_dq_too_wide", make_op<QRExtractBackwardOp>(0), {iota({2, 2}), iota({2, 3})},
                     "IncompatibleShape(\"QRExtractBackward: dG of shape [2, 3] has more columns than Q's 2\")"},
-        MessageCase{"qr_dr_too_narrow", make<QRExtractBackwardOp>(1), {iota({2, 2}), iota({2, 1})},
+        FailureCase{"qr_dr_too_narrow", make_op<QRExtractBackwardOp>(1), {iota({2, 2}), iota({2, 1})},
                     "IncompatibleShape(\"QRExtractBackward: dG of shape [2, 1] has fewer columns than R's 2\")"}),
-    message_case_name);
+    case_name<FailureCase>);
 
 TEST(DecompositionGradients, NamesAndNoGradient) {
   const std::pair<std::shared_ptr<op::Op>, const char*> cases[] = {

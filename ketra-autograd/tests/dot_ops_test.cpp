@@ -27,7 +27,6 @@ struct ProductCase {
   std::string error;           // the error's debug text, or empty
 };
 
-std::string case_name(const ::testing::TestParamInfo<ProductCase>& info) { return info.param.name; }
 void PrintTo(const ProductCase& c, std::ostream* os) { *os << c.name; }
 
 class MatMulCompute : public ::testing::TestWithParam<ProductCase> {};
@@ -64,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         ProductCase{"one_input", false, false, {iota({2, 2})}, {1, 1}, {0}, ""},
         ProductCase{"no_input", false, false, {}, {1, 1}, {0}, ""},
         ProductCase{"empty_rows", false, false, {iota({0, 3}), iota({3, 2})}, {0, 2}, {}, ""}),
-    case_name);
+    case_name<ProductCase>);
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, MatMulCompute,
@@ -81,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "IncompatibleShape(\"lhs input for MatMul must be 0D, 1D, or 2D, got shape: [1, 1, 1]\")"},
         ProductCase{"result_size_overflows", false, false, {huge_rows, iota({0, 4})}, {}, {},
                     "IncompatibleShape(\"ndarray: shape 4611686018427387904 × 4 overflows isize\")"}),
-    case_name);
+    case_name<ProductCase>);
 
 TEST(MatMul, AgreesWithEigenOnRandomOperands) {
   const Matrix a = random_matrix(7, 5, 1);

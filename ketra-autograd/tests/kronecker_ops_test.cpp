@@ -66,43 +66,26 @@ TEST(KroneckerGradOp, LargerCotangentIsReadFromItsCorner) {
             compute(KroneckerGradOp(0), {to_array(g), to_array(a), to_array(b)}).out());
 }
 
-struct MessageCase {
-  std::string name;
-  std::vector<ArrayD> inputs;  // gy, A, B
-  std::string error;
-};
-
-std::string case_name(const ::testing::TestParamInfo<MessageCase>& info) { return info.param.name; }
-void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.name; }
-
-class KroneckerMessages : public ::testing::TestWithParam<MessageCase> {};
-
-TEST_P(KroneckerMessages, AreIncompatibleShapes) {
-  const Computed computed = compute(KroneckerGradOp(0), GetParam().inputs);
-  EXPECT_EQ(computed.error_debug(), GetParam().error);
-  EXPECT_TRUE(computed.outputs.empty());
-}
-
 const std::string not_matrices = "IncompatibleShape(\"KroneckerGradOp requires 2D matrices\")";
 const std::string bad_gy = "IncompatibleShape(\"KroneckerGradOp: gy must be 2D or scalar\")";
 
 INSTANTIATE_TEST_SUITE_P(
-    InCheckOrder, KroneckerMessages,
+    Kronecker, OpFailures,
     ::testing::Values(
-        MessageCase{"vector_a", {iota({2, 2}), vec({1, 2}), iota({1, 1})}, not_matrices},
-        MessageCase{"vector_a_before_vector_gy", {vec({1}), vec({1, 2}), iota({1, 1})}, not_matrices},
-        MessageCase{"missing_b", {iota({2, 2}), iota({2, 2})}, not_matrices},
-        MessageCase{"vector_gy", {vec({1, 2, 3, 4}), iota({2, 2}), iota({1, 1})}, bad_gy},
-        MessageCase{"one_element_vector_gy", {vec({1}), iota({1, 1}), iota({1, 1})}, bad_gy},
-        MessageCase{"gy_too_few_rows",
+        FailureCase{"vector_a", make_op<KroneckerGradOp>(0), {iota({2, 2}), vec({1, 2}), iota({1, 1})}, not_matrices},
+        FailureCase{"vector_a_before_vector_gy", make_op<KroneckerGradOp>(0), {vec({1}), vec({1, 2}), iota({1, 1})}, not_matrices},
+        FailureCase{"missing_b", make_op<KroneckerGradOp>(0), {iota({2, 2}), iota({2, 2})}, not_matrices},
+        FailureCase{"vector_gy", make_op<KroneckerGradOp>(0), {vec({1, 2, 3, 4}), iota({2, 2}), iota({1, 1})}, bad_gy},
+        FailureCase{"one_element_vector_gy", make_op<KroneckerGradOp>(0), {vec({1}), iota({1, 1}), iota({1, 1})}, bad_gy},
+        FailureCase{"gy_too_few_rows", make_op<KroneckerGradOp>(0),
                     {iota({3, 4}), iota({2, 2}), iota({2, 2})},
                     "IncompatibleShape(\"KroneckerGradOp: gy of shape [3, 4] does not cover kron(A, B) for A of "
                     "shape [2, 2] and B of shape [2, 2]\")"},
-        MessageCase{"gy_too_few_columns",
+        FailureCase{"gy_too_few_columns", make_op<KroneckerGradOp>(0),
                     {iota({4, 3}), iota({2, 2}), iota({2, 2})},
                     "IncompatibleShape(\"KroneckerGradOp: gy of shape [4, 3] does not cover kron(A, B) for A of "
                     "shape [2, 2] and B of shape [2, 2]\")"}),
-    case_name);
+    case_name<FailureCase>);
 
 TEST(KroneckerGradOp, NamesBySideAndPassesNoGradient) {
   EXPECT_EQ(KroneckerGradOp(0).name(), "KroneckerGradA");

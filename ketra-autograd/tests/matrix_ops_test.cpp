@@ -30,7 +30,6 @@ struct InverseCase {
   const char* error;  // the error's debug text, or nullptr
 };
 
-std::string case_name(const ::testing::TestParamInfo<InverseCase>& info) { return info.param.name; }
 void PrintTo(const InverseCase& c, std::ostream* os) { *os << c.name; }
 
 class MatrixInverseCases : public ::testing::TestWithParam<InverseCase> {};
@@ -61,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
         InverseCase{"not_square", iota({2, 3}), {}, not_square},
         InverseCase{"vector", vec({1, 2}), {}, not_square},
         InverseCase{"scalar_missing_input", ArrayD::scalar(0), {}, not_square}),
-    case_name);
+    case_name<InverseCase>);
 
 TEST(MatrixInverse, AgreesWithEigenOnARandomMatrix) {
   const Matrix a = random_matrix(6, 6, 11) + 3.0 * Matrix::Identity(6, 6);

@@ -4,8 +4,11 @@
 
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <span>
 #include <string>
@@ -73,6 +76,28 @@ inline Computed compute(const op::Op& op, const std::vector<ArrayD>& inputs) {
 inline std::vector<std::size_t> shape_of(const ArrayD& a) { return {a.shape().begin(), a.shape().end()}; }
 inline std::vector<double> values_of(const ArrayD& a) { return {a.data().begin(), a.data().end()}; }
 
+// Parameterised cases carry a readable name.
+template <typename Case>
+std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
+
+// An operation that, given these inputs, fails with this error's debug text and appends
+// nothing (checked by the OpFailures suite; instantiate it beside each operation's tests).
+struct FailureCase {
+  std::string name;
+  std::function<std::shared_ptr<op::Op>()> op;
+  std::vector<ArrayD> inputs;
+  std::string error;
+};
+inline void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+class OpFailures : public ::testing::TestWithParam<FailureCase> {};
+
+template <typename Op, typename... Args>
+std::function<std::shared_ptr<op::Op>()> make_op(Args... args) {
+  return [=] { return std::make_shared<Op>(args...); };
+}
+
 // The gradients a node's own grad gives for its inputs, for the arriving gradient gy.
 inline std::vector<std::optional<tensor::Tensor>> grads_of(graph::Context& ctx, tensor::Tensor y, tensor::Tensor gy) {
   std::vector<tensor::Tensor> inputs;
@@ -119,38 +144,25 @@ inline Matrix random_spd(Index n, unsigned seed) {
 // Σ g ∘ m: the scalar loss whose gradient with respect to m is g.
 inline double contract(const Matrix& g, const Matrix& m) { return g.cwiseProduct(m).sum(); }
 
-// ∂f/∂a_ij by central differences.
-template <typename F>
-Matrix central_differences(F&& f, const Matrix& a, double h = 1e-6) {
-  Matrix grad(a.rows(), a.cols());
-  for (Index i = 0; i < a.rows(); ++i) {
-    for (Index j = 0; j < a.cols(); ++j) {
-      Matrix plus = a;
-      Matrix minus = a;
-      plus(i, j) += h;
-      minus(i, j) -= h;
-      grad(i, j) = (f(plus) - f(minus)) / (2.0 * h);
-    }
-  }
-  return grad;
-}
+enum class Directions : std::uint8_t {
+  Entries,    // ∂f/∂a_ij
+  Symmetric,  // for f defined on symmetric matrices: along e_ij + e_ji (e_ii on the diagonal)
+};
 
-// For f defined on symmetric matrices: the derivative along e_ij + e_ji (e_ii on the
-// diagonal), by central differences that keep a symmetric.
+// The derivatives of f at a by central differences, a kept symmetric along symmetric
+// directions.
 template <typename F>
-Matrix symmetric_central_differences(F&& f, const Matrix& a, double h = 1e-6) {
+Matrix central_differences(F&& f, const Matrix& a, Directions directions = Directions::Entries, double h = 1e-6) {
   Matrix grad(a.rows(), a.cols());
   for (Index i = 0; i < a.rows(); ++i) {
     for (Index j = 0; j < a.cols(); ++j) {
-      Matrix plus = a;
-      Matrix minus = a;
-      plus(i, j) += h;
-      minus(i, j) -= h;
-      if (i != j) {
-        plus(j, i) += h;
-        minus(j, i) -= h;
-      }
-      grad(i, j) = (f(plus) - f(minus)) / (2.0 * h);
+      const auto moved = [&](double step) {
+        Matrix m = a;
+        m(i, j) += step;
+        if (directions == Directions::Symmetric && i != j) m(j, i) += step;
+        return m;
+      };
+      grad(i, j) = (f(moved(h)) - f(moved(-h))) / (2.0 * h);
     }
   }
   return grad;

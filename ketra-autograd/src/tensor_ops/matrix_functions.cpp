@@ -100,6 +100,18 @@ std::optional<OpError> check_inputs(op::ComputeContext& ctx, std::string_view op
   return dense::require_shape_of_a(op, g_name, ctx.input(1), ctx.input(0));
 }
 
+// The logarithm's and the power's compute: the shared checks, the symmetry check with its
+// message, then the spectral routine on (A, G).
+template <typename Routine>
+op::ComputeResult symmetric_spectral_gradient(op::ComputeContext& ctx, std::string_view op, const char* not_symmetric,
+                                              Routine&& routine) {
+  if (auto error = check_inputs(ctx, op, "dB")) return std::unexpected(std::move(*error));
+  const dense::MatrixView a = dense::as_matrix(ctx.input(0));
+  if (!is_symmetric_f64(a)) return std::unexpected(OpError::other(not_symmetric));
+  ctx.append_output(dense::to_array(routine(a, dense::as_matrix(ctx.input(1)))));
+  return {};
+}
+
 }  // namespace
 
 Matrix matmul_f64(MatrixRef a, MatrixRef b) {
@@ -249,27 +261,19 @@ std::expected<Matrix, OpError> solve_sylvester_local(MatrixRef a, MatrixRef b, M
 }
 
 op::ComputeResult MatrixLogBackwardOp::compute(op::ComputeContext& ctx) const {
-  if (auto error = check_inputs(ctx, "MatrixLogBackward", "dB")) return std::unexpected(std::move(*error));
-  const dense::MatrixView a = dense::as_matrix(ctx.input(0));
-  if (!is_symmetric_f64(a)) {
-    return std::unexpected(OpError::other(
-        "logm backward: spectral VJP requires a symmetric input; non-symmetric matrix-log gradient is not implemented"));
-  }
-  ctx.append_output(dense::to_array(logm_daleckii_krein(a, dense::as_matrix(ctx.input(1)))));
-  return {};
+  return symmetric_spectral_gradient(
+      ctx, "MatrixLogBackward",
+      "logm backward: spectral VJP requires a symmetric input; non-symmetric matrix-log gradient is not implemented",
+      [](MatrixRef a, MatrixRef g) { return logm_daleckii_krein(a, g); });
 }
 
 void MatrixLogBackwardOp::grad(op::GradientContext& ctx) const { ctx.set_input_grad(1, std::nullopt); }
 
 op::ComputeResult MatrixPowBackwardOp::compute(op::ComputeContext& ctx) const {
-  if (auto error = check_inputs(ctx, "MatrixPowBackward", "dB")) return std::unexpected(std::move(*error));
-  const dense::MatrixView a = dense::as_matrix(ctx.input(0));
-  if (!is_symmetric_f64(a)) {
-    return std::unexpected(OpError::other(
-        "powm backward: spectral VJP requires a symmetric input; non-symmetric matrix-power gradient is not implemented"));
-  }
-  ctx.append_output(dense::to_array(powm_spectral_backward(a, dense::as_matrix(ctx.input(1)), p_)));
-  return {};
+  return symmetric_spectral_gradient(
+      ctx, "MatrixPowBackward",
+      "powm backward: spectral VJP requires a symmetric input; non-symmetric matrix-power gradient is not implemented",
+      [this](MatrixRef a, MatrixRef g) { return powm_spectral_backward(a, g, p_); });
 }
 
 void MatrixPowBackwardOp::grad(op::GradientContext& ctx) const { ctx.set_input_grad(1, std::nullopt); }

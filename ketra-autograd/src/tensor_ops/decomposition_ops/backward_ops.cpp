@@ -111,11 +111,17 @@ void copy_clipped(const ArrayD& g, Matrix& dst) {
   dst.topLeftCorner(rows, cols) = view.topLeftCorner(rows, cols);
 }
 
-// The input checks of the Cholesky, LU and QR gradients: both inputs 2-D, A square.
-std::optional<OpError> check_square_inputs(op::ComputeContext& ctx, std::string_view op, std::string_view g_name) {
+enum class GradientShape : std::uint8_t { Any, LikeA };
+
+// The input checks of the Cholesky, LU and QR gradients: both inputs 2-D, A square, and
+// G of A's shape where the factor has it.
+std::optional<OpError> check_square_inputs(op::ComputeContext& ctx, std::string_view op, std::string_view g_name,
+                                           GradientShape shape) {
   if (auto error = dense::require_2d(op, "A", ctx.input(0))) return error;
   if (auto error = dense::require_2d(op, g_name, ctx.input(1))) return error;
-  return dense::require_square(op, ctx.input(0));
+  if (auto error = dense::require_square(op, ctx.input(0))) return error;
+  if (shape == GradientShape::Any) return std::nullopt;
+  return dense::require_shape_of_a(op, g_name, ctx.input(1), ctx.input(0));
 }
 
 OpError qr_columns_error(const ArrayD& g, const char* comparison, const char* factor, Index n) {
@@ -254,9 +260,7 @@ op::ComputeResult SVDBackwardOp::compute(op::ComputeContext& ctx) const {
 void SVDBackwardOp::grad(op::GradientContext& ctx) const { ctx.set_input_grad(1, std::nullopt); }
 
 op::ComputeResult CholeskyBackwardOp::compute(op::ComputeContext& ctx) const {
-  constexpr std::string_view op = "CholeskyBackward";
-  if (auto error = check_square_inputs(ctx, op, "dL")) return std::unexpected(std::move(*error));
-  if (auto error = dense::require_shape_of_a(op, "dL", ctx.input(1), ctx.input(0))) {
+  if (auto error = check_square_inputs(ctx, "CholeskyBackward", "dL", GradientShape::LikeA)) {
     return std::unexpected(std::move(*error));
   }
   const auto l = cholesky_lower(dense::as_matrix(ctx.input(0)));
@@ -268,9 +272,7 @@ op::ComputeResult CholeskyBackwardOp::compute(op::ComputeContext& ctx) const {
 void CholeskyBackwardOp::grad(op::GradientContext& ctx) const { ctx.set_input_grad(1, std::nullopt); }
 
 op::ComputeResult LUExtractBackwardOp::compute(op::ComputeContext& ctx) const {
-  constexpr std::string_view op = "LUExtractBackward";
-  if (auto error = check_square_inputs(ctx, op, "dG")) return std::unexpected(std::move(*error));
-  if (auto error = dense::require_shape_of_a(op, "dG", ctx.input(1), ctx.input(0))) {
+  if (auto error = check_square_inputs(ctx, "LUExtractBackward", "dG", GradientShape::LikeA)) {
     return std::unexpected(std::move(*error));
   }
   const LuFactors f = lu_without_pivoting(dense::as_matrix(ctx.input(0)));
@@ -294,7 +296,10 @@ op::ComputeResult LUExtractBackwardOp::compute(op::ComputeContext& ctx) const {
 void LUExtractBackwardOp::grad(op::GradientContext& ctx) const { ctx.set_input_grad(1, std::nullopt); }
 
 op::ComputeResult QRExtractBackwardOp::compute(op::ComputeContext& ctx) const {
-  if (auto error = check_square_inputs(ctx, "QRExtractBackward", "dG")) return std::unexpected(std::move(*error));
+  // G's rows are cut or padded, its columns checked against the chosen factor below.
+  if (auto error = check_square_inputs(ctx, "QRExtractBackward", "dG", GradientShape::Any)) {
+    return std::unexpected(std::move(*error));
+  }
   const ArrayD& g = ctx.input(1);
   const QrFactors f = qr_gram_schmidt(dense::as_matrix(ctx.input(0)));
   const Index n = f.q.rows();
