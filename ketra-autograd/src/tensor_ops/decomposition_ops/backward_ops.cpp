@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <numeric>
 
@@ -137,7 +138,8 @@ SvdFactors svd_jacobi_f64(MatrixRef a) {
   const Index k = std::min(m, n);
   // The columns are rotated at a power-of-two scale that puts the largest magnitude near
   // 1, so that no sum of squares overflows or underflows. Scaling by a power of two is
-  // exact: rotations, U and V are those of the unscaled matrix, and S is scaled back.
+  // exact (for entries that stay normal numbers): rotations, U and V are those of the
+  // unscaled matrix, and S is scaled back.
   const int exponent = scale_exponent(a);
   ColumnMatrix w = a.unaryExpr([exponent](double x) { return std::ldexp(x, -exponent); });
   ColumnMatrix v = ColumnMatrix::Identity(n, n);
