@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "ketra_autograd/ndarray.hpp"
 #include "test_support.hpp"
@@ -106,7 +109,86 @@ TEST(ArrayD, ArraysMayChangeThreads) {
   EXPECT_EQ(iota({50})[10], 10.0);
 }
 
+// Blocks kept for reuse would hide a read of a released array from AddressSanitizer, so a
+// sanitized build pools nothing.
+TEST(ArrayPoolDeathTest, AReleasedArrayIsReportedBySanitizedBuilds) {
+#if defined(__SANITIZE_ADDRESS__)
+  const double* stale = nullptr;
+  {
+    const ArrayD released = iota({8});
+    stale = released.data().data();
+  }
+  EXPECT_DEATH(static_cast<void>(*static_cast<const volatile double*>(stale)), "heap-use-after-free");
+#else
+  GTEST_SKIP() << "only a build with AddressSanitizer can see the stale read";
+#endif
+}
+
+// An idle thread keeps at most about 1 MiB of blocks per size class, 8 MiB in all, however
+// many arrays of every size it had alive at once.
+TEST(ArrayPool, AnIdleThreadKeepsAtMostEightMebibytes) {
+  std::size_t held_bytes = 0;
+  std::thread([&held_bytes] {
+    for (std::size_t len = 1; len <= (std::size_t{1} << 17); len *= 2) {
+      std::vector<ArrayD> alive;
+      for (int i = 0; i < 70; ++i) alive.push_back(ArrayD::zeros(Shape{len}));
+    }
+    for (std::size_t cls = 0; cls < detail::pooled_classes; ++cls) {
+      held_bytes += detail::block_pool.count[cls] << cls;
+    }
+  }).join();
+  EXPECT_LE(held_bytes, std::size_t{8} << 20);
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_GT(held_bytes, std::size_t{4} << 20);  // it does keep the blocks it may
+#endif
+}
+
+// Shapes whose element count or byte size leaves the machine word would otherwise wrap
+// to a small count and pass for a small array, which later walks write past.
+TEST(ArrayD, ElementCountsThatOverflowPanic) {
+  constexpr std::size_t two_32 = std::size_t{1} << 32;
+  const Shape wraps_to_zero{two_32, two_32};
+  const Shape too_many_bytes{(std::size_t{1} << 61) + 1};  // the count fits, its bytes do not
+  const std::string wraps_message =
+      "array shape [4294967296, 4294967296] holds more elements than memory can address";
+  const std::string bytes_message = "array shape [2305843009213693953] holds more elements than memory can address";
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"zeros", [&] { ArrayD::zeros(wraps_to_zero); }, wraps_message},
+      {"from_elem", [&] { ArrayD::from_elem(wraps_to_zero, 1.0); }, wraps_message},
+      {"for_overwrite", [&] { ArrayD::for_overwrite(wraps_to_zero); }, wraps_message},
+      {"from_shape_vec", [&] { static_cast<void>(ArrayD::from_shape_vec(wraps_to_zero, {})); }, wraps_message},
+      {"into_shape", [&] { static_cast<void>(ArrayD().into_shape(wraps_to_zero)); }, wraps_message},
+      {"byte size", [&] { ArrayD::for_overwrite(too_many_bytes); }, bytes_message},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(panic_message(c.make), c.message);
+  }
+}
+
+// The largest count is the one whose block (64-byte header, 8 bytes per element) still
+// has a power-of-two size class below 2^64.
+TEST(ArrayD, ElementCountLimitIsTheLargestAddressableBlock) {
+  constexpr std::size_t largest = (std::size_t{1} << 60) - 8;
+  EXPECT_EQ(element_count(Shape{largest}), largest);
+  EXPECT_EQ(element_count(Shape{std::size_t{1} << 30, (std::size_t{1} << 30) - 1}),
+            (std::size_t{1} << 60) - (std::size_t{1} << 30));
+  EXPECT_EQ(panic_message([] { element_count(Shape{largest + 1}); }),
+            "array shape [1152921504606846969] holds more elements than memory can address");
+  // A zero axis empties the array, but the other axes still bound its strides.
+  EXPECT_EQ(element_count(Shape{0, std::size_t{1} << 40}), 0u);
+  EXPECT_EQ(panic_message([] { element_count(Shape{4, std::size_t{1} << 62, 0}); }),
+            "array shape [4, 4611686018427387904, 0] holds more elements than memory can address");
+  EXPECT_EQ(element_count(Shape{}), 1u);
+}
+
 struct BroadcastCase {
+  const char* name;
   Shape a, b;
   Shape expected;  // empty with `fails` set when the shapes do not broadcast
   bool fails = false;
