@@ -191,6 +191,89 @@ TEST(Evaluation, OnlyTheFirstOutputIsTheValue) {
   });
 }
 
+// An optimiser step reads every output of its update nodes and also collects the
+// results; neither order may hand it an emptied array.
+TEST(Evaluation, OutputsAndResultsInEitherOrder) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor two = apply(TwoOutputs{}, {}, ctx);
+    const std::vector<Tensor> requests{two, two};
+    const auto expect_outputs = [&](evaluation::Evaluation& evaluation) {
+      const auto outputs = evaluation.outputs(two.id());
+      ASSERT_EQ(outputs.size(), 2u);
+      EXPECT_EQ(*outputs[0], ArrayD::scalar(1.0));
+      EXPECT_EQ(*outputs[1], ArrayD::scalar(2.0));
+    };
+    const auto expect_results = [](const std::vector<evaluation::EvalResult>& results) {
+      ASSERT_EQ(results.size(), 2u);
+      EXPECT_EQ(*results[0], ArrayD::scalar(1.0));
+      EXPECT_EQ(*results[1], ArrayD::scalar(1.0));
+    };
+    {
+      SCOPED_TRACE("outputs, then results");
+      evaluation::Evaluation evaluation(ctx);
+      ASSERT_FALSE(evaluation.compute(requests, {}).has_value());
+      expect_outputs(evaluation);
+      expect_results(evaluation.first_outputs(requests));
+    }
+    {
+      SCOPED_TRACE("results, then outputs");
+      evaluation::Evaluation evaluation(ctx);
+      ASSERT_FALSE(evaluation.compute(requests, {}).has_value());
+      expect_results(evaluation.first_outputs(requests));
+      expect_outputs(evaluation);
+      EXPECT_EQ(*evaluation.value(two.id()), ArrayD::scalar(1.0));
+    }
+    {
+      SCOPED_TRACE("results taken over, then outputs");
+      evaluation::Evaluation evaluation(ctx);
+      ASSERT_FALSE(evaluation.compute(requests, {}).has_value());
+      expect_results(evaluation.take_first_outputs(requests));
+      const std::string taken = "the values of this evaluation were taken by take_first_outputs";
+      EXPECT_EQ(panic_message([&] { evaluation.outputs(two.id()); }), taken);
+      EXPECT_EQ(panic_message([&] { evaluation.value(two.id()); }), taken);
+      EXPECT_EQ(panic_message([&] { evaluation.first_outputs(requests); }), taken);
+    }
+  });
+}
+
+// Ids are positions in one graph: another graph's node 0 is not this graph's node 0.
+TEST(Evaluation, TensorsOfAnotherGraphPanic) {
+  graph::run([](graph::Context& outer) {
+    const Tensor foreign = tensor_ops::scalar(1.0, outer);
+    graph::run([&](graph::Context& ctx) {
+      const Tensor own = tensor_ops::scalar(2.0, ctx);
+      ASSERT_EQ(own.id(), foreign.id());
+      const std::string refused = "Detected tensors belonging to different graphs";
+      EXPECT_EQ(panic_message([&] { ctx.evaluator().push(own).push(foreign).run(); }), refused);
+      EXPECT_EQ(panic_message([&] { ctx.evaluator().eval(foreign); }), refused);
+      evaluation::Evaluation evaluation(ctx);
+      const std::vector<Tensor> requests{own};
+      ASSERT_FALSE(evaluation.compute(requests, {}).has_value());
+      const std::vector<Tensor> mixed{own, foreign};
+      EXPECT_EQ(panic_message([&] { evaluation.first_outputs(mixed); }), refused);
+      EXPECT_EQ(*own.eval(ctx), ArrayD::scalar(2.0));
+    });
+  });
+}
+
+TEST(Evaluation, ANodeAddedAfterComputingHasNoValue) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor early = tensor_ops::scalar(2.0, ctx);
+    evaluation::Evaluation evaluation(ctx);
+    const std::vector<Tensor> computed{early};
+    ASSERT_FALSE(evaluation.compute(computed, {}).has_value());
+    Tensor late = early;
+    for (int i = 0; i < 2000; ++i) late = tagged("late", {late});
+    const std::vector<Tensor> requests{late, early};
+    const auto results = evaluation.first_outputs(requests);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].error().debug(), failed_text(late.id()));
+    EXPECT_EQ(*results[1], ArrayD::scalar(2.0));
+    EXPECT_EQ(evaluation.value(late.id()), nullptr);
+    EXPECT_TRUE(evaluation.outputs(late.id()).empty());
+  });
+}
+
 TEST(Evaluation, FailuresReportEachRequestedTensorDownstream) {
   graph::run([](graph::Context& ctx) {
     const Tensor ok = tensor_ops::scalar(2.0, ctx);
