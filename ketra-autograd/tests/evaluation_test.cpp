@@ -93,6 +93,34 @@ std::string failed_text(std::size_t id) {
   return R"(OpError(RuntimeError("Failed to compute tensor )" + std::to_string(id) + R"(")))";
 }
 
+// A feed holds the array's address and a key its name until the evaluation runs, so
+// neither may be a temporary that is gone by then.
+template <typename A>
+concept Feedable = requires(Feeder feeder, A&& array) {
+  feeder.push(PlaceholderKey::by_id(0), std::forward<A>(array));
+};
+static_assert(Feedable<const ArrayD&> && Feedable<ArrayD&>);
+static_assert(!Feedable<ArrayD> && !Feedable<const ArrayD>);
+
+template <typename S>
+concept KeyName = requires(S&& name) { PlaceholderKey::by_name(std::forward<S>(name)); };
+static_assert(KeyName<const char (&)[2]> && KeyName<std::string&> && KeyName<const std::string&> &&
+              KeyName<std::string_view>);
+static_assert(!KeyName<std::string> && !KeyName<const std::string>);
+
+TEST(Evaluation, FeedsOfNamedArraysAreReadWhenTheEvaluationRuns) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor x = ctx.placeholder("x", {-1});
+    const std::string name = "x";
+    ArrayD data = vec({1.0, 2.0});
+    Feeder feeder;
+    feeder.push(PlaceholderKey::by_name(name), data);
+    data[0] = 7.0;  // the feed reads the array as it is at evaluation
+    const auto value = ctx.evaluator().set_feeder(std::move(feeder)).eval(tagged("copy", {x}));
+    EXPECT_EQ(values_of(*value), (std::vector<double>{7.0, 2.0}));
+  });
+}
+
 TEST(Evaluation, UnfedPlaceholderFailsAloneWhileOthersEvaluate) {
   graph::run([](graph::Context& ctx) {
     const Tensor c = tensor_ops::scalar(4.0, ctx);

@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ketra_autograd/evaluation.hpp"
@@ -141,6 +144,17 @@ TEST(Tensor, ShapeReadsTheKnownShape) {
     EXPECT_EQ(tensor_ops::scalar(1.0, ctx).shape(), std::vector<std::size_t>{});
   });
 }
+
+// A placeholder keeps its name as a view for the graph's lifetime: no temporary string.
+template <typename S>
+concept PlaceholderName = requires(graph::Context& ctx, S&& name) {
+  ctx.placeholder(std::forward<S>(name), std::span<const std::int64_t>());
+  ctx.placeholder(std::forward<S>(name), {-1});
+  TensorBuilder(ctx).set_placeholder_name(std::forward<S>(name));
+};
+static_assert(PlaceholderName<const char (&)[7]> && PlaceholderName<const std::string&> &&
+              PlaceholderName<std::string_view>);
+static_assert(!PlaceholderName<std::string> && !PlaceholderName<const std::string>);
 
 TEST(Placeholder, OneNodePerNameInAGraph) {
   graph::run([](graph::Context& ctx) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ketra_autograd/detail/borrowed_name.hpp"
 #include "ketra_autograd/error.hpp"
 #include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/ndarray.hpp"
@@ -20,7 +21,10 @@ namespace ketra_autograd::evaluation {
 struct PlaceholderKey {
   enum class Kind : std::uint8_t { Name, ID };
 
+  // The key keeps a view of the name: it must outlive the evaluation (no temporary string).
   static PlaceholderKey by_name(std::string_view name) noexcept { return {Kind::Name, name, 0}; }
+  template <ketra_autograd::detail::TemporaryString S>
+  static PlaceholderKey by_name(S&& name) = delete;
   static PlaceholderKey by_id(std::size_t id) noexcept { return {Kind::ID, {}, id}; }
 
   Kind kind;
@@ -36,10 +40,12 @@ struct Feed {
 
 class Feeder {
  public:
+  // Keeps the array's address: the array must outlive the evaluation, so temporaries are refused.
   Feeder& push(PlaceholderKey key, const ArrayD& array) {
     feeds_.push_back(Feed{key, &array});
     return *this;
   }
+  Feeder& push(PlaceholderKey key, const ArrayD&& array) = delete;
   std::span<const Feed> feeds() const noexcept { return feeds_; }
 
  private:

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "ketra_autograd/detail/borrowed_name.hpp"
 #include "ketra_autograd/small_vec.hpp"
 #include "ketra_autograd/tensor.hpp"
 #include "ketra_autograd/variable.hpp"
@@ -103,11 +104,16 @@ class Context : public Graph {
 
   variable::VariableEnvironment& env() const noexcept { return *env_; }
   // The graph's placeholder of that name, added with the shape (-1: known at evaluation)
-  // on first request. The name must outlive the graph.
+  // on first request. The node keeps a view of the name, so it must outlive the graph (no
+  // temporary string).
   tensor::Tensor placeholder(std::string_view name, std::span<const std::int64_t> shape);
   tensor::Tensor placeholder(std::string_view name, std::initializer_list<std::int64_t> shape) {
     return placeholder(name, std::span<const std::int64_t>(shape.begin(), shape.size()));
   }
+  template <ketra_autograd::detail::TemporaryString S>
+  tensor::Tensor placeholder(S&& name, std::span<const std::int64_t> shape) = delete;
+  template <ketra_autograd::detail::TemporaryString S>
+  tensor::Tensor placeholder(S&& name, std::initializer_list<std::int64_t> shape) = delete;
   evaluation::Evaluator evaluator();
 
  private:
