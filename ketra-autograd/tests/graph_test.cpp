@@ -109,7 +109,31 @@ TEST(Graph, RecordsStayInPlaceWhileTheGraphGrows) {
   });
 }
 
+// The backward walk holds a node's input list while it builds gradient nodes.
+TEST(Graph, InputListsStayInPlaceWhileTheGraphGrows) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor a = bare_node(ctx);
+    const Tensor b = bare_node(ctx);
+    const Tensor joined = node_over({b, a});
+    const std::span<const std::uint32_t> held = ctx.input_ids(joined.id());
+    for (int i = 0; i < 5000; ++i) node_over({a, joined});
+    EXPECT_EQ(held.data(), ctx.input_ids(joined.id()).data());
+    EXPECT_EQ(std::vector<std::uint32_t>(held.begin(), held.end()), (std::vector<std::uint32_t>{1, 0}));
+
+    // A node with more inputs than a block of input lists holds.
+    TensorBuilder wide(ctx);
+    for (std::uint32_t i = 0; i < 3000; ++i) wide.append_input_with_selector(Tensor(ctx, i % 7));
+    const Tensor wide_node = wide.build(tensor_ops::basic_source_ops::Variable{});
+    const std::span<const std::uint32_t> inputs = ctx.input_ids(wide_node.id());
+    ASSERT_EQ(inputs.size(), 3000u);
+    for (std::uint32_t i = 0; i < 3000; ++i) ASSERT_EQ(inputs[i], i % 7) << i;
+    EXPECT_EQ(ctx.input_ids(node_over({a}).id()).front(), 0u);
+    EXPECT_EQ(std::vector<std::uint32_t>(held.begin(), held.end()), (std::vector<std::uint32_t>{1, 0}));
+  });
+}
+
 struct KnownShapeCase {
+  const char* name;
   std::vector<std::int64_t> dims;
   bool fully_defined;
 };
