@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
+#include <cstdint>
+#include <latch>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "ketra_autograd/evaluation.hpp"
 #include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/op.hpp"
 #include "ketra_autograd/tensor_ops.hpp"
+#include "ketra_autograd/tensor_ops/math_ops.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -379,6 +385,62 @@ TEST(Evaluation, APanickingOperationLeavesLaterEvaluationsIntact) {
     EXPECT_EQ(panic_message([&] { ctx.evaluator().push(fine).push(boom).run(); }), "compute panicked");
     EXPECT_EQ(*fine.eval(ctx), ArrayD::scalar(6.0));
   });
+}
+
+// Elementwise sum of two equal shapes, without the shared log (for use on many threads).
+class Plus final : public op::Op {
+ public:
+  std::string_view name() const override { return "test::Plus"; }
+  op::ComputeResult compute(op::ComputeContext& ctx) const override {
+    ctx.append_output(*zip_with(ctx.input(0), ctx.input(1), [](double a, double b) { return a + b; }));
+    return {};
+  }
+  void grad(op::GradientContext&) const override {}
+};
+
+// Each thread builds and evaluates its own graphs (placeholders, constants, reshapes,
+// transposes, its own operation) while the others do the same; every result must be the
+// one a plain loop gives. The results outlive their threads' array pools.
+TEST(Evaluation, GraphsOnSeveralThreadsAtOnce) {
+  constexpr std::size_t threads = 6;
+  constexpr int graphs_per_thread = 150;
+  std::vector<std::vector<ArrayD>> results(threads);
+  std::latch start(threads);
+  std::vector<std::thread> workers;
+  for (std::size_t t = 0; t < threads; ++t) {
+    workers.emplace_back([&results, &start, t] {
+      start.arrive_and_wait();
+      for (int g = 0; g < graphs_per_thread; ++g) {
+        const double offset = static_cast<double>(t * 1000 + static_cast<std::size_t>(g));
+        results[t].push_back(graph::run([offset](graph::Context& ctx) {
+          const Tensor x = ctx.placeholder("x", {-1});
+          Tensor sum = apply(Plus{}, {x, tensor_ops::convert_to_tensor(ketra_autograd::testing::iota({6}), ctx)}, ctx);
+          for (int step = 0; step < 20; ++step) sum = apply(Plus{}, {sum, x}, ctx);
+          const Tensor grid = tensor_ops::reshape(sum, tensor::as_tensor(std::array<std::int32_t, 2>{2, 3}, ctx));
+          const Tensor turned = apply(tensor_ops::math_ops::Transpose(false),
+                                      {grid, tensor::as_tensor(std::array<std::int32_t, 2>{1, 0}, ctx)}, ctx);
+          const ArrayD fed = ArrayD::from_elem(std::vector<std::size_t>{6}, offset);
+          Feeder feeder;
+          feeder.push(PlaceholderKey::by_name("x"), fed);
+          return *ctx.evaluator().set_feeder(std::move(feeder)).eval(turned);
+        }));
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  for (std::size_t t = 0; t < threads; ++t) {
+    ASSERT_EQ(results[t].size(), static_cast<std::size_t>(graphs_per_thread));
+    for (int g = 0; g < graphs_per_thread; ++g) {
+      const double offset = static_cast<double>(t * 1000 + static_cast<std::size_t>(g));
+      // (i, j) of the transposed 3 x 2 result is element j * 3 + i of iota(6) + 21 * offset.
+      std::vector<double> expected;
+      for (std::size_t i = 0; i < 3; ++i) {
+        for (std::size_t j = 0; j < 2; ++j) expected.push_back(static_cast<double>(j * 3 + i) + 21.0 * offset);
+      }
+      EXPECT_EQ(ketra_autograd::testing::shape_of(results[t][g]), (std::vector<std::size_t>{3, 2}));
+      EXPECT_EQ(values_of(results[t][g]), expected) << "thread " << t << ", graph " << g;
+    }
+  }
 }
 
 TEST(Evaluation, ResultsAreOwnedCopies) {
