@@ -19,6 +19,7 @@
 namespace {
 
 using namespace ketra_autograd;
+using ketra_autograd::testing::case_name;
 using ketra_autograd::testing::panic_message;
 using tensor::KnownShape;
 using tensor::Tensor;
@@ -147,9 +148,12 @@ TEST_P(KnownShapes, MarkUnknownDimensions) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dims, KnownShapes,
-                         ::testing::Values(KnownShapeCase{{}, true}, KnownShapeCase{{-1, 3}, false},
-                                           KnownShapeCase{{0}, true}, KnownShapeCase{{2, 3, 4, 5, 6}, true},
-                                           KnownShapeCase{{-1, -1}, false}));
+                         ::testing::Values(KnownShapeCase{"empty", {}, true},
+                                           KnownShapeCase{"one_unknown", {-1, 3}, false},
+                                           KnownShapeCase{"zero_length", {0}, true},
+                                           KnownShapeCase{"rank_five", {2, 3, 4, 5, 6}, true},
+                                           KnownShapeCase{"all_unknown", {-1, -1}, false}),
+                         case_name<KnownShapeCase>);
 
 TEST(KnownShape, DimensionsBelowMinusOnePanic) {
   EXPECT_EQ(panic_message([] { KnownShape(std::vector<std::int64_t>{4, -2}); }),

@@ -13,6 +13,7 @@ namespace {
 
 using namespace ketra_autograd;
 using ketra_autograd::testing::array;
+using ketra_autograd::testing::case_name;
 using ketra_autograd::testing::iota;
 using ketra_autograd::testing::panic_message;
 using ketra_autograd::testing::shape_of;
@@ -220,17 +221,18 @@ TEST_P(Broadcasting, PairsElementsLikeTheReferenceRule) {
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, Broadcasting,
-    ::testing::Values(BroadcastCase{{2, 3}, {2, 3}, {2, 3}},        // equal shapes
-                      BroadcastCase{{}, {4}, {4}},                  // 0-d against a vector
-                      BroadcastCase{{1}, {}, {1}},                  // [1] against 0-d keeps [1]
-                      BroadcastCase{{5}, {1}, {5}},                 // shape-[1] operand
-                      BroadcastCase{{2, 1}, {3}, {2, 3}},           // general path
-                      BroadcastCase{{2, 1, 3}, {4, 1}, {2, 4, 3}},  // axes stretched on both sides
-                      BroadcastCase{{1, 1}, {2, 3}, {2, 3}},        // one element of rank 2
-                      BroadcastCase{{0}, {1}, {0}},                 // size 1 against size 0
-                      BroadcastCase{{3, 0}, {3, 1}, {3, 0}},
-                      BroadcastCase{{2}, {3}, {}, true},
-                      BroadcastCase{{2, 3}, {3, 2}, {}, true}));
+    ::testing::Values(BroadcastCase{"equal_shapes", {2, 3}, {2, 3}, {2, 3}},
+                      BroadcastCase{"scalar_against_vector", {}, {4}, {4}},
+                      BroadcastCase{"length_one_against_scalar_keeps_its_axis", {1}, {}, {1}},
+                      BroadcastCase{"length_one_operand", {5}, {1}, {5}},
+                      BroadcastCase{"general_path", {2, 1}, {3}, {2, 3}},
+                      BroadcastCase{"axes_stretched_on_both_sides", {2, 1, 3}, {4, 1}, {2, 4, 3}},
+                      BroadcastCase{"one_element_of_rank_two", {1, 1}, {2, 3}, {2, 3}},
+                      BroadcastCase{"length_one_against_length_zero", {0}, {1}, {0}},
+                      BroadcastCase{"zero_axis_kept", {3, 0}, {3, 1}, {3, 0}},
+                      BroadcastCase{"unequal_lengths_refused", {2}, {3}, {}, true},
+                      BroadcastCase{"transposed_shapes_refused", {2, 3}, {3, 2}, {}, true}),
+    case_name<BroadcastCase>);
 
 TEST(ArrayD, BroadcastToStretchesOrRefuses) {
   const ArrayD row = array({3}, {1, 2, 3});
@@ -266,6 +268,7 @@ TEST(ArrayD, PermutationsThatAreNotPermutationsPanic) {
 }
 
 struct SliceCase {
+  const char* name;
   std::vector<SliceElem> slice;
   std::vector<double> expected;  // from iota({6})
 };
@@ -280,16 +283,17 @@ TEST_P(Slicing, SelectsTheExpectedElements) {
 
 INSTANTIATE_TEST_SUITE_P(
     Elements, Slicing,
-    ::testing::Values(SliceCase{{{1, std::nullopt, 1}}, {1, 2, 3, 4, 5}},
-                      SliceCase{{{0, 2, 1}}, {0, 1}},
-                      SliceCase{{{-2, std::nullopt, 1}}, {4, 5}},
-                      SliceCase{{{0, -1, 1}}, {0, 1, 2, 3, 4}},
-                      SliceCase{{{0, std::nullopt, 2}}, {0, 2, 4}},
-                      SliceCase{{{1, 6, 2}}, {1, 3, 5}},
-                      SliceCase{{{0, std::nullopt, -1}}, {5, 4, 3, 2, 1, 0}},
-                      SliceCase{{{1, 5, -2}}, {4, 2}},
-                      SliceCase{{{4, 2, 1}}, {}},
-                      SliceCase{{{6, std::nullopt, 1}}, {}}));
+    ::testing::Values(SliceCase{"open_end", {{1, std::nullopt, 1}}, {1, 2, 3, 4, 5}},
+                      SliceCase{"exclusive_end", {{0, 2, 1}}, {0, 1}},
+                      SliceCase{"negative_start", {{-2, std::nullopt, 1}}, {4, 5}},
+                      SliceCase{"negative_end", {{0, -1, 1}}, {0, 1, 2, 3, 4}},
+                      SliceCase{"step_two", {{0, std::nullopt, 2}}, {0, 2, 4}},
+                      SliceCase{"step_two_to_the_end", {{1, 6, 2}}, {1, 3, 5}},
+                      SliceCase{"reversed", {{0, std::nullopt, -1}}, {5, 4, 3, 2, 1, 0}},
+                      SliceCase{"reversed_by_two_from_the_range_end", {{1, 5, -2}}, {4, 2}},
+                      SliceCase{"start_after_end", {{4, 2, 1}}, {}},
+                      SliceCase{"start_at_the_end", {{6, std::nullopt, 1}}, {}}),
+    case_name<SliceCase>);
 
 TEST(ArrayD, SlicesOfMatricesWalkEveryAxis) {
   const ArrayD m = iota({3, 4});
