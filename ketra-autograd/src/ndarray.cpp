@@ -75,7 +75,8 @@ void release_unpooled(Block* block) noexcept {
 }
 
 void shape_too_large(std::span<const std::size_t> shape) {
-  support::panic("array shape {} holds more elements than memory can address", support::debug_list<std::size_t>(shape));
+  support::panic("array shape {} holds more elements than memory can address",
+                 support::debug_list<std::size_t>(shape));
 }
 
 void reshape_block(Block& block, std::span<const std::size_t> shape) {
