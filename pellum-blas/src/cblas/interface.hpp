@@ -41,8 +41,8 @@ class Strided {
 };
 
 // A leading dimension must cover the rows its column-major matrix holds, and at least 1.
-inline bool leading_dimension_fits(std::int32_t ld, std::int64_t rows) {
-  return ld >= 1 && ld >= rows;
+inline bool leading_dimension_fits(std::int32_t ld, std::size_t rows) {
+  return ld >= 1 && static_cast<std::size_t>(ld) >= rows;
 }
 
 }  // namespace pellum_blas::cblas

@@ -14,7 +14,7 @@ void gemv(std::int32_t layout, std::int32_t trans_a, std::int32_t m, std::int32_
           std::int32_t incy) {
   if (m <= 0 || n <= 0) return;
   const bool row_major = layout == CblasRowMajor;
-  if (!leading_dimension_fits(lda, row_major ? n : m)) return;
+  if (!leading_dimension_fits(lda, static_cast<std::size_t>(row_major ? n : m))) return;
   const bool transposed = trans_a != CblasNoTrans;
   const std::int32_t ny = transposed ? n : m, nx = transposed ? m : n;
   // a_ij = a[i·step_i + j·step_j]

@@ -1,0 +1,203 @@
+#include "pellum_blas/level3/trsm/generic.hpp"
+
+#include <cstddef>
+
+#include "pellum_blas/level3/detail/scratch.hpp"
+#include "pellum_blas/level3/detail/triangle.hpp"
+#include "pellum_blas/level3/gemm.hpp"
+
+namespace pellum_blas::level3::trsm::generic {
+namespace {
+
+using detail::ScratchMatrix;
+using detail::Triangle;
+
+// A half-open index range of the triangular order.
+struct Range {
+  std::size_t begin, end;
+  std::size_t size() const { return end - begin; }
+};
+
+// Rows (left) or columns (right) are solved first to last in these cases.
+template <typename T>
+bool solves_forward(bool right, const Triangle<T>& op) {
+  return right ? op.upper : !op.upper;
+}
+
+template <typename T>
+BlasStatus singular() {
+  return std::unexpected(BlasError::Singular);
+}
+
+// column[i] <- column[i] − source[i]·factor, in groups of four the compiler vectorises.
+template <typename T>
+void subtract_scaled(T* __restrict column, const T* __restrict source, T factor, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4)
+    for (std::size_t r = 0; r < 4; ++r) column[i + r] = column[i + r] - source[i + r] * factor;
+  for (; i < n; ++i) column[i] = column[i] - source[i] * factor;
+}
+
+template <typename T>
+void divide(T* column, T divisor, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) column[i] = column[i] / divisor;
+}
+
+// B(rest) −= op(A)(rest, solved)·X(solved) (left) or B(rest) −= X(solved)·op(A)(solved, rest)
+// (right), the product formed by the GEMM driver in a scratch matrix first.
+template <typename T>
+void fold_solved(bool right, const Triangle<T>& op, MatMut<T> b, Range solved, Range rest) {
+  const std::size_t rows = right ? solved.size() : rest.size();
+  const std::size_t cols = right ? rest.size() : solved.size();
+  const std::size_t row0 = right ? solved.begin : rest.begin;
+  const std::size_t col0 = right ? rest.begin : solved.begin;
+  ScratchMatrix<T> coupling(rows, cols);
+  for (std::size_t c = 0; c < cols; ++c)
+    for (std::size_t r = 0; r < rows; ++r) coupling(r, c) = *op.row(row0 + r, col0 + c);
+
+  const auto blocking = detail::triangular_blocking<T>();
+  if (right) {
+    ScratchMatrix<T> product(b.nrows(), rest.size());
+    gemm::gemm_with_blocking(b.as_ref().submatrix(0, solved.begin, b.nrows(), solved.size()),
+                             coupling.view(), product.view_mut(), T{1}, T{0}, blocking);
+    for (std::size_t c = 0; c < rest.size(); ++c) {
+      T* column = b.ptr_at(0, rest.begin + c);
+      for (std::size_t i = 0; i < b.nrows(); ++i) column[i] = column[i] - product(i, c);
+    }
+  } else {
+    ScratchMatrix<T> product(rest.size(), b.ncols());
+    gemm::gemm_with_blocking(coupling.view(),
+                             b.as_ref().submatrix(solved.begin, 0, solved.size(), b.ncols()),
+                             product.view_mut(), T{1}, T{0}, blocking);
+    for (std::size_t j = 0; j < b.ncols(); ++j) {
+      T* column = b.ptr_at(rest.begin, j);
+      for (std::size_t r = 0; r < rest.size(); ++r) column[r] = column[r] - product(r, j);
+    }
+  }
+}
+
+// Solves the diagonal block of range with the naive kernels.
+template <typename T>
+BlasStatus solve_block(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
+                       Range range) {
+  return right ? trsm_naive_submatrix_right(upper, trans, unit, a, b, b.nrows(), range.begin, range.end)
+               : trsm_naive_submatrix(upper, trans, unit, a, b, range.begin, range.end, b.ncols());
+}
+
+}  // namespace
+
+template <typename T>
+BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
+                                std::size_t start, std::size_t end, std::size_t ncols) {
+  if (ncols == 0 || start >= end) return {};
+  const Triangle<T> op(a, upper, trans, unit);
+  const bool forward = solves_forward(false, op);
+  const std::size_t step = op.row_step();
+  for (std::size_t j = 0; j < ncols; ++j) {
+    T* x = b.ptr_at(0, j);
+    for (std::size_t n = 0; n < end - start; ++n) {
+      const std::size_t i = forward ? start + n : end - 1 - n;
+      const T d = unit ? T{1} : *a.ptr_at(i, i);
+      if (d == 0) return singular<T>();
+      // The solved rows of this column: [start, i) forward, (i, end) backward.
+      const std::size_t k0 = forward ? start : i + 1, k1 = forward ? i : end;
+      const T* op_row = op.row(i, k0);
+      T s = x[i];
+      for (std::size_t k = k0; k < k1; ++k) s = s - op_row[(k - k0) * step] * x[k];
+      x[i] = unit ? s : s / d;
+    }
+  }
+  return {};
+}
+
+template <typename T>
+BlasStatus trsm_naive_submatrix_right(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
+                                      std::size_t nrows, std::size_t start, std::size_t end) {
+  if (start >= end) return {};
+  const Triangle<T> op(a, upper, trans, unit);
+  const bool forward = solves_forward(true, op);
+  const std::size_t step = op.row_step();
+  for (std::size_t n = 0; n < end - start; ++n) {
+    const std::size_t j = forward ? start + n : end - 1 - n;
+    T* solved = b.ptr_at(0, j);
+    if (!unit) {
+      const T d = *a.ptr_at(j, j);
+      if (d == 0) return singular<T>();
+      divide(solved, d, nrows);
+    }
+    // The block's columns still to solve: (j, end) forward, [start, j) backward.
+    const std::size_t k0 = forward ? j + 1 : start, k1 = forward ? end : j;
+    const T* op_row = op.row(j, k0);
+    for (std::size_t k = k0; k < k1; ++k)
+      subtract_scaled(b.ptr_at(0, k), solved, op_row[(k - k0) * step], nrows);
+  }
+  return {};
+}
+
+template <typename T>
+BlasStatus trsm_blocked(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
+                        std::size_t m, std::size_t n) {
+  const std::size_t order = right ? n : m;
+  const Triangle<T> op(a, upper, trans, unit);
+  const bool forward = solves_forward(right, op);
+  for (std::size_t done = 0; done < order; done += block_order) {
+    // Forward blocks start at 0; backward ones end at the order, so the short one is last.
+    const Range block = forward ? Range{done, std::min(done + block_order, order)}
+                                : Range{order - std::min(done + block_order, order), order - done};
+    if (!solve_block(right, upper, trans, unit, a, b, block)) return singular<T>();
+    const Range rest = forward ? Range{block.end, order} : Range{0, block.begin};
+    if (rest.size() == 0) break;
+    fold_solved(right, op, b, block, rest);
+  }
+  return {};
+}
+
+template <typename T>
+BlasStatus trsm_recursive(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
+                          std::size_t m, std::size_t n) {
+  const std::size_t order = right ? n : m;
+  if (order <= block_order) return trsm_blocked(right, upper, trans, unit, a, b, m, n);
+  const Triangle<T> op(a, upper, trans, unit);
+  const Range low{0, order / 2}, high{order / 2, order};
+  const bool forward = solves_forward(right, op);
+  const Range first = forward ? low : high, second = forward ? high : low;
+  auto solve_half = [&](Range half) {
+    const MatRef<T> a_half = a.submatrix(half.begin, half.begin, half.size(), half.size());
+    if (right)
+      return trsm_recursive(right, upper, trans, unit, a_half,
+                            b.submatrix(0, half.begin, m, half.size()), m, half.size());
+    return trsm_recursive(right, upper, trans, unit, a_half,
+                          b.submatrix(half.begin, 0, half.size(), n), half.size(), n);
+  };
+  if (!solve_half(first)) return singular<T>();
+  fold_solved(right, op, b, first, second);
+  if (!solve_half(second)) return singular<T>();
+  return {};
+}
+
+template <typename T>
+BlasStatus trsm_in_place(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b) {
+  if (a.nrows() != a.ncols()) return std::unexpected(BlasError::NotSquare);
+  const std::size_t order = a.nrows(), m = b.nrows(), n = b.ncols();
+  if (order != (right ? n : m)) return std::unexpected(BlasError::DimensionMismatch);
+  if (m == 0 || n == 0) return {};
+  if (order > recursive_above) return trsm_recursive(right, upper, trans, unit, a, b, m, n);
+  if (order >= block_order) return trsm_blocked(right, upper, trans, unit, a, b, m, n);
+  return solve_block(right, upper, trans, unit, a, b, Range{0, order});
+}
+
+#define PELLUM_TRSM_INSTANTIATE(T)                                                               \
+  template BlasStatus trsm_in_place<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>);             \
+  template BlasStatus trsm_blocked<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>, std::size_t,  \
+                                      std::size_t);                                              \
+  template BlasStatus trsm_recursive<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>,             \
+                                        std::size_t, std::size_t);                               \
+  template BlasStatus trsm_naive_submatrix<T>(bool, bool, bool, MatRef<T>, MatMut<T>,             \
+                                              std::size_t, std::size_t, std::size_t);            \
+  template BlasStatus trsm_naive_submatrix_right<T>(bool, bool, bool, MatRef<T>, MatMut<T>,       \
+                                                    std::size_t, std::size_t, std::size_t);
+PELLUM_TRSM_INSTANTIATE(float)
+PELLUM_TRSM_INSTANTIATE(double)
+#undef PELLUM_TRSM_INSTANTIATE
+
+}  // namespace pellum_blas::level3::trsm::generic
