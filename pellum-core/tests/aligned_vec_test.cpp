@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "test_support.hpp"
+#include "panic_testing.hpp"
 
 namespace pellum_core::memory::aligned_vec {
 namespace {

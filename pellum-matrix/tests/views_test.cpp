@@ -5,7 +5,7 @@
 
 #include "pellum_matrix/mat_mut.hpp"
 #include "pellum_matrix/mat_ref.hpp"
-#include "test_support.hpp"
+#include "panic_testing.hpp"
 
 namespace pellum_matrix {
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
-// Helpers shared by the tests of the dense-kernel libraries (pellum-core, -matrix, -blas).
+// The panic helper shared by the tests of the dense-kernel libraries (pellum-core,
+// -matrix, -blas).
 #include <string>
 
 #include "support/panic.hpp"
