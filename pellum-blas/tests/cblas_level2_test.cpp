@@ -21,10 +21,12 @@ TYPED_TEST_SUITE(CblasGemv, ElementTypes, ElementName);
 template <typename T>
 struct Stored {
   bool row_major;
-  Matrix<T> memory;
-  Stored(bool row, std::size_t m, std::size_t n, std::size_t extra_ld)
-      : row_major(row), memory(row ? n : m, row ? m : n, (row ? n : m) + extra_ld) {}
-  T operator()(std::size_t i, std::size_t j) const { return row_major ? memory(j, i) : memory(i, j); }
+  Padded<T> memory;
+  Stored(bool row, std::size_t m, std::size_t n) : row_major(row), memory(row ? n : m, row ? m : n) {}
+  T operator()(std::size_t i, std::size_t j) const {
+    return row_major ? memory.at(j, i) : memory.at(i, j);
+  }
+  std::int32_t ld() const { return static_cast<std::int32_t>(memory.ld); }
 };
 
 // y_i <- ((op(A)_ij·alpha)·x_j) + y_i over j ascending, after y <- beta·y, where beta = 0
@@ -72,7 +74,7 @@ TYPED_TEST(CblasGemv, MatchesTheReferenceForEveryLayoutTransposeAndScalar) {
               const auto m = static_cast<std::size_t>(shape.m), n = static_cast<std::size_t>(shape.n);
               const bool transposed = trans != CblasNoTrans;
               const std::size_t nx = transposed ? m : n, ny = transposed ? n : m;
-              Stored<T> a(row_major, m, n, 2);
+              Stored<T> a(row_major, m, n);
               a.memory.fill_random(11);
               const std::vector<T> x = random_values<T>(nx, 12);
               std::vector<T> y0 = random_values<T>(ny, 13);
@@ -81,7 +83,7 @@ TYPED_TEST(CblasGemv, MatchesTheReferenceForEveryLayoutTransposeAndScalar) {
               std::vector<T> y_stored = spread(y0, inc.y);
 
               Cblas<T>::gemv(row_major ? CblasRowMajor : CblasColMajor, trans, shape.m, shape.n,
-                             alpha, a.memory.data(), a.memory.ld32(), x_stored.data(), inc.x,
+                             alpha, a.memory.storage.data(), a.ld(), x_stored.data(), inc.x,
                              beta, y_stored.data(), inc.y);
 
               // Elements and the canaries between them.

@@ -1,58 +1,152 @@
 #pragma once
-// Helpers shared by the BLAS tests: reproducible data, bit-exact comparison and matrices
-// whose storage carries canaries around the described elements.
+// Builders shared by the dense-kernel tests: matrices inside larger arrays whose spare
+// rows and tail hold canaries, random fillings, bit-exact comparison, an independent
+// reference product, and the exported functions by element type.
+#include <gtest/gtest.h>
+
 #include <bit>
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "pellum_blas/cblas.h"
-#include "support/panic.hpp"
+#include "pellum_blas/level3/gemm_kernel.hpp"
+#include "pellum_matrix/mat_mut.hpp"
+#include "pellum_matrix/mat_ref.hpp"
 
 namespace pellum_blas::testing {
+
+using pellum_matrix::mat_mut::MatMut;
+using pellum_matrix::mat_ref::MatRef;
+
+// A value no computation here produces, so a changed canary is always noticed.
+template <typename T>
+inline const T canary = T(-7777.25);
+
+template <typename T>
+auto bits(T v) {
+  if constexpr (sizeof(T) == 8) {
+    return std::bit_cast<std::uint64_t>(v);
+  } else {
+    return std::bit_cast<std::uint32_t>(v);
+  }
+}
+
+template <typename T>
+bool same_bits(T x, T y) {
+  return bits(x) == bits(y);
+}
+
+// rows × cols in column-major storage with leading dimension ld >= rows, followed by a
+// tail of canaries; the rows between `rows` and ld are canaries too.
+template <typename T>
+struct Padded {
+  std::size_t rows = 0, cols = 0, ld = 0;
+  std::vector<T> storage;
+
+  Padded(std::size_t r, std::size_t c, std::size_t extra_rows = 3)
+      : rows(r), cols(c), ld(r + extra_rows), storage(ld * c + 5, canary<T>) {
+    for (std::size_t j = 0; j < cols; ++j) {
+      for (std::size_t i = 0; i < rows; ++i) at(i, j) = T(0);
+    }
+  }
+
+  T& at(std::size_t i, std::size_t j) { return storage[i + j * ld]; }
+  T at(std::size_t i, std::size_t j) const { return storage[i + j * ld]; }
+  MatRef<T> view() const { return {storage.data(), rows, cols, ld}; }
+  MatMut<T> view_mut() { return {storage.data(), rows, cols, ld}; }
+
+  void fill_random(std::uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    for (std::size_t j = 0; j < cols; ++j) {
+      for (std::size_t i = 0; i < rows; ++i) at(i, j) = T(dist(gen));
+    }
+  }
+
+  void fill(T value) {
+    for (std::size_t j = 0; j < cols; ++j) {
+      for (std::size_t i = 0; i < rows; ++i) at(i, j) = value;
+    }
+  }
+
+  // Every position outside the matrix still holds its canary.
+  bool canaries_intact() const {
+    for (std::size_t p = 0; p < storage.size(); ++p) {
+      const bool inside = p < ld * cols && p % ld < rows;
+      if (!inside && !same_bits(storage[p], canary<T>)) return false;
+    }
+    return true;
+  }
+};
+
+// alpha·A·B + beta·C computed in long double (with the usual beta = 0 meaning: C not
+// read), and for each element a bound on the rounding error any summation order of the
+// element type may make.
+template <typename T>
+struct Reference {
+  std::vector<long double> value;
+  std::vector<long double> error_bound;
+};
+
+template <typename T>
+Reference<T> reference_gemm(const Padded<T>& a, const Padded<T>& b, const Padded<T>& c, T alpha, T beta) {
+  const std::size_t m = a.rows, k = a.cols, n = b.cols;
+  const long double eps = std::numeric_limits<T>::epsilon();
+  Reference<T> out{std::vector<long double>(m * n), std::vector<long double>(m * n)};
+  for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t i = 0; i < m; ++i) {
+      long double sum = 0, magnitude = 0;
+      for (std::size_t p = 0; p < k; ++p) {
+        const long double term = static_cast<long double>(a.at(i, p)) * b.at(p, j);
+        sum += term;
+        magnitude += std::fabs(term);
+      }
+      const long double old = beta == T(0) ? 0.0L : static_cast<long double>(beta) * c.at(i, j);
+      out.value[i + j * m] = alpha * sum + old;
+      out.error_bound[i + j * m] = 2 * (k + 3) * eps * (std::fabs(static_cast<long double>(alpha)) * magnitude + std::fabs(old)) +
+                                   std::numeric_limits<T>::denorm_min();
+    }
+  }
+  return out;
+}
+
+// Every element of c within its bound of the reference (NaN matching NaN).
+template <typename T>
+::testing::AssertionResult matches_reference(const Padded<T>& c, const Reference<T>& ref) {
+  for (std::size_t j = 0; j < c.cols; ++j) {
+    for (std::size_t i = 0; i < c.rows; ++i) {
+      const long double want = ref.value[i + j * c.rows];
+      const long double got = c.at(i, j);
+      const bool ok = std::isnan(want) ? std::isnan(got) : std::fabs(got - want) <= ref.error_bound[i + j * c.rows];
+      if (!ok) {
+        return ::testing::AssertionFailure() << "C(" << i << ", " << j << ") = " << static_cast<double>(got)
+                                             << ", want " << static_cast<double>(want);
+      }
+    }
+  }
+  if (!c.canaries_intact()) return ::testing::AssertionFailure() << "a canary outside C changed";
+  return ::testing::AssertionSuccess();
+}
 
 template <typename T>
 inline constexpr T nan = std::numeric_limits<T>::quiet_NaN();
 template <typename T>
 inline constexpr T inf = std::numeric_limits<T>::infinity();
 
-// The message of the panic that f ends with, or "<no panic>".
-template <typename F>
-std::string panic_message(F&& f) {
-  try {
-    f();
-  } catch (const support::Panic& panic) {
-    return panic.message();
-  }
-  return "<no panic>";
-}
-
 // Reproducible values in [-1, 1) with full mantissas, so that rounding order shows.
 template <typename T>
-std::vector<T> random_values(std::size_t n, std::uint64_t seed) {
+std::vector<T> random_values(std::size_t n, std::uint32_t seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> dist(-1.0, 1.0);
   std::vector<T> out(n);
-  std::uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
-  for (T& v : out) {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    v = static_cast<T>(static_cast<double>(state >> 11) * 0x1p-52 - 1.0);
-  }
+  for (T& v : out) v = T(dist(gen));
   return out;
-}
-
-template <typename T>
-auto bits(T v) {
-  if constexpr (sizeof(T) == 8)
-    return std::bit_cast<std::uint64_t>(v);
-  else
-    return std::bit_cast<std::uint32_t>(v);
 }
 
 // Equal bit for bit (so NaN equals NaN and +0 differs from -0).
@@ -72,68 +166,34 @@ template <typename T>
   return same_bits(std::span<const T>(actual), std::span<const T>(expected));
 }
 
-// Within rel·scale of each other elementwise, NaN only where NaN is expected.
-template <typename T>
-::testing::AssertionResult close_to(const std::vector<T>& actual, const std::vector<T>& expected,
-                                    double rel, double scale) {
-  if (actual.size() != expected.size())
-    return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size();
-  for (std::size_t i = 0; i < actual.size(); ++i) {
-    const double a = actual[i], e = expected[i];
-    const bool ok = std::isnan(e) ? std::isnan(a) : std::fabs(a - e) <= rel * scale;
-    if (!ok)
-      return ::testing::AssertionFailure() << "at " << i << ": " << a << " instead of " << e;
-  }
-  return ::testing::AssertionSuccess();
-}
+// Forces a kernel level for one scope; levels the processor lacks make the test skip.
+class ScopedLevel {
+ public:
+  explicit ScopedLevel(level3::gemm_kernel::KernelLevel level)
+      : forced_(level3::gemm_kernel::detail::force_level(level)) {}
+  ~ScopedLevel() { level3::gemm_kernel::detail::force_level(std::nullopt); }
+  ScopedLevel(const ScopedLevel&) = delete;
+  ScopedLevel& operator=(const ScopedLevel&) = delete;
+  bool forced() const { return forced_; }
 
-// A distinctive value for storage that a routine must not touch.
-template <typename T>
-inline constexpr T canary = static_cast<T>(-777.25);
-
-// Column-major storage of rows × cols elements with leading dimension ld ≥ rows, and a
-// tail of canaries after the last column. Every element outside the described rows is a
-// canary too, so a write beyond the matrix shows.
-template <typename T>
-struct Matrix {
-  std::size_t rows = 0, cols = 0, ld = 1;
-  std::vector<T> storage;
-
-  static constexpr std::size_t tail = 7;
-
-  Matrix(std::size_t r, std::size_t c, std::size_t lead)
-      : rows(r), cols(c), ld(lead), storage(lead * c + tail, canary<T>) {}
-
-  T& operator()(std::size_t i, std::size_t j) { return storage[i + j * ld]; }
-  T operator()(std::size_t i, std::size_t j) const { return storage[i + j * ld]; }
-  T* data() { return storage.data(); }
-  const T* data() const { return storage.data(); }
-  std::int32_t ld32() const { return static_cast<std::int32_t>(ld); }
-
-  void fill_random(std::uint64_t seed) {
-    const std::vector<T> values = random_values<T>(rows * cols, seed);
-    for (std::size_t j = 0; j < cols; ++j)
-      for (std::size_t i = 0; i < rows; ++i) (*this)(i, j) = values[i + j * rows];
-  }
-  // The described elements, column by column.
-  std::vector<T> elements() const {
-    std::vector<T> out;
-    for (std::size_t j = 0; j < cols; ++j)
-      for (std::size_t i = 0; i < rows; ++i) out.push_back((*this)(i, j));
-    return out;
-  }
-  // Every stored value outside the described elements.
-  std::vector<T> outside() const {
-    std::vector<T> out;
-    for (std::size_t k = 0; k < storage.size(); ++k)
-      if (k >= ld * cols || k % ld >= rows) out.push_back(storage[k]);
-    return out;
-  }
+ private:
+  bool forced_;
 };
 
-}  // namespace pellum_blas::testing
+inline std::string level_name(level3::gemm_kernel::KernelLevel level) {
+  switch (level) {
+    case level3::gemm_kernel::KernelLevel::Scalar: return "scalar";
+    case level3::gemm_kernel::KernelLevel::Sse42: return "sse42";
+    case level3::gemm_kernel::KernelLevel::Avx2: return "avx2";
+    case level3::gemm_kernel::KernelLevel::Avx512: return "avx512";
+  }
+  return "unknown";
+}
 
-namespace pellum_blas::testing {
+inline constexpr level3::gemm_kernel::KernelLevel all_levels[] = {
+    level3::gemm_kernel::KernelLevel::Scalar, level3::gemm_kernel::KernelLevel::Sse42,
+    level3::gemm_kernel::KernelLevel::Avx2, level3::gemm_kernel::KernelLevel::Avx512};
+static_assert(std::size(all_levels) == level3::gemm_kernel::kernel_level_count);
 
 // The single- or double-precision members of the exported pairs, for typed tests.
 template <typename T>
