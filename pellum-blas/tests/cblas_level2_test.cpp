@@ -16,23 +16,10 @@ template <typename T>
 class CblasGemv : public ::testing::Test {};
 TYPED_TEST_SUITE(CblasGemv, ElementTypes, ElementName);
 
-// The logical M × N matrix A over its storage: row-major storage is the column-major
-// N × M matrix with the same leading dimension.
-template <typename T>
-struct Stored {
-  bool row_major;
-  Padded<T> memory;
-  Stored(bool row, std::size_t m, std::size_t n) : row_major(row), memory(row ? n : m, row ? m : n) {}
-  T operator()(std::size_t i, std::size_t j) const {
-    return row_major ? memory.at(j, i) : memory.at(i, j);
-  }
-  std::int32_t ld() const { return static_cast<std::int32_t>(memory.ld); }
-};
-
 // y_i <- ((op(A)_ij·alpha)·x_j) + y_i over j ascending, after y <- beta·y, where beta = 0
 // writes zeros without reading y.
 template <typename T>
-std::vector<T> reference_gemv(const Stored<T>& a, bool trans, std::size_t m, std::size_t n,
+std::vector<T> reference_gemv(const LayoutMatrix<T>& a, bool trans, std::size_t m, std::size_t n,
                               T alpha, const std::vector<T>& x, T beta, std::vector<T> y) {
   const std::size_t ny = trans ? n : m, nx = trans ? m : n;
   for (std::size_t i = 0; i < ny; ++i) {
@@ -74,7 +61,7 @@ TYPED_TEST(CblasGemv, MatchesTheReferenceForEveryLayoutTransposeAndScalar) {
               const auto m = static_cast<std::size_t>(shape.m), n = static_cast<std::size_t>(shape.n);
               const bool transposed = trans != CblasNoTrans;
               const std::size_t nx = transposed ? m : n, ny = transposed ? n : m;
-              Stored<T> a(row_major, m, n);
+              LayoutMatrix<T> a(row_major, m, n);
               a.memory.fill_random(11);
               const std::vector<T> x = random_values<T>(nx, 12);
               std::vector<T> y0 = random_values<T>(ny, 13);
@@ -82,8 +69,8 @@ TYPED_TEST(CblasGemv, MatchesTheReferenceForEveryLayoutTransposeAndScalar) {
               const std::vector<T> a_before = a.memory.storage, x_stored = spread(x, inc.x);
               std::vector<T> y_stored = spread(y0, inc.y);
 
-              Cblas<T>::gemv(row_major ? CblasRowMajor : CblasColMajor, trans, shape.m, shape.n,
-                             alpha, a.memory.storage.data(), a.ld(), x_stored.data(), inc.x,
+              Cblas<T>::gemv(a.layout(), trans, shape.m, shape.n,
+                             alpha, a.data(), a.ld(), x_stored.data(), inc.x,
                              beta, y_stored.data(), inc.y);
 
               // Elements and the canaries between them.

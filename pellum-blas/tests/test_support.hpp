@@ -94,21 +94,23 @@ struct Reference {
   std::vector<long double> error_bound;
 };
 
-template <typename T>
-Reference<T> reference_gemm(const Padded<T>& a, const Padded<T>& b, const Padded<T>& c, T alpha, T beta) {
-  const std::size_t m = a.rows, k = a.cols, n = b.cols;
+// alpha·Σ_p a(i, p)·b(p, j) + beta·c(i, j) over callables for an m × n result of depth k;
+// beta = 0 reads no c, and a depth of 0 adds no alpha term.
+template <typename T, typename A, typename B, typename C>
+Reference<T> reference_product(std::size_t m, std::size_t n, std::size_t k, A&& a, B&& b, T alpha, T beta,
+                               C&& c) {
   const long double eps = std::numeric_limits<T>::epsilon();
   Reference<T> out{std::vector<long double>(m * n), std::vector<long double>(m * n)};
   for (std::size_t j = 0; j < n; ++j) {
     for (std::size_t i = 0; i < m; ++i) {
       long double sum = 0, magnitude = 0;
       for (std::size_t p = 0; p < k; ++p) {
-        const long double term = static_cast<long double>(a.at(i, p)) * b.at(p, j);
+        const long double term = static_cast<long double>(a(i, p)) * b(p, j);
         sum += term;
         magnitude += std::fabs(term);
       }
-      const long double old = beta == T(0) ? 0.0L : static_cast<long double>(beta) * c.at(i, j);
-      out.value[i + j * m] = alpha * sum + old;
+      const long double old = beta == T(0) ? 0.0L : static_cast<long double>(beta) * c(i, j);
+      out.value[i + j * m] = (k == 0 ? 0.0L : alpha * sum) + old;
       out.error_bound[i + j * m] = 2 * (k + 3) * eps * (std::fabs(static_cast<long double>(alpha)) * magnitude + std::fabs(old)) +
                                    std::numeric_limits<T>::denorm_min();
     }
@@ -116,23 +118,61 @@ Reference<T> reference_gemm(const Padded<T>& a, const Padded<T>& b, const Padded
   return out;
 }
 
-// Every element of c within its bound of the reference (NaN matching NaN).
 template <typename T>
-::testing::AssertionResult matches_reference(const Padded<T>& c, const Reference<T>& ref) {
-  for (std::size_t j = 0; j < c.cols; ++j) {
-    for (std::size_t i = 0; i < c.rows; ++i) {
-      const long double want = ref.value[i + j * c.rows];
-      const long double got = c.at(i, j);
-      const bool ok = std::isnan(want) ? std::isnan(got) : std::fabs(got - want) <= ref.error_bound[i + j * c.rows];
+Reference<T> reference_gemm(const Padded<T>& a, const Padded<T>& b, const Padded<T>& c, T alpha, T beta) {
+  return reference_product(
+      a.rows, b.cols, a.cols, [&](std::size_t i, std::size_t p) { return a.at(i, p); },
+      [&](std::size_t p, std::size_t j) { return b.at(p, j); }, alpha, beta,
+      [&](std::size_t i, std::size_t j) { return c.at(i, j); });
+}
+
+// got(i, j) within its bound of the reference (NaN matching NaN) for every (i, j) of the
+// m × n result that `where` selects.
+template <typename T, typename Got, typename Where>
+::testing::AssertionResult matches(std::size_t m, std::size_t n, Got&& got, const Reference<T>& ref, Where&& where) {
+  for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t i = 0; i < m; ++i) {
+      if (!where(i, j)) continue;
+      const long double want = ref.value[i + j * m];
+      const long double value = got(i, j);
+      const bool ok = std::isnan(want) ? std::isnan(value) : std::fabs(value - want) <= ref.error_bound[i + j * m];
       if (!ok) {
-        return ::testing::AssertionFailure() << "C(" << i << ", " << j << ") = " << static_cast<double>(got)
+        return ::testing::AssertionFailure() << "C(" << i << ", " << j << ") = " << static_cast<double>(value)
                                              << ", want " << static_cast<double>(want);
       }
     }
   }
+  return ::testing::AssertionSuccess();
+}
+
+// Every element of c within its bound of the reference (NaN matching NaN).
+template <typename T>
+::testing::AssertionResult matches_reference(const Padded<T>& c, const Reference<T>& ref) {
+  auto result = matches(
+      c.rows, c.cols, [&](std::size_t i, std::size_t j) { return c.at(i, j); }, ref,
+      [](std::size_t, std::size_t) { return true; });
+  if (!result) return result;
   if (!c.canaries_intact()) return ::testing::AssertionFailure() << "a canary outside C changed";
   return ::testing::AssertionSuccess();
 }
+
+// A logical rows × cols matrix stored row-major or column-major inside Padded storage:
+// row-major storage is the column-major transpose with the same leading dimension.
+template <typename T>
+struct LayoutMatrix {
+  bool row_major;
+  Padded<T> memory;
+
+  LayoutMatrix(bool row, std::size_t rows, std::size_t cols)
+      : row_major(row), memory(row ? cols : rows, row ? rows : cols) {}
+
+  T& operator()(std::size_t i, std::size_t j) { return row_major ? memory.at(j, i) : memory.at(i, j); }
+  T operator()(std::size_t i, std::size_t j) const { return row_major ? memory.at(j, i) : memory.at(i, j); }
+  T* data() { return memory.storage.data(); }
+  const T* data() const { return memory.storage.data(); }
+  std::int32_t ld() const { return static_cast<std::int32_t>(memory.ld); }
+  std::int32_t layout() const { return row_major ? CblasRowMajor : CblasColMajor; }
+};
 
 template <typename T>
 inline constexpr T nan = std::numeric_limits<T>::quiet_NaN();

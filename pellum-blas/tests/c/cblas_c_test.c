@@ -105,9 +105,96 @@ static void level2(void) {
   check(all_near_s(sy, sgemv_expected, 2), "sgemv column-major transposed");
 }
 
+static void level3(void) {
+  /* Row-major [1 2 3; 4 5 6]·[7 8; 9 10; 11 12] = [58 64; 139 154]. */
+  const double da[6] = {1, 2, 3, 4, 5, 6}, db[6] = {7, 8, 9, 10, 11, 12};
+  const float sa[6] = {1, 2, 3, 4, 5, 6};
+  const double gemm_expected[4] = {58, 64, 139, 154};
+  double dc[4] = {NAN, NAN, NAN, NAN};
+  float sc[4] = {1, 1, 1, 1};
+  cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, 2, 2, 3, 1.0, da, 3, db, 2, 0.0, dc, 2);
+  check(all_near_d(dc, gemm_expected, 4), "dgemm row-major");
+  /* The same product with B given transposed: Bᵀ = [7 9 11; 8 10 12]. */
+  const float sbt[6] = {7, 9, 11, 8, 10, 12};
+  cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, 2, 2, 3, 1.0f, sa, 3, sbt, 3, 0.0f, sc, 2);
+  check(all_near_s(sc, gemm_expected, 4), "sgemm row-major, B transposed");
+
+  /* (1 + 2i)·3: transposed keeps the sign of the imaginary part, conjugated flips it. */
+  const double za[2] = {1, 2}, zb[2] = {3, 0}, zone[2] = {1, 0}, zzero[2] = {0, 0};
+  const float ca[2] = {1, 2}, cb[2] = {3, 0}, cone[2] = {1, 0}, czero[2] = {0, 0};
+  double zc[2] = {NAN, NAN};
+  float cc[2] = {NAN, NAN};
+  cblas_zgemm(CblasColMajor, CblasTrans, CblasNoTrans, 1, 1, 1, zone, za, 1, zb, 1, zzero, zc, 1);
+  check(zc[0] == 3 && zc[1] == 6, "zgemm transposed");
+  cblas_cgemm(CblasColMajor, CblasConjTrans, CblasNoTrans, 1, 1, 1, cone, ca, 1, cb, 1, czero, cc, 1);
+  check(cc[0] == 3 && cc[1] == -6, "cgemm conjugate-transposed");
+
+  /* Symmetric [2 1; 1 3] from its upper triangle (the lower one is never read) times I. */
+  const double dsym[4] = {2, NAN, 1, 3}, deye[4] = {1, 0, 0, 1};
+  const float ssym[4] = {2, NAN, 1, 3}, seye[4] = {1, 0, 0, 1};
+  const double symm_expected[4] = {2, 1, 1, 3};
+  double dsc[4] = {0, 0, 0, 0};
+  float ssc[4] = {0, 0, 0, 0};
+  cblas_dsymm(CblasColMajor, CblasLeft, CblasUpper, 2, 2, 1.0, dsym, 2, deye, 2, 0.0, dsc, 2);
+  check(all_near_d(dsc, symm_expected, 4), "dsymm");
+  cblas_ssymm(CblasColMajor, CblasRight, CblasUpper, 2, 2, 1.0f, ssym, 2, seye, 2, 0.0f, ssc, 2);
+  check(all_near_s(ssc, symm_expected, 4), "ssymm right");
+
+  /* A = (1, 2)ᵀ, B = (3, 4)ᵀ: A·Aᵀ = [1 2; 2 4] and A·Bᵀ + B·Aᵀ = [6 10; 10 16]; the
+   * triangle not asked for keeps its 99. */
+  const double dx[2] = {1, 2}, dy[2] = {3, 4};
+  const float sx[2] = {1, 2}, sy[2] = {3, 4};
+  double dk[4] = {0, 99, 0, 0};
+  float sk[4] = {0, 99, 0, 0};
+  const double syrk_expected[4] = {1, 99, 2, 4};
+  cblas_dsyrk(CblasColMajor, CblasUpper, CblasNoTrans, 2, 1, 1.0, dx, 2, 0.0, dk, 2);
+  check(all_near_d(dk, syrk_expected, 4), "dsyrk upper");
+  cblas_ssyrk(CblasColMajor, CblasUpper, CblasNoTrans, 2, 1, 1.0f, sx, 2, 0.0f, sk, 2);
+  check(all_near_s(sk, syrk_expected, 4), "ssyrk upper");
+  double d2k[4] = {0, 0, 99, 0};
+  float s2k[4] = {0, 0, 99, 0};
+  const double syr2k_expected[4] = {6, 10, 99, 16};
+  cblas_dsyr2k(CblasColMajor, CblasLower, CblasNoTrans, 2, 1, 1.0, dx, 2, dy, 2, 0.0, d2k, 2);
+  check(all_near_d(d2k, syr2k_expected, 4), "dsyr2k lower");
+  cblas_ssyr2k(CblasColMajor, CblasLower, CblasNoTrans, 2, 1, 1.0f, sx, 2, sy, 2, 0.0f, s2k, 2);
+  check(all_near_s(s2k, syr2k_expected, 4), "ssyr2k lower");
+
+  /* Row-major M = 2, N = 3, left: 2·[1 2; 0 3]·[1 1 1; 1 1 1] = [6 6 6; 6 6 6]. */
+  const double dtri[4] = {1, 2, NAN, 3};
+  const float stri[4] = {1, 2, NAN, 3};
+  double dtb[6] = {1, 1, 1, 1, 1, 1};
+  float stb[6] = {1, 1, 1, 1, 1, 1};
+  const double trmm_expected[6] = {6, 6, 6, 6, 6, 6};
+  cblas_dtrmm(CblasRowMajor, CblasLeft, CblasUpper, CblasNoTrans, CblasNonUnit, 2, 3, 2.0, dtri, 2,
+              dtb, 3);
+  check(all_near_d(dtb, trmm_expected, 6), "dtrmm row-major");
+  cblas_strmm(CblasRowMajor, CblasLeft, CblasUpper, CblasNoTrans, CblasNonUnit, 2, 3, 2.0f, stri, 2,
+              stb, 3);
+  check(all_near_s(stb, trmm_expected, 6), "strmm row-major");
+
+  /* The identity with alpha = 2 doubles B; then [1 2; 0 3]·X = B solves back. */
+  const double did[4] = {1, 0, 0, 1};
+  const float sid[4] = {1, 0, 0, 1};
+  double dsb[4] = {1, 2, 3, 4};
+  float ssb[4] = {1, 2, 3, 4};
+  const double doubled[4] = {2, 4, 6, 8};
+  cblas_dtrsm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasNonUnit, 2, 2, 2.0, did, 2,
+              dsb, 2);
+  check(all_near_d(dsb, doubled, 4), "dtrsm identity");
+  cblas_strsm(CblasColMajor, CblasRight, CblasUpper, CblasNoTrans, CblasUnit, 2, 2, 2.0f, sid, 2,
+              ssb, 2);
+  check(all_near_s(ssb, doubled, 4), "strsm identity");
+  double solve[6] = {6, 6, 6, 6, 6, 6};
+  cblas_dtrsm(CblasRowMajor, CblasLeft, CblasUpper, CblasNoTrans, CblasNonUnit, 2, 3, 0.5, dtri, 2,
+              solve, 3);
+  const double solved[6] = {1, 1, 1, 1, 1, 1};
+  check(all_near_d(solve, solved, 6), "dtrsm row-major solves what dtrmm made");
+}
+
 int main(void) {
   level1();
   level2();
+  level3();
   if (failures) {
     fprintf(stderr, "%d check(s) failed\n", failures);
     return EXIT_FAILURE;
