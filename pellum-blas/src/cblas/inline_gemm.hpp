@@ -1,8 +1,9 @@
 #pragma once
 // The GEMM loops the C interface runs itself: real products with a transposed operand and
 // every complex product. Each element of C receives, after the beta pass, the terms of the
-// depth steps p = 0, 1, … in order, as C(i, j) + op(A)(i, p)·(op(B)(p, j)·alpha); the loops
-// are blocked only so that the operands stay in cache, which keeps that order.
+// depth steps p = 0, 1, … in order, as C(i, j) + op(A)(i, p)·(op(B)(p, j)·alpha), every
+// product and sum rounded on its own. The loops are blocked and register-tiled only so that
+// the operands stay in cache; each element still sees exactly that sequence.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,18 @@ namespace pellum_blas::cblas {
 // How an operand is read: as stored, transposed, or conjugate-transposed.
 enum class Op : std::uint8_t { None, Trans, ConjTrans };
 
+// Columns of C one call of add_products updates at most.
+inline constexpr std::size_t inline_tile_columns = 4;
+
+// c(i, jj) <- c(i, jj) + a(i, p)·t(p, jj) for p = 0 … kb−1 in order, i < mb, jj < nr (at most
+// inline_tile_columns): a column-major with stride mb, t row by row (t[p·inline_tile_columns
+// + jj]), column jj of c at c + jj·ldc. Vectorised for the processor; every instruction set
+// gives the same bits.
+void add_products(const double* a, std::size_t mb, std::size_t kb, const double* t, std::size_t nr,
+                  double* c, std::size_t ldc);
+void add_products(const float* a, std::size_t mb, std::size_t kb, const float* t, std::size_t nr,
+                  float* c, std::size_t ldc);
+
 // Real elements: a transposition code other than "not transposed" transposes.
 template <typename T>
 struct RealField {
@@ -26,8 +39,11 @@ struct RealField {
   static void store(T* p, Value v) { *p = v; }
   static Value conj(Value v) { return v; }
   static Value mul(Value x, Value y) { return x * y; }
-  static Value add(Value x, Value y) { return x + y; }
   static bool is_zero(Value v) { return v == 0; }
+  static void add_products(const T* a, std::size_t mb, std::size_t kb, const T* t, std::size_t nr, T* c,
+                           std::size_t ldc) {
+    cblas::add_products(a, mb, kb, t, nr, c, ldc);
+  }
 };
 
 // (real, imaginary) pairs: 112 transposes, any other code but 111 conjugate-transposes.
@@ -48,8 +64,19 @@ struct ComplexField {
   }
   static Value conj(Value v) { return {v.re, -v.im}; }
   static Value mul(Value x, Value y) { return {x.re * y.re - x.im * y.im, x.re * y.im + x.im * y.re}; }
-  static Value add(Value x, Value y) { return {x.re + y.re, x.im + y.im}; }
   static bool is_zero(Value v) { return v.re == 0 && v.im == 0; }
+  static void add_products(const T* a, std::size_t mb, std::size_t kb, const T* t, std::size_t nr, T* c,
+                           std::size_t ldc) {
+    for (std::size_t jj = 0; jj < nr; ++jj)
+      for (std::size_t i = 0; i < mb; ++i) {
+        Value s = load(c + 2 * (i + jj * ldc));
+        for (std::size_t p = 0; p < kb; ++p) {
+          const Value term = mul(load(a + 2 * (i + p * mb)), load(t + 2 * (p * inline_tile_columns + jj)));
+          s = {s.re + term.re, s.im + term.im};
+        }
+        store(c + 2 * (i + jj * ldc), s);
+      }
+  }
 };
 
 // A stored column-major matrix with leading dimension ld (in elements) read through op.
@@ -66,24 +93,8 @@ struct Operand {
   }
 };
 
-namespace detail {
-
 inline constexpr std::size_t inline_block_rows = 128;
 inline constexpr std::size_t inline_block_depth = 128;
-
-// c[i] <- c[i] + a[i]·t for n consecutive elements, four at a time for the vectoriser.
-template <typename F>
-void add_scaled_column(typename F::Scalar* __restrict c, const typename F::Scalar* __restrict a,
-                       typename F::Value t, std::size_t n) {
-  constexpr std::size_t w = F::width;
-  std::size_t i = 0;
-  for (; i + 4 <= n; i += 4)
-    for (std::size_t r = i; r < i + 4; ++r)
-      F::store(c + r * w, F::add(F::load(c + r * w), F::mul(F::load(a + r * w), t)));
-  for (; i < n; ++i) F::store(c + i * w, F::add(F::load(c + i * w), F::mul(F::load(a + i * w), t)));
-}
-
-}  // namespace detail
 
 // C (m × n, leading dimension ldc) <- alpha·op(A)·op(B) + beta·C, A of m × k and B of k × n
 // after their ops. beta = 0 writes zeros without reading C; there is no alpha = 0 shortcut.
@@ -91,6 +102,7 @@ template <typename F>
 void inline_gemm(Operand<F> a, Operand<F> b, std::size_t m, std::size_t n, std::size_t k,
                  typename F::Value alpha, typename F::Value beta, typename F::Scalar* c, std::size_t ldc) {
   using Scalar = typename F::Scalar;
+  using pellum_core::memory::aligned_vec::AlignedVec;
   constexpr std::size_t w = F::width;
   for (std::size_t j = 0; j < n; ++j)
     for (std::size_t i = 0; i < m; ++i) {
@@ -99,9 +111,9 @@ void inline_gemm(Operand<F> a, Operand<F> b, std::size_t m, std::size_t n, std::
     }
   if (k == 0) return;
 
-  using namespace detail;
-  auto block = pellum_core::memory::aligned_vec::AlignedVec<Scalar>::zeros_in(
-      std::min(m, inline_block_rows) * std::min(k, inline_block_depth) * w);
+  const std::size_t kb_max = std::min(k, inline_block_depth);
+  auto block = AlignedVec<Scalar>::zeros_in(std::min(m, inline_block_rows) * kb_max * w);
+  auto scaled_b = AlignedVec<Scalar>::zeros_in(kb_max * inline_tile_columns * w);
   for (std::size_t p0 = 0; p0 < k; p0 += inline_block_depth) {
     const std::size_t kb = std::min(inline_block_depth, k - p0);
     for (std::size_t i0 = 0; i0 < m; i0 += inline_block_rows) {
@@ -109,10 +121,13 @@ void inline_gemm(Operand<F> a, Operand<F> b, std::size_t m, std::size_t n, std::
       // op(A)'s block, column-major and contiguous.
       for (std::size_t p = 0; p < kb; ++p)
         for (std::size_t i = 0; i < mb; ++i) F::store(block.data() + (i + p * mb) * w, a.at(i0 + i, p0 + p));
-      for (std::size_t j = 0; j < n; ++j)
+      for (std::size_t j0 = 0; j0 < n; j0 += inline_tile_columns) {
+        const std::size_t nr = std::min(inline_tile_columns, n - j0);
         for (std::size_t p = 0; p < kb; ++p)
-          add_scaled_column<F>(c + (i0 + j * ldc) * w, block.data() + p * mb * w,
-                               F::mul(b.at(p0 + p, j), alpha), mb);
+          for (std::size_t jj = 0; jj < nr; ++jj)
+            F::store(scaled_b.data() + (p * inline_tile_columns + jj) * w, F::mul(b.at(p0 + p, j0 + jj), alpha));
+        F::add_products(block.data(), mb, kb, scaled_b.data(), nr, c + (i0 + j0 * ldc) * w, ldc);
+      }
     }
   }
 }

@@ -5,8 +5,13 @@
 #include "pellum_blas/level3/detail/scratch.hpp"
 #include "pellum_blas/level3/detail/triangle.hpp"
 #include "pellum_blas/level3/gemm.hpp"
+#include "substitution.hpp"
+#include "support/panic.hpp"
 
 namespace pellum_blas::level3::trsm::generic {
+
+static_assert(block_order == substitution::max_left_block, "every diagonal block fits the left solve");
+
 namespace {
 
 using detail::ScratchMatrix;
@@ -24,23 +29,26 @@ bool solves_forward(bool right, const Triangle<T>& op) {
   return right ? op.upper : !op.upper;
 }
 
-template <typename T>
 BlasStatus singular() {
   return std::unexpected(BlasError::Singular);
 }
 
-// column[i] <- column[i] − source[i]·factor, in groups of four the compiler vectorises.
+// op(A) as the substitution loops read it.
 template <typename T>
-void subtract_scaled(T* __restrict column, const T* __restrict source, T factor, std::size_t n) {
-  std::size_t i = 0;
-  for (; i + 4 <= n; i += 4)
-    for (std::size_t r = 0; r < 4; ++r) column[i + r] = column[i + r] - source[i + r] * factor;
-  for (; i < n; ++i) column[i] = column[i] - source[i] * factor;
+substitution::OpA<T> op_of(const Triangle<T>& op) {
+  return {op.a.ptr_at(0, 0), op.trans ? op.a.col_stride() : 1, op.trans ? 1 : op.a.col_stride()};
 }
 
+// How many rows or columns of the block [start, end) solve before the first zero on the
+// diagonal, in solving order; the whole block when there is none or the diagonal is unit.
 template <typename T>
-void divide(T* column, T divisor, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) column[i] = column[i] / divisor;
+std::size_t solvable(const Triangle<T>& op, bool forward, std::size_t start, std::size_t end) {
+  if (op.unit) return end - start;
+  for (std::size_t n = 0; n < end - start; ++n) {
+    const std::size_t i = forward ? start + n : end - 1 - n;
+    if (*op.a.ptr_at(i, i) == 0) return n;
+  }
+  return end - start;
 }
 
 // B(rest) −= op(A)(rest, solved)·X(solved) (left) or B(rest) −= X(solved)·op(A)(solved, rest)
@@ -90,24 +98,17 @@ template <typename T>
 BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
                                 std::size_t start, std::size_t end, std::size_t ncols) {
   if (ncols == 0 || start >= end) return {};
+  if (end - start > substitution::max_left_block)
+    support::panic("trsm_naive_submatrix: a block of {} rows exceeds {}", end - start,
+                   substitution::max_left_block);
   const Triangle<T> op(a, upper, trans, unit);
   const bool forward = solves_forward(false, op);
-  const std::size_t step = op.row_step();
-  for (std::size_t j = 0; j < ncols; ++j) {
-    T* x = b.ptr_at(0, j);
-    for (std::size_t n = 0; n < end - start; ++n) {
-      const std::size_t i = forward ? start + n : end - 1 - n;
-      const T d = unit ? T{1} : *a.ptr_at(i, i);
-      if (d == 0) return singular<T>();
-      // The solved rows of this column: [start, i) forward, (i, end) backward.
-      const std::size_t k0 = forward ? start : i + 1, k1 = forward ? i : end;
-      const T* op_row = op.row(i, k0);
-      T s = x[i];
-      for (std::size_t k = k0; k < k1; ++k) s = s - op_row[(k - k0) * step] * x[k];
-      x[i] = unit ? s : s / d;
-    }
-  }
-  return {};
+  const std::size_t count = solvable(op, forward, start, end);
+  // A zero on the diagonal is met in column 0: only its rows before the zero are solved.
+  const bool stops = count < end - start;
+  substitution::solve_left(op_of(op), forward, unit, b.ptr_at(0, 0), b.col_stride(), start, end, count,
+                           stops ? 1 : ncols);
+  return stops ? singular() : BlasStatus();
 }
 
 template <typename T>
@@ -116,22 +117,10 @@ BlasStatus trsm_naive_submatrix_right(bool upper, bool trans, bool unit, MatRef<
   if (start >= end) return {};
   const Triangle<T> op(a, upper, trans, unit);
   const bool forward = solves_forward(true, op);
-  const std::size_t step = op.row_step();
-  for (std::size_t n = 0; n < end - start; ++n) {
-    const std::size_t j = forward ? start + n : end - 1 - n;
-    T* solved = b.ptr_at(0, j);
-    if (!unit) {
-      const T d = *a.ptr_at(j, j);
-      if (d == 0) return singular<T>();
-      divide(solved, d, nrows);
-    }
-    // The block's columns still to solve: (j, end) forward, [start, j) backward.
-    const std::size_t k0 = forward ? j + 1 : start, k1 = forward ? end : j;
-    const T* op_row = op.row(j, k0);
-    for (std::size_t k = k0; k < k1; ++k)
-      subtract_scaled(b.ptr_at(0, k), solved, op_row[(k - k0) * step], nrows);
-  }
-  return {};
+  // The columns before a zero on the diagonal are solved and folded into the rest.
+  const std::size_t count = solvable(op, forward, start, end);
+  substitution::solve_right(op_of(op), forward, unit, b.ptr_at(0, 0), b.col_stride(), nrows, start, end, count);
+  return count < end - start ? singular() : BlasStatus();
 }
 
 template <typename T>
@@ -144,7 +133,7 @@ BlasStatus trsm_blocked(bool right, bool upper, bool trans, bool unit, MatRef<T>
     // Forward blocks start at 0; backward ones end at the order, so the short one is last.
     const Range block = forward ? Range{done, std::min(done + block_order, order)}
                                 : Range{order - std::min(done + block_order, order), order - done};
-    if (!solve_block(right, upper, trans, unit, a, b, block)) return singular<T>();
+    if (!solve_block(right, upper, trans, unit, a, b, block)) return singular();
     const Range rest = forward ? Range{block.end, order} : Range{0, block.begin};
     if (rest.size() == 0) break;
     fold_solved(right, op, b, block, rest);
@@ -169,9 +158,9 @@ BlasStatus trsm_recursive(bool right, bool upper, bool trans, bool unit, MatRef<
     return trsm_recursive(right, upper, trans, unit, a_half,
                           b.submatrix(half.begin, 0, half.size(), n), half.size(), n);
   };
-  if (!solve_half(first)) return singular<T>();
+  if (!solve_half(first)) return singular();
   fold_solved(right, op, b, first, second);
-  if (!solve_half(second)) return singular<T>();
+  if (!solve_half(second)) return singular();
   return {};
 }
 

@@ -24,9 +24,8 @@ struct Triangle {
     return *row(i, k);
   }
 
-  // Address of op(A)(i, k); op(A)(i, k + 1) lies row_step() elements further.
+  // Address of op(A)(i, k).
   const T* row(std::size_t i, std::size_t k) const { return trans ? a.ptr_at(k, i) : a.ptr_at(i, k); }
-  std::size_t row_step() const { return trans ? 1 : a.col_stride(); }
 };
 
 }  // namespace pellum_blas::level3::detail
