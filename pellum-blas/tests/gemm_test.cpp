@@ -7,6 +7,8 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "panic_testing.hpp"
 #include "test_support.hpp"
@@ -241,6 +243,24 @@ TEST(Gemm, AgreesWithEigenOnLargeProduct) {
     const T tolerance = 700 * std::numeric_limits<T>::epsilon() * 4;
     EXPECT_LE((c - expected).cwiseAbs().maxCoeff(), tolerance);
   });
+}
+
+TEST(Gemm, ConcurrentCallsOnSeparateOutputs) {
+  // The first calls race to probe the caches and detect the processor; every thread must
+  // get the single-threaded result bit for bit.
+  Padded<double> a(520, 40), b(40, 30), expected(520, 30);
+  a.fill_random(8);
+  b.fill_random(9);
+  std::vector<Padded<double>> outputs(4, expected);
+  std::vector<std::thread> threads;
+  for (Padded<double>& c : outputs) {
+    threads.emplace_back([&] { gemm_with_par(a.view(), b.view(), c.view_mut(), 1.5, 0.0); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  gemm_with_par(a.view(), b.view(), expected.view_mut(), 1.5, 0.0);
+  for (const Padded<double>& c : outputs) {
+    for (std::size_t e = 0; e < c.storage.size(); ++e) ASSERT_TRUE(same_bits(c.storage[e], expected.storage[e])) << e;
+  }
 }
 
 }  // namespace
