@@ -136,10 +136,13 @@ TEST_P(GemmAtLevel, BetaZeroDiscardsNanInC) {
 }
 
 // Without a shortcut for alpha = 0 the blocked path still forms A·B, so a NaN in A
-// reaches the row it sits in; the small path does not read A at all.
+// reaches the row it sits in; the small path does not read A at all. This also tells
+// which path a product took.
 TEST_P(GemmAtLevel, AlphaZeroWithNanInA) {
   for_both_types([&]<typename T>(T) {
-    for (const ShapeCase& s : {ShapeCase{"small", 8, 8, 8, std::nullopt}, ShapeCase{"blocked", 40, 40, 40, std::nullopt}}) {
+    // m·n·k = 32768 is the last product of the small path.
+    for (const ShapeCase& s : {ShapeCase{"small_32x32x32", 32, 32, 32, std::nullopt},
+                               ShapeCase{"blocked_33x32x32", 33, 32, 32, std::nullopt}}) {
       SCOPED_TRACE(s.name);
       Padded<T> a(s.m, s.k), b(s.k, s.n), c(s.m, s.n);
       a.fill_random(3);
