@@ -7,6 +7,8 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "panic_testing.hpp"
 #include "test_support.hpp"
@@ -134,10 +136,13 @@ TEST_P(GemmAtLevel, BetaZeroDiscardsNanInC) {
 }
 
 // Without a shortcut for alpha = 0 the blocked path still forms A·B, so a NaN in A
-// reaches the row it sits in; the small path does not read A at all.
+// reaches the row it sits in; the small path does not read A at all. This also tells
+// which path a product took.
 TEST_P(GemmAtLevel, AlphaZeroWithNanInA) {
   for_both_types([&]<typename T>(T) {
-    for (const ShapeCase& s : {ShapeCase{"small", 8, 8, 8, std::nullopt}, ShapeCase{"blocked", 40, 40, 40, std::nullopt}}) {
+    // m·n·k = 32768 is the last product of the small path.
+    for (const ShapeCase& s : {ShapeCase{"small_32x32x32", 32, 32, 32, std::nullopt},
+                               ShapeCase{"blocked_33x32x32", 33, 32, 32, std::nullopt}}) {
       SCOPED_TRACE(s.name);
       Padded<T> a(s.m, s.k), b(s.k, s.n), c(s.m, s.n);
       a.fill_random(3);
@@ -241,6 +246,24 @@ TEST(Gemm, AgreesWithEigenOnLargeProduct) {
     const T tolerance = 700 * std::numeric_limits<T>::epsilon() * 4;
     EXPECT_LE((c - expected).cwiseAbs().maxCoeff(), tolerance);
   });
+}
+
+TEST(Gemm, ConcurrentCallsOnSeparateOutputs) {
+  // The first calls race to probe the caches and detect the processor; every thread must
+  // get the single-threaded result bit for bit.
+  Padded<double> a(520, 40), b(40, 30), expected(520, 30);
+  a.fill_random(8);
+  b.fill_random(9);
+  std::vector<Padded<double>> outputs(4, expected);
+  std::vector<std::thread> threads;
+  for (Padded<double>& c : outputs) {
+    threads.emplace_back([&] { gemm_with_par(a.view(), b.view(), c.view_mut(), 1.5, 0.0); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  gemm_with_par(a.view(), b.view(), expected.view_mut(), 1.5, 0.0);
+  for (const Padded<double>& c : outputs) {
+    for (std::size_t e = 0; e < c.storage.size(); ++e) ASSERT_TRUE(same_bits(c.storage[e], expected.storage[e])) << e;
+  }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
+#include <thread>
+#include <vector>
 
 #include "panic_testing.hpp"
 
@@ -44,6 +46,55 @@ TEST(AlignedVec, WholeBufferIsWritable) {
   auto v = AlignedVec<float>::zeros_in(33);
   for (float& x : v.as_slice()) x = 1.0f;
   EXPECT_EQ(v.data()[32], 1.0f);
+}
+
+TEST(AlignedVec, ReusedMemoryComesBackZeroed) {
+  // A released block is kept by the thread; the next buffer that fits reuses it and
+  // must still read as all zeros, whatever the previous owner wrote.
+  const void* first = nullptr;
+  {
+    auto v = AlignedVec<double>::zeros_in(5000);
+    for (double& x : v.as_slice()) x = std::numeric_limits<double>::quiet_NaN();
+    first = v.data();
+  }
+  const auto smaller = AlignedVec<float>::zeros_in(7000);  // 28000 of the 40000 bytes
+  EXPECT_EQ(static_cast<const void*>(smaller.data()), first);
+  EXPECT_TRUE(is_line_aligned(smaller.data()));
+  for (const float x : smaller.as_slice()) ASSERT_EQ(std::bit_cast<std::uint32_t>(x), 0u);
+}
+
+TEST(AlignedVec, BuffersAliveTogetherNeverShareMemory) {
+  // Rounds of allocations, the first two released, so that later ones reuse kept blocks;
+  // each live buffer holds its own index, which a shared block would overwrite.
+  std::vector<AlignedVec<double>> alive;
+  for (int round = 0; round < 3; ++round) {
+    alive.clear();
+    for (std::size_t n : {100u, 3000u, 100u, 70000u, 600000u, 20u, 3000u}) {
+      alive.push_back(AlignedVec<double>::zeros_in(n));
+      for (double& x : alive.back().as_slice()) x = static_cast<double>(alive.size());
+    }
+    for (std::size_t index = 0; index < alive.size(); ++index) {
+      for (const double x : alive[index].as_slice()) ASSERT_EQ(x, index + 1.0);
+    }
+  }
+}
+
+TEST(AlignedVec, ThreadsKeepTheirOwnBlocks) {
+  // Each thread reuses only what it released and frees it when it ends (a leak checker
+  // run sees nothing left behind).
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      for (int round = 0; round < 50; ++round) {
+        auto v = AlignedVec<double>::zeros_in(1000 + 100 * t);
+        for (double& x : v.as_slice()) {
+          ASSERT_EQ(x, 0.0);
+          x = t + 1.0;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
 }
 
 TEST(AlignedVec, MoveTransfersOwnership) {

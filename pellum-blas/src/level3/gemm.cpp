@@ -44,63 +44,57 @@ void check_shapes(std::size_t a_rows, std::size_t a_cols, std::size_t b_rows, st
 }
 
 // A rows [i0, i0 + mcur) × depth [p0, p0 + kcur) as MR-row micro-panels: panel r holds
-// kcur groups of MR elements, rows beyond the block zero.
-template <typename T>
-void pack_a(MatRef<T> a, std::size_t i0, std::size_t mcur, std::size_t p0, std::size_t kcur, std::size_t mr_tile,
-            T* out) {
-  for (std::size_t r0 = 0; r0 < mcur; r0 += mr_tile) {
-    const std::size_t mr = std::min(mr_tile, mcur - r0);
-    T* panel = out + r0 * kcur;
-    const T* source = a.ptr_at(i0 + r0, p0);
-    const std::size_t stride = a.col_stride();
-    std::size_t p = 0;
-    if (mr == mr_tile) {
-      // Full panels go four depth steps at a time with the next source column prefetched.
-      for (; p + pack_unroll <= kcur; p += pack_unroll) {
-        if (p + pack_unroll < kcur) __builtin_prefetch(source + (p + pack_unroll) * stride, 0, 3);
-        for (std::size_t q = p; q < p + pack_unroll; ++q) {
-          std::copy_n(source + q * stride, mr_tile, panel + q * mr_tile);
-        }
-      }
+// kcur groups of MR elements, rows beyond the block zero. A is read column by column,
+// each column once and in order, with the column four steps ahead prefetched.
+template <typename T, std::size_t MR>
+void pack_a(MatRef<T> a, std::size_t i0, std::size_t mcur, std::size_t p0, std::size_t kcur, T* __restrict out) {
+  const std::size_t full_rows = mcur - mcur % MR;
+  for (std::size_t p = 0; p < kcur; ++p) {
+    if (p + pack_unroll < kcur) __builtin_prefetch(a.ptr_at(i0, p0 + p + pack_unroll), 0, 3);
+    const T* __restrict column = a.ptr_at(i0, p0 + p);
+    for (std::size_t r0 = 0; r0 < full_rows; r0 += MR) {
+      T* group = out + r0 * kcur + p * MR;
+      for (std::size_t i = 0; i < MR; ++i) group[i] = column[r0 + i];
     }
-    for (; p < kcur; ++p) {
-      std::copy_n(source + p * stride, mr, panel + p * mr_tile);
-      std::fill_n(panel + p * mr_tile + mr, mr_tile - mr, T(0));
+    if (full_rows < mcur) {
+      T* group = out + full_rows * kcur + p * MR;
+      const std::size_t mr = mcur - full_rows;
+      for (std::size_t i = 0; i < MR; ++i) group[i] = i < mr ? column[full_rows + i] : T(0);
     }
   }
 }
 
 // B depth [p0, p0 + kcur) × columns [j0, j0 + ncur) as NR-column micro-panels: panel s
 // holds kcur groups of NR elements, columns beyond the block zero.
-template <typename T>
-void pack_b(MatRef<T> b, std::size_t p0, std::size_t kcur, std::size_t j0, std::size_t ncur, std::size_t nr_tile,
-            T* out) {
-  for (std::size_t s0 = 0; s0 < ncur; s0 += nr_tile) {
-    const std::size_t nr = std::min(nr_tile, ncur - s0);
+template <typename T, std::size_t NR>
+void pack_b(MatRef<T> b, std::size_t p0, std::size_t kcur, std::size_t j0, std::size_t ncur, T* out) {
+  const std::size_t stride = b.col_stride();
+  for (std::size_t s0 = 0; s0 < ncur; s0 += NR) {
+    const std::size_t nr = std::min(NR, ncur - s0);
     T* panel = out + s0 * kcur;
     const T* source = b.ptr_at(p0, j0 + s0);
-    const std::size_t stride = b.col_stride();
     std::size_t p = 0;
-    if (nr == nr_tile) {
+    if (nr == NR) {
       // Each column contributes four consecutive depth steps per pass.
       for (; p + pack_unroll <= kcur; p += pack_unroll) {
         if (p + pack_unroll < kcur) __builtin_prefetch(source + p + pack_unroll, 0, 3);
-        for (std::size_t j = 0; j < nr_tile; ++j) {
+        for (std::size_t j = 0; j < NR; ++j) {
           const T* column = source + j * stride + p;
-          for (std::size_t q = 0; q < pack_unroll; ++q) panel[(p + q) * nr_tile + j] = column[q];
+          for (std::size_t q = 0; q < pack_unroll; ++q) panel[(p + q) * NR + j] = column[q];
         }
       }
     }
     for (; p < kcur; ++p) {
-      for (std::size_t j = 0; j < nr; ++j) panel[p * nr_tile + j] = source[j * stride + p];
-      std::fill_n(panel + p * nr_tile + nr, nr_tile - nr, T(0));
+      for (std::size_t j = 0; j < nr; ++j) panel[p * NR + j] = source[j * stride + p];
+      std::fill_n(panel + p * NR + nr, NR - nr, T(0));
     }
   }
 }
 
-template <typename T>
-void prefetch_panel_start(const T* panel, std::size_t kcur, std::size_t mr_tile) {
-  const std::size_t bytes = std::min<std::size_t>(64, kcur) * mr_tile * sizeof(T);
+// The first lines of the next A micro-panel: min(64, kcur)·MR elements, at most 8 lines.
+template <typename T, std::size_t MR>
+void prefetch_panel_start(const T* panel, std::size_t kcur) {
+  const std::size_t bytes = std::min<std::size_t>(64, kcur) * MR * sizeof(T);
   const std::size_t lines = std::min(pellum_blas::detail::div_ceil(bytes, line_bytes), max_prefetch_lines);
   const char* start = reinterpret_cast<const char*>(panel);
   for (std::size_t l = 0; l < lines; ++l) __builtin_prefetch(start + l * line_bytes, 0, 3);
@@ -108,29 +102,37 @@ void prefetch_panel_start(const T* panel, std::size_t kcur, std::size_t mr_tile)
 
 // A tile cut by the edge of C: the kernel works on a zeroed MR × NR scratch holding the
 // valid part of C (unless beta is 0, when C is not read), which is then copied back.
-template <typename T>
+template <typename T, std::size_t MR, std::size_t NR>
 void edge_tile(KernelFn<T> kernel, std::size_t kcur, const T* a_panel, const T* b_panel, T* c, std::size_t ldc,
-               std::size_t mr, std::size_t nr, Tile tile, T alpha, T beta) {
-  alignas(64) T scratch[gemm_kernel::max_tile_elements] = {};
+               std::size_t mr, std::size_t nr, T alpha, T beta) {
+  static_assert(MR * NR <= gemm_kernel::max_tile_elements);
+  alignas(64) T scratch[MR * NR] = {};
+  // Element loops rather than copy calls: a row count below MR is too short for one.
   if (beta != T(0)) {
-    for (std::size_t j = 0; j < nr; ++j) std::copy_n(c + j * ldc, mr, scratch + j * tile.mr);
+    for (std::size_t j = 0; j < nr; ++j) {
+      for (std::size_t i = 0; i < mr; ++i) scratch[i + j * MR] = c[i + j * ldc];
+    }
   }
-  kernel(kcur, a_panel, b_panel, scratch, tile.mr, alpha, beta);
-  for (std::size_t j = 0; j < nr; ++j) std::copy_n(scratch + j * tile.mr, mr, c + j * ldc);
+  kernel(kcur, a_panel, b_panel, scratch, MR, alpha, beta);
+  for (std::size_t j = 0; j < nr; ++j) {
+    for (std::size_t i = 0; i < mr; ++i) c[i + j * ldc] = scratch[i + j * MR];
+  }
 }
 
-template <typename T>
-void blocked(MatRef<T> a, MatRef<T> b, MatMut<T> c, T alpha, T beta, BlockingParams blocking) {
-  const std::size_t m = a.nrows(), k = a.ncols(), n = b.ncols();
-  const gemm_kernel::KernelLevel level = gemm_kernel::active_level();
-  const Tile tile = gemm_kernel::tile_for<T>(level);
+// The loop nest for one register tile, known at compile time so that packing and edge
+// handling unroll to it. The tile and the kernel come from one level.
+template <typename T, gemm_kernel::KernelLevel level>
+void blocked_at(MatRef<T> a, MatRef<T> b, MatMut<T> c, T alpha, T beta, BlockingParams blocking) {
+  constexpr std::size_t MR = gemm_kernel::tile_for<T>(level).mr;
+  constexpr std::size_t NR = gemm_kernel::tile_for<T>(level).nr;
   const KernelFn<T> kernel = gemm_kernel::kernel_for<T>(level);
+  const std::size_t m = a.nrows(), k = a.ncols(), n = b.ncols();
 
   const std::size_t kcb = std::min(k, blocking.kc);
   const std::size_t ncb = std::min(n, blocking.nc);
   const std::size_t mcb = std::min(m, blocking.mc);
-  auto packed_a = AlignedVec<T>::zeros_in(saturating_mul(round_up(mcb, tile.mr), kcb));
-  auto packed_b = AlignedVec<T>::zeros_in(saturating_mul(round_up(ncb, tile.nr), kcb));
+  auto packed_a = AlignedVec<T>::zeros_in(saturating_mul(round_up(mcb, MR), kcb));
+  auto packed_b = AlignedVec<T>::zeros_in(saturating_mul(round_up(ncb, NR), kcb));
   const std::size_t ldc = c.col_stride();
 
   for (std::size_t p0 = 0; p0 < k; p0 += kcb) {
@@ -138,27 +140,38 @@ void blocked(MatRef<T> a, MatRef<T> b, MatMut<T> c, T alpha, T beta, BlockingPar
     const T block_beta = p0 == 0 ? beta : T(1);  // C is scaled by beta exactly once
     for (std::size_t j0 = 0; j0 < n; j0 += ncb) {
       const std::size_t ncur = std::min(ncb, n - j0);
-      pack_b(b, p0, kcur, j0, ncur, tile.nr, packed_b.data());
+      pack_b<T, NR>(b, p0, kcur, j0, ncur, packed_b.data());
       for (std::size_t i0 = 0; i0 < m; i0 += mcb) {
         const std::size_t mcur = std::min(mcb, m - i0);
-        pack_a(a, i0, mcur, p0, kcur, tile.mr, packed_a.data());
-        for (std::size_t s0 = 0; s0 < ncur; s0 += tile.nr) {
-          const std::size_t nr = std::min(tile.nr, ncur - s0);
+        pack_a<T, MR>(a, i0, mcur, p0, kcur, packed_a.data());
+        for (std::size_t s0 = 0; s0 < ncur; s0 += NR) {
+          const std::size_t nr = std::min(NR, ncur - s0);
           const T* b_panel = packed_b.data() + s0 * kcur;
-          for (std::size_t r0 = 0; r0 < mcur; r0 += tile.mr) {
-            const std::size_t mr = std::min(tile.mr, mcur - r0);
+          for (std::size_t r0 = 0; r0 < mcur; r0 += MR) {
+            const std::size_t mr = std::min(MR, mcur - r0);
             const T* a_panel = packed_a.data() + r0 * kcur;
-            if (r0 + tile.mr < mcur) prefetch_panel_start(a_panel + tile.mr * kcur, kcur, tile.mr);
+            if (r0 + MR < mcur) prefetch_panel_start<T, MR>(a_panel + MR * kcur, kcur);
             T* c_tile = c.ptr_at(i0 + r0, j0 + s0);
-            if (mr == tile.mr && nr == tile.nr) {
+            if (mr == MR && nr == NR) {
               kernel(kcur, a_panel, b_panel, c_tile, ldc, alpha, block_beta);
             } else {
-              edge_tile(kernel, kcur, a_panel, b_panel, c_tile, ldc, mr, nr, tile, alpha, block_beta);
+              edge_tile<T, MR, NR>(kernel, kcur, a_panel, b_panel, c_tile, ldc, mr, nr, alpha, block_beta);
             }
           }
         }
       }
     }
+  }
+}
+
+template <typename T>
+void blocked(MatRef<T> a, MatRef<T> b, MatMut<T> c, T alpha, T beta, BlockingParams blocking) {
+  using gemm_kernel::KernelLevel;
+  switch (gemm_kernel::active_level()) {
+    case KernelLevel::Avx512: return blocked_at<T, KernelLevel::Avx512>(a, b, c, alpha, beta, blocking);
+    case KernelLevel::Avx2: return blocked_at<T, KernelLevel::Avx2>(a, b, c, alpha, beta, blocking);
+    case KernelLevel::Sse42: return blocked_at<T, KernelLevel::Sse42>(a, b, c, alpha, beta, blocking);
+    case KernelLevel::Scalar: return blocked_at<T, KernelLevel::Scalar>(a, b, c, alpha, beta, blocking);
   }
 }
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 
 #include "pellum_blas/level3/detail/beta_scale.hpp"
-#include "pellum_matrix/detail/bounds.hpp"
+#include "pellum_matrix/detail/view.hpp"
 
 namespace pellum_blas::level3::gemm_small {
 

@@ -1,6 +1,8 @@
 #pragma once
 // The heap buffer of every temporary of the dense kernels: zero-initialised, 64-byte
-// aligned, owned, never resized or shared.
+// aligned, owned, never resized or shared. Released memory is kept by its thread for
+// reuse (at most 4 blocks of at most 4 MiB each), so that a product called in a loop
+// does not map and fault in fresh pages on every call.
 #include <cstddef>
 #include <span>
 #include <utility>
@@ -20,12 +22,19 @@ template <typename T>
 std::size_t padded_stride(std::size_t rows);
 
 namespace detail {
-// Allocates `count` zeroed elements of `size` bytes aligned to 64; returns the aligned
-// address and stores what must be released in `raw`. Panics "Invalid layout:
-// LayoutError" when count·size overflows or reaches 2^63 − 63 bytes; an allocation the
-// system refuses writes "memory allocation of N bytes failed" and aborts the process.
-void* allocate_zeroed(std::size_t count, std::size_t size, void*& raw);
-void release(void* raw) noexcept;
+// Memory as the allocator handed it out: the block to free and its usable bytes from the
+// first 64-byte boundary.
+struct Block {
+  void* raw = nullptr;
+  std::size_t bytes = 0;
+};
+// Allocates `count` zeroed elements of `size` bytes aligned to 64, from the thread's
+// kept blocks or the system; returns the aligned address and stores the block. Panics
+// "Invalid layout: LayoutError" when count·size overflows or reaches 2^63 − 63 bytes; an
+// allocation the system refuses writes "memory allocation of N bytes failed" and aborts.
+void* allocate_zeroed(std::size_t count, std::size_t size, Block& block);
+// Keeps the block for the thread's next allocations or frees it; nothing for no block.
+void release(Block block) noexcept;
 [[noreturn]] void invalid_layout();
 }  // namespace detail
 
@@ -39,7 +48,7 @@ class AlignedVec {
   static AlignedVec zeros_in(std::size_t n) {
     AlignedVec out;
     if (n == 0) return out;
-    out.ptr_ = static_cast<T*>(detail::allocate_zeroed(n, sizeof(T), out.raw_));
+    out.ptr_ = static_cast<T*>(detail::allocate_zeroed(n, sizeof(T), out.block_));
     out.len_ = out.cap_ = n;
     return out;
   }
@@ -51,7 +60,7 @@ class AlignedVec {
     AlignedVec(std::move(other)).swap(*this);
     return *this;
   }
-  ~AlignedVec() { detail::release(raw_); }
+  ~AlignedVec() { detail::release(block_); }
 
   T* data() noexcept { return ptr_; }
   const T* data() const noexcept { return ptr_; }
@@ -65,14 +74,14 @@ class AlignedVec {
     std::swap(ptr_, other.ptr_);
     std::swap(len_, other.len_);
     std::swap(cap_, other.cap_);
-    std::swap(raw_, other.raw_);
+    std::swap(block_, other.block_);
   }
 
   // A dangling but aligned placeholder while nothing is allocated.
   T* ptr_ = reinterpret_cast<T*>(alignment);
   std::size_t len_ = 0;
   std::size_t cap_ = 0;
-  void* raw_ = nullptr;
+  detail::Block block_;
 };
 
 template <typename T>

@@ -1,4 +1,4 @@
-#include "pellum_matrix/detail/bounds.hpp"
+#include "pellum_matrix/detail/view.hpp"
 
 #include "support/panic.hpp"
 
