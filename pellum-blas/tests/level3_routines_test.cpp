@@ -2,6 +2,7 @@
 // through behaviour that differs between the paths), and what a singular solve leaves.
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "pellum_blas/level3/syrk.hpp"
 #include "pellum_blas/level3/trmm.hpp"
 #include "pellum_blas/level3/trsm/generic.hpp"
+#include "panic_testing.hpp"
 #include "test_support.hpp"
 
 namespace pellum_blas::testing {
@@ -317,6 +319,47 @@ TYPED_TEST(Level3Routines, EmptySolvesSucceedWithoutReading) {
   EXPECT_TRUE(trsm_naive_submatrix(true, false, false, nowhere, MatMut<T>(nullptr, 0, 0, 1), 3, 3, 5));
   EXPECT_TRUE(trsm_naive_submatrix(true, false, false, nowhere, MatMut<T>(nullptr, 0, 0, 1), 0, 4, 0));
   EXPECT_TRUE(trsm_naive_submatrix_right(true, false, false, nowhere, MatMut<T>(nullptr, 0, 0, 1), 5, 2, 2));
+}
+
+// The direct kernels and the blocked solves take sizes of their own; sizes beyond the views
+// are refused before any memory is touched.
+TYPED_TEST(Level3Routines, ExtentsBeyondTheViewsPanic) {
+  using T = TypeParam;
+  using level3::trmm::trmm_left_naive;
+  using level3::trmm::trmm_right_naive;
+  using level3::trsm::generic::trsm_blocked;
+  using level3::trsm::generic::trsm_recursive;
+  Padded<T> a = random_matrix<T>(4, 4, 1), b = random_matrix<T>(4, 3, 2), wide = random_matrix<T>(70, 70, 3);
+  struct Case {
+    const char* name;
+    std::function<void()> call;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"left_block_past_a", [&] { trsm_naive_submatrix(true, false, false, a.view(), b.view_mut(), 2, 5, 3); },
+       "Index out of bounds"},
+      {"left_columns_past_b", [&] { trsm_naive_submatrix(true, false, false, a.view(), b.view_mut(), 0, 4, 4); },
+       "Index out of bounds"},
+      {"right_rows_past_b", [&] { trsm_naive_submatrix_right(true, false, false, a.view(), b.view_mut(), 5, 0, 3); },
+       "Index out of bounds"},
+      {"left_block_wider_than_64",
+       [&] { trsm_naive_submatrix(true, false, false, wide.view(), wide.view_mut(), 0, 65, 1); },
+       "trsm_naive_submatrix: a block of 65 rows exceeds 64"},
+      {"blocked_order_past_b", [&] { trsm_blocked(false, true, false, false, a.view(), b.view_mut(), 4, 4); },
+       "Index out of bounds"},
+      {"recursive_order_past_a", [&] { trsm_recursive(true, true, false, false, a.view(), b.view_mut(), 4, 5); },
+       "Index out of bounds"},
+      {"trmm_left_past_a", [&] { trmm_left_naive(true, false, false, a.view(), b.view_mut(), 5, 3, T{1}); },
+       "Index out of bounds"},
+      {"trmm_right_past_b", [&] { trmm_right_naive(true, false, false, a.view(), b.view_mut(), 4, 4, T{1}); },
+       "Index out of bounds"},
+  };
+  const std::vector<T> before = b.storage;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(pellum_testing::panic_message(c.call), c.message);
+    EXPECT_TRUE(same_bits(b.storage, before));
+  }
 }
 
 }  // namespace

@@ -13,8 +13,11 @@
  *   rows its matrix holds in memory (at least 1); no error is reported.
  * - A negative increment starts at the far end: element i of an N-vector with increment
  *   inc < 0 lies at X[(N - 1 - i)·|inc|]. An increment of 0 reuses one element.
- * - beta = 0 (either sign) never reads the output of gemv and gemm: old NaN or infinity
- *   there does not survive.
+ * - beta = 0 (either sign) never reads the output of gemv, gemm, symm, syrk and syr2k: old
+ *   NaN or infinity there does not survive. A NaN beta makes the output NaN.
+ * - alpha = 0 is no promise that the operands are left unread: on some paths NaN or
+ *   infinity in A or B still reaches the result. trmm clears B for alpha = 0; trsm scales B
+ *   by alpha first, so alpha = 0 keeps NaN and infinity there as NaN.
  * - No function unwinds into its caller: an internal failure writes a message to standard
  *   error and aborts the process. */
 #ifndef PELLUM_BLAS_CBLAS_H

@@ -43,6 +43,7 @@ void product_path(bool right, const Triangle<T>& op, MatMut<T> b, T alpha) {
 template <typename T>
 void trmm_left_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m,
                      std::size_t p, T alpha) {
+  detail::check_inside(m <= a.nrows() && m <= a.ncols() && m <= b.nrows() && p <= b.ncols());
   const Triangle<T> op(a, upper, trans, unit);
   for (std::size_t j = 0; j < p; ++j) {
     // Row i needs rows k >= i (op upper) or k <= i (op lower): finish it before those.
@@ -59,6 +60,7 @@ void trmm_left_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b
 template <typename T>
 void trmm_right_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m,
                       std::size_t p, T alpha) {
+  detail::check_inside(p <= a.nrows() && p <= a.ncols() && m <= b.nrows() && p <= b.ncols());
   const Triangle<T> op(a, upper, trans, unit);
   for (std::size_t i = 0; i < m; ++i) {
     // Column j needs columns k <= j (op upper) or k >= j (op lower): finish it before those.

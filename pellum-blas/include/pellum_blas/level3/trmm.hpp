@@ -28,6 +28,7 @@ BlasStatus trmm_in_place(bool right, bool upper, bool trans, bool unit, MatRef<T
 
 // The direct kernels on B of m × p; A is m × m (left) or p × p (right). Rows (left) or
 // columns (right) are finished in an order that never overwrites a value still needed.
+// Sizes beyond the views panic "Index out of bounds".
 template <typename T>
 void trmm_left_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m,
                      std::size_t p, T alpha);

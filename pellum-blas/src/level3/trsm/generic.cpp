@@ -84,6 +84,12 @@ void fold_solved(bool right, const Triangle<T>& op, MatMut<T> b, Range solved, R
   }
 }
 
+// A of at least order × order and B of at least m × n, else "Index out of bounds".
+template <typename T>
+void check_extents(MatRef<T> a, MatMut<T> b, std::size_t order, std::size_t m, std::size_t n) {
+  detail::check_inside(order <= a.nrows() && order <= a.ncols() && m <= b.nrows() && n <= b.ncols());
+}
+
 // Solves the diagonal block of range with the naive kernels.
 template <typename T>
 BlasStatus solve_block(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
@@ -98,6 +104,7 @@ template <typename T>
 BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
                                 std::size_t start, std::size_t end, std::size_t ncols) {
   if (ncols == 0 || start >= end) return {};
+  detail::check_inside(end <= a.nrows() && end <= a.ncols() && end <= b.nrows() && ncols <= b.ncols());
   if (end - start > substitution::max_left_block)
     support::panic("trsm_naive_submatrix: a block of {} rows exceeds {}", end - start,
                    substitution::max_left_block);
@@ -115,6 +122,7 @@ template <typename T>
 BlasStatus trsm_naive_submatrix_right(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
                                       std::size_t nrows, std::size_t start, std::size_t end) {
   if (start >= end) return {};
+  detail::check_inside(end <= a.nrows() && end <= a.ncols() && end <= b.ncols() && nrows <= b.nrows());
   const Triangle<T> op(a, upper, trans, unit);
   const bool forward = solves_forward(true, op);
   // The columns before a zero on the diagonal are solved and folded into the rest.
@@ -127,6 +135,7 @@ template <typename T>
 BlasStatus trsm_blocked(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
                         std::size_t m, std::size_t n) {
   const std::size_t order = right ? n : m;
+  check_extents(a, b, order, m, n);
   const Triangle<T> op(a, upper, trans, unit);
   const bool forward = solves_forward(right, op);
   for (std::size_t done = 0; done < order; done += block_order) {
@@ -145,6 +154,7 @@ template <typename T>
 BlasStatus trsm_recursive(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
                           std::size_t m, std::size_t n) {
   const std::size_t order = right ? n : m;
+  check_extents(a, b, order, m, n);
   if (order <= block_order) return trsm_blocked(right, upper, trans, unit, a, b, m, n);
   const Triangle<T> op(a, upper, trans, unit);
   const Range low{0, order / 2}, high{order / 2, order};

@@ -2,9 +2,16 @@
 // op(A) of the triangular routines, read from A's stored triangle.
 #include <cstddef>
 
+#include "pellum_matrix/detail/view.hpp"
 #include "pellum_matrix/mat_ref.hpp"
 
 namespace pellum_blas::level3::detail {
+
+// The direct kernels index raw memory inside loops; their callers' extents are checked once,
+// up front, with the views' own complaint.
+inline void check_inside(bool inside) {
+  if (!inside) pellum_matrix::detail::index_out_of_bounds();
+}
 
 template <typename T>
 struct Triangle {

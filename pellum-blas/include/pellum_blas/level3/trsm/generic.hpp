@@ -46,6 +46,7 @@ BlasStatus trsm_recursive(bool right, bool upper, bool trans, bool unit, MatRef<
 // panic), on all ncols columns of B's rows [start, end): inner products over the block's
 // solved rows in increasing index, then a division by the diagonal. Rows run forward when
 // op(A) is lower, backward otherwise. A zero on the diagonal: column 0 solved up to it.
+// A block or column count beyond the views panics "Index out of bounds".
 template <typename T>
 BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
                                 std::size_t start, std::size_t end, std::size_t ncols);
@@ -53,7 +54,8 @@ BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, 
 // The same for A on the right, on all nrows rows of B's columns [start, end): each solved
 // column is divided by the diagonal, then subtracted, scaled, from the block's unsolved
 // columns in increasing index. Columns run forward when op(A) is upper. A zero on the
-// diagonal: the columns before it solved and folded into the rest of the block.
+// diagonal: the columns before it solved and folded into the rest of the block. Extents
+// beyond the views panic "Index out of bounds".
 template <typename T>
 BlasStatus trsm_naive_submatrix_right(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
                                       std::size_t nrows, std::size_t start, std::size_t end);
