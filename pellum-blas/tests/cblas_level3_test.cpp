@@ -564,5 +564,18 @@ TYPED_TEST(CblasLevel3, EveryKernelLevelGivesTheSameBits) {
   }
 }
 
+// A panic inside an exported function never unwinds into its C caller: the message and
+// the reason go to standard error and the process aborts. A symmetric operand of order
+// 2^31 − 1 needs a full copy beyond the allocation limit, refused before anything is read.
+TEST(CblasDeathTest, APanicEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::int32_t huge = 2147483647;
+  const double none[1] = {0};
+  double out[1] = {0};
+  EXPECT_DEATH(cblas_dsymm(CblasColMajor, CblasLeft, CblasUpper, huge, 1, 1.0, none, huge, none, huge, 0.0,
+                           out, huge),
+               "Invalid layout: LayoutError\npanic in a function that cannot unwind");
+}
+
 }  // namespace
 }  // namespace pellum_blas::testing
