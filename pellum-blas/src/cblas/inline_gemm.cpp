@@ -47,45 +47,30 @@ template <typename T>
 
 }  // namespace
 
-// The same source under three instruction sets.
+// The same source under each instruction set.
+#define PELLUM_INLINE_GEMM_FOR_TARGET(ns)                                                                   \
+  namespace ns {                                                                                           \
+  template <typename T>                                                                                    \
+  void add_products(const T* a, std::size_t mb, std::size_t kb, const T* t, std::size_t nr, T* c,          \
+                    std::size_t ldc) {                                                                     \
+    add_products_any(a, mb, kb, t, nr, c, ldc);                                                            \
+  }                                                                                                        \
+  template void add_products<double>(const double*, std::size_t, std::size_t, const double*, std::size_t, \
+                                     double*, std::size_t);                                                \
+  template void add_products<float>(const float*, std::size_t, std::size_t, const float*, std::size_t,    \
+                                    float*, std::size_t);                                                  \
+  }
+
 #pragma GCC push_options
 #pragma GCC target("avx512f")
-namespace avx512 {
-void add_products(const double* a, std::size_t mb, std::size_t kb, const double* t, std::size_t nr,
-                  double* c, std::size_t ldc) {
-  add_products_any(a, mb, kb, t, nr, c, ldc);
-}
-void add_products(const float* a, std::size_t mb, std::size_t kb, const float* t, std::size_t nr,
-                  float* c, std::size_t ldc) {
-  add_products_any(a, mb, kb, t, nr, c, ldc);
-}
-}  // namespace avx512
+PELLUM_INLINE_GEMM_FOR_TARGET(avx512)
 #pragma GCC pop_options
-
 #pragma GCC push_options
 #pragma GCC target("avx2")
-namespace avx2 {
-void add_products(const double* a, std::size_t mb, std::size_t kb, const double* t, std::size_t nr,
-                  double* c, std::size_t ldc) {
-  add_products_any(a, mb, kb, t, nr, c, ldc);
-}
-void add_products(const float* a, std::size_t mb, std::size_t kb, const float* t, std::size_t nr,
-                  float* c, std::size_t ldc) {
-  add_products_any(a, mb, kb, t, nr, c, ldc);
-}
-}  // namespace avx2
+PELLUM_INLINE_GEMM_FOR_TARGET(avx2)
 #pragma GCC pop_options
-
-namespace baseline {
-void add_products(const double* a, std::size_t mb, std::size_t kb, const double* t, std::size_t nr,
-                  double* c, std::size_t ldc) {
-  add_products_any(a, mb, kb, t, nr, c, ldc);
-}
-void add_products(const float* a, std::size_t mb, std::size_t kb, const float* t, std::size_t nr,
-                  float* c, std::size_t ldc) {
-  add_products_any(a, mb, kb, t, nr, c, ldc);
-}
-}  // namespace baseline
+PELLUM_INLINE_GEMM_FOR_TARGET(baseline)
+#undef PELLUM_INLINE_GEMM_FOR_TARGET
 
 namespace {
 
