@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -562,6 +563,27 @@ TYPED_TEST(CblasLevel3, EveryKernelLevelGivesTheSameBits) {
     if (!forced.forced()) continue;  // the processor lacks it
     EXPECT_TRUE(same_bits(run(), baseline));
   }
+}
+
+// Calls on disjoint outputs from several threads at once give what one thread gives.
+TYPED_TEST(CblasLevel3, ConcurrentCallsOnDisjointOutputsAgree) {
+  using T = TypeParam;
+  const LayoutMatrix<T> a = triangular_operand<T>(false, false, false, 70, 23);
+  const LayoutMatrix<T> b = operand<T>(false, false, 70, 9, 24);
+  auto solve_and_multiply = [&] {
+    LayoutMatrix<T> x = b, c = output<T>(false, 70, 9, 25);
+    Cblas<T>::trsm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasNonUnit, 70, 9, T{1}, a.data(),
+                   a.ld(), x.data(), x.ld());
+    Cblas<T>::gemm(CblasColMajor, CblasTrans, CblasNoTrans, 70, 9, 70, T{1}, a.data(), a.ld(), x.data(), x.ld(),
+                   T{0}, c.data(), c.ld());
+    return c.memory.storage;
+  };
+  const std::vector<T> expected = solve_and_multiply();
+  std::vector<std::vector<T>> results(4);
+  std::vector<std::thread> threads;
+  for (auto& result : results) threads.emplace_back([&] { result = solve_and_multiply(); });
+  for (std::thread& t : threads) t.join();
+  for (const auto& result : results) EXPECT_TRUE(same_bits(result, expected));
 }
 
 // A panic inside an exported function never unwinds into its C caller: the message and

@@ -310,8 +310,12 @@ TYPED_TEST(Level3Routines, DiagonalZeroNaNAndUnit) {
   }
 }
 
-TYPED_TEST(Level3Routines, EmptySolvesSucceedWithoutReading) {
+// Null pointers stand for operands that must not be read.
+TYPED_TEST(Level3Routines, EmptyProblemsSucceedWithoutReading) {
   using T = TypeParam;
+  const MatRef<T> unread(nullptr, 3, 3, 3);
+  EXPECT_TRUE(symm(false, true, unread, MatRef<T>(nullptr, 3, 0, 3), MatMut<T>(nullptr, 3, 0, 3), T{1}, T{1}));
+  EXPECT_TRUE(trmm_in_place(true, true, false, false, unread, MatMut<T>(nullptr, 0, 3, 1), T{1}));
   const MatRef<T> nowhere(nullptr, 0, 0, 1);
   EXPECT_TRUE(trsm_in_place(false, true, false, false, nowhere, MatMut<T>(nullptr, 0, 4, 1)));
   const Padded<T> a = random_matrix<T>(7, 7, 1);
