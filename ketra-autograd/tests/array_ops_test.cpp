@@ -18,6 +18,7 @@ using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
 using ketra_autograd::testing::array;
 using ketra_autograd::testing::compute;
+using ketra_autograd::testing::grads_of;
 using ketra_autograd::testing::Computed;
 using ketra_autograd::testing::iota;
 using ketra_autograd::testing::panic_message;
@@ -26,17 +27,6 @@ using ketra_autograd::testing::values_of;
 using ketra_autograd::testing::vec;
 using tensor::Tensor;
 using Shape = std::vector<std::size_t>;
-
-// The gradients a node's own grad gives for its inputs, for the arriving gradient gy.
-std::vector<std::optional<Tensor>> grads_of(graph::Context& ctx, Tensor y, Tensor gy) {
-  std::vector<Tensor> inputs;
-  for (const tensor::Input& input : ctx.node(y.id()).inputs) inputs.emplace_back(ctx, input.id);
-  const std::vector<Tensor> outputs{y}, arriving{gy};
-  std::vector<std::optional<Tensor>> grads;
-  op::GradientContext gctx(outputs, inputs, ctx, arriving, grads);
-  ctx.node(y.id()).get_op().grad(gctx);
-  return grads;
-}
 
 // Whether the record's shape tensor is a Shape node over x.
 bool records_shape_of(graph::Context& ctx, const tensor::TensorInternal& record, Tensor x) {
