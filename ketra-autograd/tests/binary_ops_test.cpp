@@ -17,12 +17,12 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
 using ketra_autograd::testing::array;
+using ketra_autograd::testing::case_name;
 using ketra_autograd::testing::compute;
-using ketra_autograd::testing::Computed;
+using ketra_autograd::testing::ComputeCase;
 using ketra_autograd::testing::grads_of;
 using ketra_autograd::testing::iota;
 using ketra_autograd::testing::node_names_from;
-using ketra_autograd::testing::same_bits;
 using ketra_autograd::testing::shape_of;
 using ketra_autograd::testing::values_of;
 using ketra_autograd::testing::vec;
@@ -38,38 +38,12 @@ const binary_ops::SubOp sub_op;
 const binary_ops::MulOp mul_op;
 const binary_ops::DivOp div_op;
 
-// One computation: the operation on the inputs gives either the shape and elements
-// (compared bit for bit) or the error's debug text.
-struct ComputeCase {
-  std::string name;
-  const op::Op* op;
-  std::vector<ArrayD> inputs;
-  Shape shape;
-  std::vector<double> values;
-  std::string error = {};
-};
+class BinaryOpsCompute : public ::testing::TestWithParam<ComputeCase> {};
 
-std::string case_name(const ::testing::TestParamInfo<ComputeCase>& info) { return info.param.name; }
-void PrintTo(const ComputeCase& c, std::ostream* os) { *os << c.name; }
-
-class Computes : public ::testing::TestWithParam<ComputeCase> {};
-
-TEST_P(Computes, ShapesAndBits) {
-  const ComputeCase& c = GetParam();
-  const Computed got = compute(*c.op, c.inputs);
-  if (!c.error.empty()) {
-    EXPECT_EQ(got.error_debug(), c.error);
-    EXPECT_TRUE(got.outputs.empty());
-    return;
-  }
-  ASSERT_TRUE(got.result.has_value()) << got.error_debug();
-  ASSERT_EQ(got.outputs.size(), 1u);
-  EXPECT_EQ(shape_of(got.out()), c.shape);
-  EXPECT_TRUE(same_bits(values_of(got.out()), c.values)) << ::testing::PrintToString(values_of(got.out()));
-}
+TEST_P(BinaryOpsCompute, ShapesAndBits) { expect_computes(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(
-    Arithmetic, Computes,
+    Arithmetic, BinaryOpsCompute,
     ::testing::Values(
         ComputeCase{"add_vector_and_scalar", &add_op, {vec({1, 2, 3}), ArrayD::scalar(0.5)}, {3}, {1.5, 2.5, 3.5}},
         ComputeCase{"add_scalar_and_vector", &add_op, {ArrayD::scalar(0.5), vec({1, 2, 3})}, {3}, {1.5, 2.5, 3.5}},
@@ -107,13 +81,13 @@ INSTANTIATE_TEST_SUITE_P(
                     {5.0 / 3.0, 5.0 / 7.0, 1.0 / 3.0, 1.0 / 7.0}},
         ComputeCase{"div_unbroadcastable", &div_op, {iota({2}), iota({3})}, {}, {},
                     R"(IncompatibleShape("Cannot broadcast shapes [2] and [3] for operation DivOp"))"}),
-    case_name);
+    case_name<ComputeCase>);
 
 const array_ops::InferBinOpShape infer_op;
 constexpr const char* rank_mismatch = R"(IncompatibleShape("InferBinOpShape: rank of lhs and rhs must match."))";
 
 INSTANTIATE_TEST_SUITE_P(
-    InferBinOpShape, Computes,
+    InferBinOpShape, BinaryOpsCompute,
     ::testing::Values(ComputeCase{"unknowns_give_way", &infer_op, {vec({-1, 3}), vec({4, -1})}, {2}, {4, 3}},
                       ComputeCase{"both_unknown_keeps_lhs", &infer_op, {vec({-1}), vec({-2})}, {1}, {-1}},
                       ComputeCase{"empty_lhs_gives_rhs", &infer_op, {vec({}), vec({2, 3})}, {2}, {2, 3}},
@@ -124,13 +98,13 @@ INSTANTIATE_TEST_SUITE_P(
                       ComputeCase{"larger_size_without_check", &infer_op, {vec({3, 1}), vec({4, 5})}, {2}, {4, 5}},
                       ComputeCase{"nan_lhs_gives_known_rhs", &infer_op, {vec({nan, nan}), vec({3, -1})}, {2}, {3, nan}},
                       ComputeCase{"nan_rhs_is_kept", &infer_op, {vec({3, -1}), vec({nan, nan})}, {2}, {nan, nan}}),
-    case_name);
+    case_name<ComputeCase>);
 
 const binary_ops::MaybeReduceSum reduce_op;
 const binary_ops::MaybeBroadcast broadcast_op;
 
 INSTANTIATE_TEST_SUITE_P(
-    MaybeReduceSum, Computes,
+    MaybeReduceSum, BinaryOpsCompute,
     ::testing::Values(
         ComputeCase{"rows_summed_to_vector", &reduce_op, {iota({2, 3}), vec({3})}, {3}, {3, 5, 7}},
         ComputeCase{"all_summed_to_0d", &reduce_op, {iota({2, 3}), vec({})}, {}, {15}},
@@ -146,10 +120,10 @@ INSTANTIATE_TEST_SUITE_P(
                     R"(IncompatibleShape("MaybeReduceSum: incompatible shapes origshape=[1, 3] gyshape=[0, 3] at dim 0"))"},
         ComputeCase{"target_longer_than_gradient", &reduce_op, {iota({3}), vec({1, 3})}, {}, {},
                     R"(IncompatibleShape("MaybeReduceSum: shape conversion failed: origshape=[1, 3] gyshape=[3]"))"}),
-    case_name);
+    case_name<ComputeCase>);
 
 INSTANTIATE_TEST_SUITE_P(
-    MaybeBroadcast, Computes,
+    MaybeBroadcast, BinaryOpsCompute,
     ::testing::Values(
         ComputeCase{"scalar_fills_target", &broadcast_op, {ArrayD::scalar(2.5), vec({2, 2})}, {2, 2}, {2.5, 2.5, 2.5, 2.5}},
         ComputeCase{"one_element_fills_target", &broadcast_op, {vec({4}), vec({3})}, {3}, {4, 4, 4}},
@@ -160,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                     R"(IncompatibleShape("PreprocessBinOpGradGrad: Can't broadcast."))"},
         ComputeCase{"never_drops_axes", &broadcast_op, {iota({2, 3}), vec({3})}, {}, {},
                     R"(IncompatibleShape("PreprocessBinOpGradGrad: Can't broadcast."))"}),
-    case_name);
+    case_name<ComputeCase>);
 
 TEST(ArithmeticBuilders, AddShapeNodesInferenceAndOperationInOrder) {
   graph::run([](graph::Context& ctx) {
@@ -217,7 +191,6 @@ struct GradOrderCase {
   Names built;
 };
 
-std::string grad_case_name(const ::testing::TestParamInfo<GradOrderCase>& info) { return info.param.name; }
 void PrintTo(const GradOrderCase& c, std::ostream* os) { *os << c.name; }
 
 class GradientBuildOrder : public ::testing::TestWithParam<GradOrderCase> {};
@@ -259,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "InferBinOpShape", "MulOp",                         // the inner product
                        "Shape", "InferBinOpShape", "MulOp",                // times gy
                        "MaybeReduceSum", "MaybeReduceSum"}}),
-    grad_case_name);
+    case_name<GradOrderCase>);
 
 TEST(MaybeReduceSum, GradientsAreEachOthersAdapters) {
   graph::run([](graph::Context& ctx) {

@@ -76,6 +76,12 @@ inline Computed compute(const op::Op& op, const std::vector<ArrayD>& inputs) {
 inline std::vector<std::size_t> shape_of(const ArrayD& a) { return {a.shape().begin(), a.shape().end()}; }
 inline std::vector<double> values_of(const ArrayD& a) { return {a.data().begin(), a.data().end()}; }
 
+// The readable name of a parameterised case: its `name` field.
+template <typename Case>
+std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
+
 // Element lists equal bit for bit, except that any NaN matches any NaN (so -0 differs
 // from 0, and 1.6666666666666665 from 1.6666666666666667).
 inline bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
@@ -93,6 +99,31 @@ inline std::vector<std::string> node_names_from(const graph::Graph& graph, std::
     names.emplace_back(name.substr(name.rfind("::") + 2));
   }
   return names;
+}
+
+// One computation: the operation on the inputs gives either the shape and elements
+// (compared with same_bits) or the error's debug text.
+struct ComputeCase {
+  std::string name;
+  const op::Op* op;
+  std::vector<ArrayD> inputs;
+  std::vector<std::size_t> shape;
+  std::vector<double> values;
+  std::string error = {};
+};
+inline void PrintTo(const ComputeCase& c, std::ostream* os) { *os << c.name; }
+
+inline void expect_computes(const ComputeCase& c) {
+  const Computed got = compute(*c.op, c.inputs);
+  if (!c.error.empty()) {
+    EXPECT_EQ(got.error_debug(), c.error);
+    EXPECT_TRUE(got.outputs.empty());
+    return;
+  }
+  ASSERT_TRUE(got.result.has_value()) << got.error_debug();
+  ASSERT_EQ(got.outputs.size(), 1u);
+  EXPECT_EQ(shape_of(got.out()), c.shape);
+  EXPECT_TRUE(same_bits(values_of(got.out()), c.values)) << ::testing::PrintToString(values_of(got.out()));
 }
 
 // Uniform values in [low, high) laid out in the shape, the same for the same seed.
