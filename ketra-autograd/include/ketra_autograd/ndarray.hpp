@@ -214,6 +214,7 @@ class ArrayD {
     const double* in = block_->elements();
     double* dst = out.block_->elements();
     const std::size_t n = len();
+#pragma omp simd
     for (std::size_t i = 0; i < n; ++i) dst[i] = f(in[i]);
     return out;
   }
@@ -275,6 +276,21 @@ inline bool same_shape(std::span<const std::size_t> a, std::span<const std::size
   return true;
 }
 
+namespace detail {
+
+// An array of the shape whose element i is element(i).
+template <typename Element>
+ArrayD filled(std::span<const std::size_t> shape, Element&& element) {
+  ArrayD out = ArrayD::for_overwrite(shape);
+  double* dst = out.data().data();
+  const std::size_t n = out.len();
+#pragma omp simd
+  for (std::size_t i = 0; i < n; ++i) dst[i] = element(i);
+  return out;
+}
+
+}  // namespace detail
+
 // f(a element, b element) with both operands stretched to `shape` by the broadcasting
 // rule; nothing when either cannot be stretched to it. Operands already laid out like
 // the result, and one-element operands against such an operand, take a plain loop.
@@ -282,15 +298,8 @@ template <typename F>
 std::optional<ArrayD> zip_in_shape(const ArrayD& a, const ArrayD& b, std::span<const std::size_t> shape, F&& f) {
   const double* pa = a.data().data();
   const double* pb = b.data().data();
-  const auto fill = [shape](auto&& element) {
-    ArrayD out = ArrayD::for_overwrite(shape);
-    double* dst = out.data().data();
-    const std::size_t n = out.len();
-    for (std::size_t i = 0; i < n; ++i) dst[i] = element(i);
-    return out;
-  };
   if (same_shape(a.shape(), shape) && same_shape(b.shape(), shape)) {
-    return fill([&](std::size_t i) { return f(pa[i], pb[i]); });
+    return detail::filled(shape, [&](std::size_t i) { return f(pa[i], pb[i]); });
   }
   const std::optional<Strides> sa = broadcast_strides(a.shape(), shape);
   const std::optional<Strides> sb = broadcast_strides(b.shape(), shape);
@@ -298,11 +307,11 @@ std::optional<ArrayD> zip_in_shape(const ArrayD& a, const ArrayD& b, std::span<c
   const std::size_t count = element_count(shape);
   if (a.len() == 1 && b.len() == count) {
     const double s = pa[0];
-    return fill([&](std::size_t i) { return f(s, pb[i]); });
+    return detail::filled(shape, [&](std::size_t i) { return f(s, pb[i]); });
   }
   if (b.len() == 1 && a.len() == count) {
     const double s = pb[0];
-    return fill([&](std::size_t i) { return f(pa[i], s); });
+    return detail::filled(shape, [&](std::size_t i) { return f(pa[i], s); });
   }
   ArrayD out = ArrayD::for_overwrite(shape);
   double* dst = out.data().data();
@@ -315,7 +324,11 @@ std::optional<ArrayD> zip_in_shape(const ArrayD& a, const ArrayD& b, std::span<c
 // f applied to the elements of a and b paired by broadcasting.
 template <typename F>
 std::expected<ArrayD, ShapeError> zip_with(const ArrayD& a, const ArrayD& b, F&& f) {
-  if (same_shape(a.shape(), b.shape())) return *zip_in_shape(a, b, a.shape(), f);
+  if (same_shape(a.shape(), b.shape())) {
+    const double* pa = a.data().data();
+    const double* pb = b.data().data();
+    return detail::filled(a.shape(), [&](std::size_t i) { return f(pa[i], pb[i]); });
+  }
   const std::optional<Dims> shape = broadcast_shape(a.shape(), b.shape());
   if (!shape) return std::unexpected(ShapeError{});
   return *zip_in_shape(a, b, *shape, f);

@@ -62,6 +62,12 @@ void chosen_operand_grads(op::GradientContext& ctx) {
   ctx.set_input_grad(1, gb);
 }
 
+// fmax and fmin semantics (a NaN operand yields the other; equal operands, 0 and -0
+// among them, yield the second) written out so that the loops over them vectorize
+// instead of calling the C library once per element.
+constexpr auto nan_ignoring_max = [](double l, double r) { return l > r || std::isnan(r) ? l : r; };
+constexpr auto nan_ignoring_min = [](double l, double r) { return l < r || std::isnan(r) ? l : r; };
+
 void no_grads(op::GradientContext& ctx) {
   ctx.set_input_grad(0, std::nullopt);
   ctx.set_input_grad(1, std::nullopt);
@@ -115,13 +121,13 @@ op::ComputeResult Greater::compute(op::ComputeContext& ctx) const {
 void Greater::grad(op::GradientContext& ctx) const { no_grads(ctx); }
 
 op::ComputeResult Maximum::compute(op::ComputeContext& ctx) const {
-  return compare(ctx, "Maximum", [](double l, double r) { return std::fmax(l, r); });
+  return compare(ctx, "Maximum", nan_ignoring_max);
 }
 
 void Maximum::grad(op::GradientContext& ctx) const { chosen_operand_grads(ctx); }
 
 op::ComputeResult Minimum::compute(op::ComputeContext& ctx) const {
-  return compare(ctx, "Minimum", [](double l, double r) { return std::fmin(l, r); });
+  return compare(ctx, "Minimum", nan_ignoring_min);
 }
 
 void Minimum::grad(op::GradientContext& ctx) const { chosen_operand_grads(ctx); }

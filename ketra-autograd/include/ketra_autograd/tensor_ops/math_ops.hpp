@@ -67,7 +67,8 @@ class Greater final : public op::Op {
   void grad(op::GradientContext& ctx) const override;
 };
 
-// The larger of a and b; a NaN operand yields the other, two NaNs NaN.
+// The larger of a and b; a NaN operand yields the other, two NaNs NaN; of two equal
+// operands (0 and -0) the second.
 class Maximum final : public op::Op {
  public:
   std::string_view name() const override { return "ketra_autograd::tensor_ops::math_ops::Maximum"; }
@@ -75,7 +76,8 @@ class Maximum final : public op::Op {
   void grad(op::GradientContext& ctx) const override;
 };
 
-// The smaller of a and b; a NaN operand yields the other, two NaNs NaN.
+// The smaller of a and b; a NaN operand yields the other, two NaNs NaN; of two equal
+// operands (0 and -0) the second.
 class Minimum final : public op::Op {
  public:
   std::string_view name() const override { return "ketra_autograd::tensor_ops::math_ops::Minimum"; }
