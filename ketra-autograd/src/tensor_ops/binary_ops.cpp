@@ -15,15 +15,18 @@ namespace {
 using error::OpError;
 using tensor::Tensor;
 
+[[gnu::cold, gnu::noinline]] op::ComputeResult unbroadcastable(const ArrayD& a, const ArrayD& b,
+                                                               std::string_view op_word) {
+  return std::unexpected(OpError::incompatible_shape(
+      fmt::format("Cannot broadcast shapes {} and {} for operation {}", a.shape_text(), b.shape_text(), op_word)));
+}
+
 // a and b combined elementwise by broadcasting them against each other.
 template <typename F>
 op::ComputeResult broadcast(op::ComputeContext& ctx, const ArrayD& a, const ArrayD& b, std::string_view op_word,
                             F f) {
   auto out = zip_with(a, b, f);
-  if (!out) {
-    return std::unexpected(OpError::incompatible_shape(
-        fmt::format("Cannot broadcast shapes {} and {} for operation {}", a.shape_text(), b.shape_text(), op_word)));
-  }
+  if (!out) [[unlikely]] return unbroadcastable(a, b, op_word);
   ctx.append_output(std::move(*out));
   return {};
 }
