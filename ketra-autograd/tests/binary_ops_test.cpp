@@ -7,7 +7,6 @@
 
 #include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/tensor_ops.hpp"
-#include "ketra_autograd/tensor_ops/arithmetic.hpp"
 #include "ketra_autograd/tensor_ops/array_ops.hpp"
 #include "ketra_autograd/tensor_ops/binary_ops.hpp"
 #include "test_support.hpp"
@@ -18,13 +17,10 @@ using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
 using ketra_autograd::testing::array;
 using ketra_autograd::testing::case_name;
-using ketra_autograd::testing::compute;
 using ketra_autograd::testing::ComputeCase;
 using ketra_autograd::testing::grads_of;
 using ketra_autograd::testing::iota;
 using ketra_autograd::testing::node_names_from;
-using ketra_autograd::testing::shape_of;
-using ketra_autograd::testing::values_of;
 using ketra_autograd::testing::vec;
 using tensor::Tensor;
 using Shape = std::vector<std::size_t>;
@@ -135,53 +131,6 @@ INSTANTIATE_TEST_SUITE_P(
         ComputeCase{"never_drops_axes", &broadcast_op, {iota({2, 3}), vec({3})}, {}, {},
                     R"(IncompatibleShape("PreprocessBinOpGradGrad: Can't broadcast."))"}),
     case_name<ComputeCase>);
-
-TEST(ArithmeticBuilders, AddShapeNodesInferenceAndOperationInOrder) {
-  graph::run([](graph::Context& ctx) {
-    const Tensor a = convert_to_tensor(vec({1, 2, 3}), ctx);
-    const Tensor b = scalar(2.0, ctx);
-    std::size_t first = ctx.num_nodes();
-    const Tensor sum = arithmetic::add(a, b);
-    EXPECT_EQ(node_names_from(ctx, first), (Names{"Shape", "Shape", "InferBinOpShape", "AddOp"}));
-    const auto& record = ctx.node(sum.id());
-    ASSERT_TRUE(record.shape.has_value());
-    EXPECT_EQ(*record.shape, sum.id() - 1);
-    EXPECT_FALSE(record.known_shape.has_value());
-    EXPECT_EQ(*Tensor(ctx, *record.shape).eval(ctx), vec({3}));
-    EXPECT_EQ(*sum.eval(ctx), vec({3, 4, 5}));
-
-    // An operand with a recorded shape adds no Shape node of its own.
-    first = ctx.num_nodes();
-    arithmetic::mul(sum, a);
-    EXPECT_EQ(node_names_from(ctx, first), (Names{"Shape", "InferBinOpShape", "MulOp"}));
-  });
-}
-
-TEST(ArithmeticBuilders, RecordedShapeFollowsInferenceNotBroadcasting) {
-  graph::run([](graph::Context& ctx) {
-    const Tensor column = convert_to_tensor(iota({2, 1}), ctx);
-    const Tensor row = convert_to_tensor(iota({1, 3}), ctx);
-    const Tensor vector = convert_to_tensor(iota({3}), ctx);
-    const Tensor full = arithmetic::sub(column, row);
-    EXPECT_EQ(shape_of(*full.eval(ctx)), (Shape{2, 3}));
-    EXPECT_EQ(*shape(full).eval(ctx), vec({2, 3}));
-    const Tensor mixed = arithmetic::div(column, vector);
-    EXPECT_EQ(shape_of(*mixed.eval(ctx)), (Shape{2, 3}));
-    EXPECT_FALSE(shape(mixed).eval(ctx).has_value());  // [2, 1] and [3]: ranks differ
-  });
-}
-
-TEST(ArithmeticBuilders, TensorsOfAnotherGraphPanic) {
-  graph::run([](graph::Context& first) {
-    const Tensor a = scalar(1.0, first);
-    graph::run([&](graph::Context& second) {
-      const Tensor b = scalar(2.0, second);
-      EXPECT_EQ(ketra_autograd::testing::panic_message([&] { arithmetic::add(a, b); }), "Detected tensors belonging to different graphs");
-      EXPECT_EQ(ketra_autograd::testing::panic_message([&] { binary_ops::maybe_reduce(a, b, first); }),
-                "Detected tensors belonging to different graphs");
-    });
-  });
-}
 
 // The nodes each operation's own grad builds, in order, for constant operands (which
 // carry no recorded shape, so every shape(t) adds a Shape node).
