@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -30,13 +33,20 @@ struct NameCase {
   const char* name;
 };
 
-void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
-
-// The type's own name: "Pow" for "ketra_autograd::tensor_ops::math_ops::Pow<f64>".
-std::string type_name(const ::testing::TestParamInfo<NameCase>& info) {
-  const std::string_view full = info.param.name;
-  const std::string_view last = full.substr(full.rfind("::") + 2);
-  return std::string(last.substr(0, last.find('<')));
+// The test is named after the operation: "Scalar<f64>" names it Scalar_f64.
+std::string operation_case_name(const ::testing::TestParamInfo<NameCase>& info) {
+  std::string_view path = info.param.name;
+  if (const std::size_t colons = path.rfind("::"); colons != std::string_view::npos) path.remove_prefix(colons + 2);
+  std::string name;
+  for (char c : path) {
+    if (std::isalnum(static_cast<unsigned char>(c))) {
+      name += c;
+    } else if (!name.empty() && name.back() != '_') {
+      name += '_';
+    }
+  }
+  if (!name.empty() && name.back() == '_') name.pop_back();
+  return name;
 }
 
 class OperationNames : public ::testing::TestWithParam<NameCase> {};
@@ -60,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{std::make_shared<array_ops::Slice>(array_ops::SliceList{}), "ketra_autograd::tensor_ops::array_ops::Slice"},
         NameCase{std::make_shared<array_ops::SliceGrad>(array_ops::SliceList{}),
                  "ketra_autograd::tensor_ops::array_ops::SliceGrad"}),
-    type_name);
+    operation_case_name);
 
 // The gradient pass recognises operations by substrings of these names.
 INSTANTIATE_TEST_SUITE_P(
@@ -97,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "ketra_autograd::tensor_ops::reduction_ops::ReduceSumToScalarGrad"},
         NameCase{std::make_shared<reduction_ops::ReduceGradCommon>(true, false),
                  "ketra_autograd::tensor_ops::reduction_ops::ReduceGradCommon"}),
-    type_name);
+    operation_case_name);
 
 TEST(Op, SliceAnswersAsAny) {
   const array_ops::Slice slice(array_ops::SliceList{SliceElem{1, std::nullopt, 1}});

@@ -23,6 +23,13 @@
 
 namespace ketra_autograd::testing {
 
+// A parameterised case's own `name` as its test name (the default is a byte dump of the
+// case, different on every build).
+template <typename Case>
+std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
+
 // The message of the panic that f ends with, or "<no panic>".
 template <typename F>
 std::string panic_message(F&& f) {
@@ -75,12 +82,6 @@ inline Computed compute(const op::Op& op, const std::vector<ArrayD>& inputs) {
 
 inline std::vector<std::size_t> shape_of(const ArrayD& a) { return {a.shape().begin(), a.shape().end()}; }
 inline std::vector<double> values_of(const ArrayD& a) { return {a.data().begin(), a.data().end()}; }
-
-// The readable name of a parameterised case: its `name` field.
-template <typename Case>
-std::string case_name(const ::testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
 
 // Element lists equal bit for bit, except that any NaN matches any NaN (so -0 differs
 // from 0, and 1.6666666666666665 from 1.6666666666666667).

@@ -1,15 +1,14 @@
-// Cost of the elementwise operations' compute, called as the evaluator calls it, against
-// a plain loop doing the same arithmetic over the same data into a buffer of its own.
-// Each operation runs on 100 elements (a fit's typical column) and on 10,000.
+// Cost of the elementwise operations' compute, called as the evaluator calls it (the
+// output array included), against a plain loop doing the same arithmetic over the same
+// data into a buffer of its own. Each operation runs on 100 elements (a fit's typical
+// column) and on 10,000.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <functional>
-#include <span>
+#include <string>
 #include <vector>
 
+#include "harness.hpp"
 #include "ketra_autograd/op.hpp"
 #include "ketra_autograd/tensor_ops/binary_ops.hpp"
 #include "ketra_autograd/tensor_ops/math_ops.hpp"
@@ -37,12 +36,13 @@ struct Case {
   RawLoop raw;
 };
 
-// Out of line, like the operations' loops, so that neither side sees where the data lies;
-// a single-element y is read once as s.
+// Out of line, like the operations' loops, so that neither side sees where the data lies,
+// and vectorized where the compiler can, as the operations' loops are; a single-element
+// y is read once as s.
 #define RAW_LOOP(name, expr)                                                                          \
   [[gnu::noinline]] void name(const double* x, [[maybe_unused]] const double* y, double* out, std::size_t n) { \
     [[maybe_unused]] const double s = y[0];                                                           \
-    for (std::size_t i = 0; i < n; ++i) out[i] = (expr);                                              \
+    _Pragma("omp simd") for (std::size_t i = 0; i < n; ++i) out[i] = (expr);                          \
   }
 RAW_LOOP(raw_add, x[i] + y[i])
 RAW_LOOP(raw_add_scalar, x[i] + s)
@@ -89,49 +89,29 @@ const Case cases[] = {
     {"Minimum", &minimum, Second::Column, raw_min},
 };
 
-// The fastest of a few trials, to keep scheduling noise out of the comparison.
-template <typename F>
-double seconds(F&& f) {
-  double best = 1e30;
-  for (int trial = 0; trial < 5; ++trial) {
-    const auto start = std::chrono::steady_clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
-  return best;
-}
-
-volatile double sink = 0.0;
-
 // Returns false when the operation's elements differ from the plain loop's.
-bool measure(const Case& c, const Operands& data, long reps) {
+bool measure(const Case& c, const Operands& data) {
   const std::size_t n = data.x.len();
   std::vector<const ArrayD*> inputs{&data.x};
   if (c.second == Second::Column) inputs.push_back(&data.y);
   if (c.second == Second::Scalar) inputs.push_back(&data.s);
+  const double* second = c.second == Second::Scalar ? data.s.data().data() : data.y.data().data();
+  std::vector<double> out(n);
   ArrayD first;
   std::vector<ArrayD> further;
   const auto run_op = [&] {
     op::ComputeContext ctx(inputs, first, further);
     static_cast<void>(c.op->compute(ctx));
+    bench::keep(first[0]);
   };
-  run_op();  // warms the array pool, as the evaluator's steady state does
-  const double op_s = seconds([&] {
-    for (long r = 0; r < reps; ++r) {
-      run_op();
-      sink = first[0];
-    }
-  });
-  std::vector<double> out(n);
-  const double* second = c.second == Second::Scalar ? data.s.data().data() : data.y.data().data();
-  const double raw_s = seconds([&] {
-    for (long r = 0; r < reps; ++r) {
-      c.raw(data.x.data().data(), second, out.data(), n);
-      sink = out[0];
-    }
-  });
-  const double per = 1e9 / static_cast<double>(reps);
-  std::printf("  %-20s %9.1f ns  %9.1f ns  %6.2f\n", c.name, op_s * per, raw_s * per, op_s / raw_s);
+
+  bench::Report report(std::string(c.name) + " on " + std::to_string(n) + " elements", "element");
+  report.add("plain loop (baseline)", bench::seconds_per_call([&] {
+               c.raw(data.x.data().data(), second, out.data(), n);
+               bench::keep(out[0]);
+             }),
+             static_cast<double>(n));
+  report.add("compute", bench::seconds_per_call(run_op), static_cast<double>(n));
   return std::ranges::equal(first.data(), out, [](double a, double b) { return a == b || (a != a && b != b); });
 }
 
@@ -146,16 +126,12 @@ Operands operands(std::size_t n) {
 
 }  // namespace
 
-// Optional argument: the number of element operations per measurement (default 2e8).
-int main(int argc, char** argv) {
-  const double budget = argc > 1 ? std::atof(argv[1]) : 2e8;
+int main() {
   for (std::size_t n : {std::size_t{100}, std::size_t{10000}}) {
     const Operands data = operands(n);
-    const long reps = std::max(1L, static_cast<long>(budget / static_cast<double>(n)));
-    std::printf("%zu elements, %ld calls; per call: operation, plain loop, ratio\n", n, reps);
     for (const Case& c : cases) {
-      if (!measure(c, data, reps)) {
-        std::printf("%s differs from its plain loop\n", c.name);
+      if (!measure(c, data)) {
+        std::fprintf(stderr, "%s differs from its plain loop\n", c.name);
         return 1;
       }
     }
