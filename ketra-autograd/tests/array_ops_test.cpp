@@ -20,6 +20,7 @@ using ketra_autograd::testing::array;
 using ketra_autograd::testing::case_name;
 using ketra_autograd::testing::compute;
 using ketra_autograd::testing::ComputeCase;
+using ketra_autograd::testing::OpComputes;
 using ketra_autograd::testing::grads_of;
 using ketra_autograd::testing::Computed;
 using ketra_autograd::testing::iota;
@@ -308,12 +309,8 @@ const array_ops::Gather gather_last_axis_op(-1, true);
 const array_ops::GatherGrad scatter_op(0);
 const array_ops::GatherGrad scatter_columns_op(1);
 
-class ArrayOpsCompute : public ::testing::TestWithParam<ComputeCase> {};
-
-TEST_P(ArrayOpsCompute, ShapesAndBits) { expect_computes(GetParam()); }
-
 INSTANTIATE_TEST_SUITE_P(
-    AddN, ArrayOpsCompute,
+    AddN, OpComputes,
     ::testing::Values(ComputeCase{"one_input_copied", &add_n_op, {vec({1, 2})}, {2}, {1, 2}},
                       ComputeCase{"two_broadcast_both_ways", &add_n_op, {iota({3}), array({2, 1}, {10, 20})},
                                            {2, 3}, {10, 11, 12, 20, 21, 22}},
@@ -323,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // params iota({3, 2}) is [[0, 1], [2, 3], [4, 5]].
 INSTANTIATE_TEST_SUITE_P(
-    Gather, ArrayOpsCompute,
+    Gather, OpComputes,
     ::testing::Values(
         ComputeCase{"shape_vector_entries", &gather_op, {vec({0, 2}), vec({2, 3, 4})}, {2}, {2, 4}},
         ComputeCase{"negative_counts_from_the_end", &gather_normalizing_op, {vec({-1}), vec({2, 3, 4})}, {1}, {4}},
@@ -339,7 +336,7 @@ INSTANTIATE_TEST_SUITE_P(
     case_name<ComputeCase>);
 
 INSTANTIATE_TEST_SUITE_P(
-    GatherGrad, ArrayOpsCompute,
+    GatherGrad, OpComputes,
     ::testing::Values(
         ComputeCase{"repeated_indices_accumulate", &scatter_op, {vec({0, 0, 2}), iota({3}), vec({1, 2, 3})}, {3},
                              {3, 0, 3}},

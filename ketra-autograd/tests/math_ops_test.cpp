@@ -21,6 +21,7 @@ using ketra_autograd::testing::array;
 using ketra_autograd::testing::case_name;
 using ketra_autograd::testing::compute;
 using ketra_autograd::testing::ComputeCase;
+using ketra_autograd::testing::OpComputes;
 using ketra_autograd::testing::grads_of;
 using ketra_autograd::testing::iota;
 using ketra_autograd::testing::node_names_from;
@@ -49,12 +50,8 @@ const math_ops::Greater greater_op;
 const math_ops::Maximum max_op;
 const math_ops::Minimum min_op;
 
-class MathOpsCompute : public ::testing::TestWithParam<ComputeCase> {};
-
-TEST_P(MathOpsCompute, ShapesAndBits) { expect_computes(GetParam()); }
-
 INSTANTIATE_TEST_SUITE_P(
-    Unary, MathOpsCompute,
+    Unary, OpComputes,
     ::testing::Values(
         ComputeCase{"exp", &exp_op, {vec({0, 1})}, {2}, {1, 2.718281828459045}},
         ComputeCase{"exp_extremes", &exp_op, {vec({710, -inf, nan})}, {3}, {inf, 0, nan}},
@@ -71,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
     case_name<ComputeCase>);
 
 INSTANTIATE_TEST_SUITE_P(
-    Comparisons, MathOpsCompute,
+    Comparisons, OpComputes,
     ::testing::Values(
         ComputeCase{"greater_scalar_against_vector", &greater_op, {ArrayD::scalar(2), vec({1, 2, 3})}, {3}, {1, 0, 0}},
         ComputeCase{"greater_vector_against_scalar", &greater_op, {vec({1, 2, 3}), ArrayD::scalar(2)}, {3}, {0, 0, 1}},
