@@ -9,9 +9,6 @@
 namespace {
 
 using namespace ketra_autograd;
-using ketra_autograd::testing::iota;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::shape_of;
 using ketra_autograd::testing::vec;
 using List = std::vector<std::size_t>;
 
@@ -28,13 +25,6 @@ TEST(NdarrayExt, LenientReadingsMapTheUnreadableToZero) {
   EXPECT_EQ(list(ndarray_ext::normalize_negative_axes(vec({-1}), 3)), (List{2}));
   EXPECT_EQ(list(ndarray_ext::sparse_to_dense(vec({0, 1, 0, 1, 2, -1}))), (List{1, 3}));
   EXPECT_EQ(list(ndarray_ext::sparse_to_dense(vec({}))), List{});
-}
-
-TEST(NdarrayExt, ExpandDimsInsertsUpToTheRank) {
-  EXPECT_EQ(shape_of(ndarray_ext::expand_dims(iota({2, 3}), 2)), (List{2, 3, 1}));
-  EXPECT_EQ(shape_of(ndarray_ext::expand_dims(ArrayD::scalar(1), 0)), (List{1}));
-  EXPECT_EQ(panic_message([] { ndarray_ext::expand_dims(iota({2}), 2); }),
-            "cannot insert an axis at position 2 of an array of shape [2]");
 }
 
 }  // namespace
