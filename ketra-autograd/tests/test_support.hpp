@@ -2,8 +2,11 @@
 // Helpers shared by the autograd tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -14,10 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "ketra_autograd/evaluation.hpp"
 #include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/ndarray.hpp"
 #include "ketra_autograd/op.hpp"
 #include "ketra_autograd/tensor.hpp"
+#include "ketra_autograd/tensor_ops.hpp"
 #include "ketra_autograd/tensor_ops/detail/dense.hpp"
 #include "support/panic.hpp"
 
@@ -83,6 +88,47 @@ inline Computed compute(const op::Op& op, const std::vector<ArrayD>& inputs) {
 inline std::vector<std::size_t> shape_of(const ArrayD& a) { return {a.shape().begin(), a.shape().end()}; }
 inline std::vector<double> values_of(const ArrayD& a) { return {a.data().begin(), a.data().end()}; }
 
+// Element lists equal bit for bit, except that any NaN matches any NaN (so -0 differs
+// from 0, and 1.6666666666666665 from 1.6666666666666667).
+inline bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+  return std::ranges::equal(a, b, [](double x, double y) {
+    return (std::isnan(x) && std::isnan(y)) || std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
+  });
+}
+
+// The operation names of the nodes from id `first` on, without their module path
+// ("Shape", "MulOp", "Pow<f64>").
+inline std::vector<std::string> node_names_from(const graph::Graph& graph, std::size_t first) {
+  std::vector<std::string> names;
+  for (std::size_t id = first; id < graph.num_nodes(); ++id) {
+    const std::string_view name = graph.node(id).get_op().name();
+    names.emplace_back(name.substr(name.rfind("::") + 2));
+  }
+  return names;
+}
+
+// An operation that, given these inputs, succeeds with one output of this shape and
+// these elements, compared with same_bits (checked by the OpComputes suite; instantiate
+// it beside each operation's tests, and its failures in OpFailures).
+struct ComputeCase {
+  std::string name;
+  const op::Op* op;
+  std::vector<ArrayD> inputs;
+  std::vector<std::size_t> shape;
+  std::vector<double> values;
+};
+inline void PrintTo(const ComputeCase& c, std::ostream* os) { *os << c.name; }
+class OpComputes : public ::testing::TestWithParam<ComputeCase> {};
+
+// Uniform values in [low, high) laid out in the shape, the same for the same seed.
+inline ArrayD random_array(std::span<const std::size_t> shape, double low, double high, unsigned seed) {
+  std::mt19937_64 engine(seed);
+  std::uniform_real_distribution<double> uniform(low, high);
+  ArrayD out = ArrayD::for_overwrite(shape);
+  for (double& v : out.data()) v = uniform(engine);
+  return out;
+}
+
 // An operation that, given these inputs, fails with this error's debug text and appends
 // nothing (checked by the OpFailures suite; instantiate it beside each operation's tests).
 struct FailureCase {
@@ -108,6 +154,50 @@ inline std::vector<std::optional<tensor::Tensor>> grads_of(graph::Context& ctx, 
   op::GradientContext gctx(outputs, inputs, ctx, arriving, grads);
   ctx.node(y.id()).get_op().grad(gctx);
   return grads;
+}
+
+// A node of the operation over constant inputs.
+template <typename O>
+tensor::Tensor node_over(graph::Context& ctx, O op, const std::vector<ArrayD>& inputs) {
+  tensor::TensorBuilder builder(ctx);
+  for (const ArrayD& input : inputs) builder.append_input_with_selector(tensor_ops::convert_to_tensor(input, ctx));
+  return builder.build(std::move(op));
+}
+
+// Checks, for each input listed in `wrt`, that the gradient the operation's own grad
+// builds has the input's shape and agrees with central differences of
+// L = sum(gy * op(inputs)) for a random gy, to `tolerance` relative to max(1, |dL/dx|).
+template <typename O>
+void expect_grads_match_finite_differences(const O& op, const std::vector<ArrayD>& inputs,
+                                           std::initializer_list<std::size_t> wrt, double tolerance = 1e-6) {
+  const ArrayD y_value = compute(op, inputs).out();
+  const ArrayD gy_value = random_array(y_value.shape(), -1.0, 1.0, 7);
+  const auto loss = [&](const std::vector<ArrayD>& at) {
+    const ArrayD y = compute(op, at).out();
+    double sum = 0.0;
+    for (std::size_t i = 0; i < y.len(); ++i) sum += gy_value[i] * y[i];
+    return sum;
+  };
+  graph::run([&](graph::Context& ctx) {
+    const tensor::Tensor y = node_over(ctx, op, inputs);
+    const auto grads = grads_of(ctx, y, tensor_ops::convert_to_tensor(gy_value, ctx));
+    for (std::size_t k : wrt) {
+      SCOPED_TRACE("input " + std::to_string(k));
+      ASSERT_LT(k, grads.size());
+      ASSERT_TRUE(grads[k].has_value());
+      const auto analytic = grads[k]->eval(ctx);
+      ASSERT_TRUE(analytic.has_value()) << analytic.error().debug();
+      ASSERT_EQ(shape_of(*analytic), shape_of(inputs[k]));
+      for (std::size_t j = 0; j < inputs[k].len(); ++j) {
+        const double h = 1e-6 * std::max(1.0, std::abs(inputs[k][j]));
+        std::vector<ArrayD> above = inputs, below = inputs;
+        above[k][j] += h;
+        below[k][j] -= h;
+        const double numeric = (loss(above) - loss(below)) / (2.0 * h);
+        EXPECT_NEAR((*analytic)[j], numeric, tolerance * std::max(1.0, std::abs(numeric))) << "element " << j;
+      }
+    }
+  });
 }
 
 // Dense matrices for the linear-algebra tests, which use Eigen as their oracle.

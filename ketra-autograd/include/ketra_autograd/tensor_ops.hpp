@@ -27,5 +27,8 @@ Tensor expand_dims(Tensor x, Tensor axes);
 // One slice element per (start, end) pair, step 1. An end of -1 runs to the end of the
 // axis, an end below -1 includes the element it names, any other end is exclusive.
 Tensor slice(Tensor x, std::span<const std::int64_t> starts, std::span<const std::int64_t> ends);
+// A Gather node with inputs (indices, params): the sub-arrays of params at the indices
+// along axis, negative indices counting from the end of that axis.
+Tensor gather_common(Tensor params, Tensor indices, std::int64_t axis);
 
 }  // namespace ketra_autograd::tensor_ops

@@ -1,9 +1,11 @@
 #include "ketra_autograd/tensor_ops/linear_algebra.hpp"
 
+#include "ketra_autograd/tensor_ops/detail/builders.hpp"
 #include "ketra_autograd/tensor_ops/dot_ops.hpp"
 #include "ketra_autograd/tensor_ops/linalg_ops.hpp"
 #include "ketra_autograd/tensor_ops/math_ops.hpp"
 #include "ketra_autograd/tensor_ops/matrix_ops.hpp"
+#include "ketra_autograd/tensor_ops/scalar_ops.hpp"
 
 namespace ketra_autograd::tensor_ops::linear_algebra {
 
@@ -29,5 +31,7 @@ Tensor transpose(Tensor x, std::array<std::int32_t, 2> perm) {
       .append_input_with_selector(permutation)
       .build(math_ops::Transpose(false));
 }
+
+Tensor scalar_mul(Tensor x, double factor) { return tensor_ops::detail::unary(x, scalar_ops::ScalarMulOp(factor)); }
 
 }  // namespace ketra_autograd::tensor_ops::linear_algebra

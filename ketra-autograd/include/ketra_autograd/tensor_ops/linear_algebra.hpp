@@ -1,6 +1,6 @@
 #pragma once
-// Builders of matrix operations. Each adds one node to the graph of its first tensor,
-// without a shape tensor or known shape; a second tensor of another graph panics with
+// Builders of matrix operations and of multiplication by a fixed factor. Each adds its
+// node to the graph of its first tensor; a second tensor of another graph panics with
 // "Detected tensors belonging to different graphs".
 #include <array>
 #include <cstdint>
@@ -11,7 +11,8 @@ namespace ketra_autograd::tensor_ops::linear_algebra {
 
 using tensor::Tensor;
 
-// A MatMul node without transpositions: a·b.
+// A MatMul node without transpositions: a·b. No shape tensor or known shape, like the
+// three below.
 Tensor matmul(Tensor a, Tensor b);
 // A MatrixInverseOp node: x⁻¹.
 Tensor matrix_inverse(Tensor x);
@@ -20,5 +21,8 @@ Tensor diag(Tensor x);
 // A Transpose node (permutation not inverted) with inputs x and the constant 1-D tensor
 // of perm; [1, 0] swaps the axes of a matrix.
 Tensor transpose(Tensor x, std::array<std::int32_t, 2> perm);
+
+// x * factor elementwise: shape(x) (unless recorded) and a ScalarMulOp node recording it.
+Tensor scalar_mul(Tensor x, double factor);
 
 }  // namespace ketra_autograd::tensor_ops::linear_algebra
