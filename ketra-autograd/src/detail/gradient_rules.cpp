@@ -2,6 +2,15 @@
 
 #include <initializer_list>
 
+#include "ketra_autograd/tensor_ops.hpp"
+#include "ketra_autograd/tensor_ops/arithmetic.hpp"
+#include "ketra_autograd/tensor_ops/array_ops.hpp"
+#include "ketra_autograd/tensor_ops/binary_ops.hpp"
+#include "ketra_autograd/tensor_ops/linear_algebra.hpp"
+#include "ketra_autograd/tensor_ops/reduction_ops.hpp"
+#include "ketra_autograd/tensor_ops/scalar_ops.hpp"
+#include "support/panic.hpp"
+
 namespace ketra_autograd::gradient::detail {
 
 namespace {
@@ -109,6 +118,126 @@ RuleChoice RuleMemo::lookup(std::string_view name) {
 RuleChoice rule_for(std::string_view name) {
   thread_local RuleMemo memo;
   return memo.lookup(name);
+}
+
+namespace {
+
+using tensor::Tensor;
+namespace arith = tensor_ops::arithmetic;
+
+// The element count of a tensor's known shape: unknown dimensions count as 0, a tensor
+// without a known shape as one element.
+std::int64_t known_element_count(const Tensor& x) {
+  std::int64_t count = 1;
+  for (std::size_t d : x.shape()) count *= static_cast<std::int64_t>(d);
+  return count;
+}
+
+// gy spread over x's shape: a ReduceSumToScalarGrad over gy and a fresh Shape of x that
+// no gradient passes through.
+Tensor spread_sum(const Tensor& gy, const Tensor& x) {
+  const Tensor x_shape =
+      tensor::TensorBuilder(x.graph()).append_input_with_selector(x).set_differentiable(false).build(
+          tensor_ops::array_ops::Shape{});
+  return pair_node(gy, x_shape, tensor_ops::reduction_ops::ReduceSumToScalarGrad{});
+}
+
+// Input i's share of the flattened gradient of a concatenation.
+Tensor concat_share(const RuleSite& site, std::size_t i) {
+  std::int64_t offset = 0;
+  for (std::size_t k = 0; k < i; ++k) offset += known_element_count(site.inputs[k]);
+  const std::int64_t start[] = {offset};
+  const std::int64_t end[] = {offset + known_element_count(site.inputs[i])};
+  const Tensor piece = tensor_ops::slice(tensor_ops::flatten(site.gy), start, end);
+  return tensor_ops::reshape(piece, tensor_ops::shape(site.inputs[i]));
+}
+
+Tensor slice_gradient(const RuleSite& site, std::size_t i) {
+  const Tensor x = site.inputs[i];
+  const auto any = site.op.as_any();
+  if (const auto* slice = any ? any->downcast<tensor_ops::array_ops::Slice>() : nullptr) {
+    return pair_node(x, site.gy, tensor_ops::array_ops::SliceGrad(slice->indices()));
+  }
+  return arith::add(arith::mul(x, tensor_ops::scalar(0.0, x.graph())), site.gy);
+}
+
+Tensor scalar_mul_gradient(const RuleSite& site) {
+  const auto any = site.op.as_any();
+  if (const auto* op = any ? any->downcast<tensor_ops::scalar_ops::ScalarMulOp>() : nullptr) {
+    return tensor_ops::linear_algebra::scalar_mul(site.gy, op->factor());
+  }
+  return site.gy;
+}
+
+}  // namespace
+
+Tensor RuleSite::input(std::size_t k) const {
+  if (k >= inputs.size()) support::panic("index out of bounds: the len is {} but the index is {}", inputs.size(), k);
+  return inputs[k];
+}
+
+std::optional<Tensor> apply_rule(RuleChoice choice, const RuleSite& site, std::size_t i) {
+  using enum GradRule;
+  graph::Graph& graph = site.ctx;
+  const Tensor gy = site.gy;
+  const Tensor y = site.y;
+  const bool first = i == 0;
+  switch (choice.rule) {
+    case Add:
+    case AddN:
+    case CustomActivation:
+    case Softmax:
+    case Checkpoint:
+    case Fill:
+    case Ones:
+    case Zeros:
+    case ConvertToTensor:
+      return gy;
+    case Sub:
+      return first ? gy : arith::neg(gy);
+    case Mul:
+      return first ? arith::mul(site.input(1), gy) : arith::mul(site.input(0), gy);
+    case Div:
+      if (first) return arith::div(gy, site.input(1));
+      return arith::div(arith::mul(arith::neg(site.input(0)), gy), arith::mul(site.input(1), site.input(1)));
+    case Neg:
+      return arith::neg(gy);
+    case MaybeReduceSum:
+    case ReduceSumToScalarGrad:
+    case ReduceGradCommon:
+      return first ? std::optional<Tensor>(gy) : std::nullopt;
+    case MaybeBroadcast:
+      if (!first) return std::nullopt;
+      return tensor_ops::binary_ops::maybe_reduce(tensor_ops::shape(site.input(0)), gy, graph);
+    case SumReduction:
+      return first ? std::optional<Tensor>(spread_sum(gy, site.input(0))) : std::nullopt;
+    case Sigmoid:
+      return arith::mul(arith::mul(y, arith::sub(tensor_ops::scalar(1.0, graph), y)), gy);
+    case ReLU:
+      return arith::mul(arith::greater(site.input(i), tensor_ops::scalar(0.0, graph)), gy);
+    case Tanh:
+      return arith::mul(arith::sub(tensor_ops::scalar(1.0, graph), arith::mul(y, y)), gy);
+    case Squeeze:
+      return first ? std::optional<Tensor>(tensor_ops::expand_dims(gy, site.input(1))) : std::nullopt;
+    case ExpandDims:
+      return first ? std::optional<Tensor>(tensor_ops::squeeze(gy, site.input(1))) : std::nullopt;
+    case Reshape:
+      return first ? std::optional<Tensor>(tensor_ops::reshape(gy, tensor_ops::shape(site.input(0)))) : std::nullopt;
+    case Concat:
+      return concat_share(site, i);
+    case Slice:
+      return slice_gradient(site, i);
+    case Conditional:
+      return first ? std::nullopt : std::optional<Tensor>(gy);
+    case Eml:
+      return std::nullopt;
+    case ScalarMul:
+      return scalar_mul_gradient(site);
+    case OwnGrad:
+      support::panic("the operation's own grad serves all inputs at once");
+    default:
+      return apply_matrix_rule(choice, site, i);
+  }
 }
 
 }  // namespace ketra_autograd::gradient::detail

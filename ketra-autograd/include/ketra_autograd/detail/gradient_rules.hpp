@@ -1,11 +1,18 @@
 #pragma once
 // The gradient rules chosen by operation name. The cascade is a pure function of the
 // name, decided once per distinct name and thread, never per node.
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "ketra_autograd/graph.hpp"
+#include "ketra_autograd/op.hpp"
+#include "ketra_autograd/tensor.hpp"
 
 namespace ketra_autograd::gradient::detail {
 
@@ -94,5 +101,30 @@ class RuleMemo {
 
 // The calling thread's memo.
 RuleChoice rule_for(std::string_view name);
+
+// The node being differentiated, as a rule sees it.
+struct RuleSite {
+  graph::Context& ctx;
+  const op::Op& op;
+  tensor::Tensor y;                        // the node itself
+  tensor::Tensor gy;                       // its accumulated gradient
+  std::span<const tensor::Tensor> inputs;  // its backprop inputs
+
+  // Input k; panics when the node has fewer inputs.
+  tensor::Tensor input(std::size_t k) const;
+};
+
+// A node over (a, b) built directly, as the backward operations are.
+template <typename O>
+tensor::Tensor pair_node(tensor::Tensor a, tensor::Tensor b, O op) {
+  return tensor::TensorBuilder(a.graph()).append_input_with_selector(a).append_input_with_selector(b).build(
+      std::move(op));
+}
+
+// The gradient that a name rule (any but OwnGrad) gives input i; nothing where the
+// input receives none. Builds the rule's nodes anew for every input it serves.
+std::optional<tensor::Tensor> apply_rule(RuleChoice choice, const RuleSite& site, std::size_t i);
+// The same for the rules whose nodes are matrix operations.
+std::optional<tensor::Tensor> apply_matrix_rule(RuleChoice choice, const RuleSite& site, std::size_t i);
 
 }  // namespace ketra_autograd::gradient::detail
