@@ -78,7 +78,7 @@ Tensor named(std::string_view name, std::initializer_list<Tensor> inputs) {
 struct Tree {
   enum class Kind { One, Const, Var, Eml } kind;
   std::size_t index = 0;  // constant or column
-  std::shared_ptr<const Tree> left, right;
+  std::shared_ptr<const Tree> left = nullptr, right = nullptr;
 };
 using TreeP = std::shared_ptr<const Tree>;
 TreeP one() { return std::make_shared<Tree>(Tree{Tree::Kind::One}); }
@@ -212,6 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
         LossCase{"depth1_const_left", eml(c(0), x(0)), {0.3}, {}},
         LossCase{"depth1_const_right", eml(x(1), c(0)), {1.7}, {}},
         LossCase{"depth2_two_consts", eml(eml(c(0), x(1)), c(1)), {0.4, 2.0}, {}},
+        LossCase{"depth2_leaf_one", eml(c(0), eml(one(), c(1))), {0.5, 1.5}, {}},
         // exp(x0) − ln 20 is negative for x0 < 1.1 (rows 0, 2, 3): ln's clip holds it at
         // 1e-12, so those rows give c0 nothing; c1 still sees them.
         LossCase{"depth2_ln_clip_rows", eml(c(1), eml(x(0), c(0))), {20.0, 0.5}, {{0, 0}, {0, 2}, {0, 3}}},
