@@ -33,10 +33,10 @@ void Optimizer::update(std::span<const tensor::Tensor> variables, std::span<cons
   if (evaluation.compute(nodes, feeds)) return;  // a feed named no placeholder
   const std::span<const std::size_t> taken = written_outputs();
   for (const tensor::Tensor& node : nodes) {
-    const std::vector<ArrayD*> outputs = evaluation.outputs(node.id());
+    const std::vector<const ArrayD*> outputs = evaluation.outputs(node.id());
     const std::vector<ArrayD*> targets = written_arrays(ctx, node.id());
     if (outputs.empty() || targets.size() != taken.size()) continue;
-    for (std::size_t k = 0; k < taken.size(); ++k) *targets[k] = std::move(*outputs.at(taken[k]));
+    for (std::size_t k = 0; k < taken.size(); ++k) *targets[k] = *outputs.at(taken[k]);
   }
 }
 

@@ -1,16 +1,14 @@
 // One constant-fitting step as the discovery engine runs it: build the guarded forward
 // pass of a depth-3 tree with six constants on 100 rows, its mean squared error, the
-// gradients of that loss and one Adam update, all in a fresh graph. Target: 60 µs.
-#include <algorithm>
+// gradients of that loss and one Adam update, all in a fresh graph. Target: 60 µs per
+// step. The baseline is the forward pass and loss alone, built and evaluated.
 #include <array>
 #include <cfloat>
-#include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "harness.hpp"
 #include "ketra_autograd/evaluation.hpp"
 #include "ketra_autograd/optimizers/adam.hpp"
 #include "ketra_autograd/tensor_ops.hpp"
@@ -39,30 +37,39 @@ struct Problem {
   ArrayD x0, ones, y;
 };
 
-void training_step(variable::VariableEnvironment& env, const optimizers::adam::Adam& adam,
-                   const std::vector<variable::VariableID>& ids, const Problem& p) {
-  env.run([&](graph::Context& ctx) {
-    const Tensor x0 = ctx.placeholder("vorn_x0", {-1});
-    const Tensor ones = ctx.placeholder("vorn_ones", {-1});
-    const Tensor y = ctx.placeholder("vorn_y", {-1});
-    std::vector<Tensor> params;
-    for (variable::VariableID id : ids) params.push_back(ctx.variable_by_id(id));
-    const Tensor d = sub(forward(x0, ones, params), y);
-    const Tensor loss = tensor_ops::reduction::reduce_mean(mul(d, d), std::array<std::int32_t, 1>{0}, false);
-    const std::vector<Tensor> grads = tensor_ops::grad(std::span(&loss, 1), params);
+std::vector<Tensor> variables(graph::Context& ctx, const std::vector<variable::VariableID>& ids) {
+  std::vector<Tensor> params;
+  for (variable::VariableID id : ids) params.push_back(ctx.variable_by_id(id));
+  return params;
+}
+
+Tensor mean_squared_error(Tensor prediction, Tensor y) {
+  const Tensor d = sub(prediction, y);
+  return tensor_ops::reduction::reduce_mean(mul(d, d), std::array<std::int32_t, 1>{0}, false);
+}
+
+// Placeholders, parameters and the loss of one step's graph.
+struct StepGraph {
+  Tensor x0, ones, y;
+  std::vector<Tensor> params;
+  Tensor loss;
+
+  StepGraph(graph::Context& ctx, const std::vector<variable::VariableID>& ids)
+      : x0(ctx.placeholder("vorn_x0", {-1})), ones(ctx.placeholder("vorn_ones", {-1})),
+        y(ctx.placeholder("vorn_y", {-1})), params(variables(ctx, ids)),
+        loss(mean_squared_error(forward(x0, ones, params), y)) {}
+  evaluation::Feeder feeds(const Problem& p) const {
     evaluation::Feeder feeder;
     feeder.push(evaluation::PlaceholderKey::by_id(x0.id()), p.x0)
         .push(evaluation::PlaceholderKey::by_id(ones.id()), p.ones)
         .push(evaluation::PlaceholderKey::by_id(y.id()), p.y);
-    adam.update(params, grads, ctx, std::move(feeder));
-  });
-}
+    return feeder;
+  }
+};
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const int batches = argc > 1 ? std::atoi(argv[1]) : 30;
-  constexpr int steps_per_batch = 200;
+int main() {
   Problem p{ArrayD::zeros(std::array<std::size_t, 1>{rows}), ArrayD::from_elem(std::array<std::size_t, 1>{rows}, 1.0),
             ArrayD::zeros(std::array<std::size_t, 1>{rows})};
   for (std::size_t r = 0; r < rows; ++r) {
@@ -76,16 +83,19 @@ int main(int argc, char** argv) {
   }
   const optimizers::adam::Adam adam(0.05, 1e-8, 0.9, 0.999, ids, env, "vorn_adam");
 
-  std::vector<double> per_step;
-  for (int b = 0; b < batches; ++b) {
-    const auto start = std::chrono::steady_clock::now();
-    for (int s = 0; s < steps_per_batch; ++s) training_step(env, adam, ids, p);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    per_step.push_back(seconds / steps_per_batch * 1e6);
-  }
-  std::sort(per_step.begin(), per_step.end());
-  std::printf("training step (depth 3, %zu constants, %zu rows): median %.1f us, best %.1f us (target 60 us)\n",
-              constants, rows, per_step[per_step.size() / 2], per_step.front());
-  std::printf("c0 after %d steps: %.6f\n", batches * steps_per_batch, (*env.array_cell(ids[0]))[0]);
+  bench::Report report("one training step: depth 3, 6 constants, 100 rows (target 60 us)", "step");
+  report.add("forward pass and loss (baseline)", bench::seconds_per_call([&] {
+               env.run([&](graph::Context& ctx) {
+                 const StepGraph step(ctx, ids);
+                 bench::keep(ctx.evaluator().set_feeder(step.feeds(p)).eval(step.loss));
+               });
+             }));
+  report.add("forward, gradients and Adam update", bench::seconds_per_call([&] {
+               env.run([&](graph::Context& ctx) {
+                 const StepGraph step(ctx, ids);
+                 const std::vector<Tensor> grads = tensor_ops::grad(std::span(&step.loss, 1), step.params);
+                 adam.update(step.params, grads, ctx, step.feeds(p));
+               });
+             }));
   return 0;
 }
