@@ -265,9 +265,10 @@ TEST_P(ReductionGradient, MatchesCentralDifferences) {
       ArrayD up = rc.x, down = rc.x;
       up[k] += h;
       down[k] -= h;
+      const ArrayD y_up = evaluate(y, up), y_down = evaluate(y, down);
       double diff = 0.0;
-      for (double v : evaluate(y, up).data()) diff += v;
-      for (double v : evaluate(y, down).data()) diff -= v;
+      for (double v : y_up.data()) diff += v;
+      for (double v : y_down.data()) diff -= v;
       EXPECT_NEAR(analytic[k], diff / (2 * h), 1e-6) << "element " << k;
     }
   });
