@@ -1,49 +1,68 @@
 // Cost of finding the distinct tree shapes a fit starts from: the first 512 survivors of
-// de-duplication, streamed, against de-duplicating the full enumeration.
+// de-duplication, streamed, against keying 512 shapes with nothing dropped; and
+// de-duplicating the full enumeration against enumerating it.
 #include <sys/resource.h>
 
-#include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "harness.hpp"
 #include "tarvex/symreg/topology.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+namespace topology = tarvex::symreg::topology;
 
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-long peak_rss_kib() {
+void print_peak_rss(const char* after) {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
+  std::fputs(("  peak RSS after " + std::string(after) + ": " + std::to_string(usage.ru_maxrss) + " KiB\n").c_str(),
+             stdout);
 }
 
-void streamed(std::size_t vars) {
-  const auto start = Clock::now();
-  const auto kept = tarvex::symreg::topology::distinct_topologies(3, vars, 512);
-  std::printf("streamed: depth 3, %2zu columns, first %zu survivors: %8.3f ms, peak RSS %ld KiB\n",
-              vars, kept.size(), 1e3 * seconds_since(start), peak_rss_kib());
+void streamed() {
+  bench::Report report("the first 512 distinct shapes of depth <= 3, streamed", "shape kept");
+  const std::vector<topology::EmlTree> first = [] {
+    std::vector<topology::EmlTree> all = topology::enumerate_topologies(3, 1);
+    all.resize(512);
+    return all;
+  }();
+  report.add("keying 512 shapes of one column (baseline)", bench::seconds_per_call([&] {
+               for (const auto& tree : first) bench::keep(topology::semantic_key(tree));
+             }),
+             512);
+  for (std::size_t vars : {1, 3, 5, 10, 50}) {
+    report.add(std::to_string(vars) + " columns", bench::seconds_per_call([&] {
+                 bench::keep(topology::distinct_topologies(3, vars, 512).size());
+               }),
+               512);
+  }
+  // Before the full lists, so that their peak memory does not hide this one.
+  print_peak_rss("streaming");
 }
 
-void full(std::size_t vars) {
-  const auto start = Clock::now();
-  const auto all = tarvex::symreg::topology::enumerate_topologies(3, vars);
-  const auto kept = tarvex::symreg::topology::dedupe_by_semantics(all);
-  const double elapsed = seconds_since(start);
-  std::printf("full:     depth 3, %2zu columns, %zu -> %zu trees: %8.3f ms (%.2f us per tree), "
-              "peak RSS %ld KiB\n",
-              vars, all.size(), kept.size(), 1e3 * elapsed, 1e6 * elapsed / all.size(),
-              peak_rss_kib());
+void full() {
+  bench::Report report("de-duplicating every shape of depth <= 3", "shape");
+  const auto three_columns = static_cast<double>(topology::enumerate_topologies(3, 3).size());
+  report.add("enumerating three columns (baseline)", bench::seconds_per_call([] {
+               bench::keep(topology::enumerate_topologies(3, 3).size());
+             }),
+             three_columns);
+  for (std::size_t vars : {1, 2, 3}) {
+    const auto shapes = static_cast<double>(topology::enumerate_topologies(3, vars).size());
+    report.add(std::to_string(vars) + " columns", bench::seconds_per_call([vars] {
+                 bench::keep(topology::dedupe_by_semantics(topology::enumerate_topologies(3, vars)).size());
+               }),
+               shapes);
+  }
+  print_peak_rss("the full lists");
 }
 
 }  // namespace
 
 int main() {
-  // Streamed runs first, so that their peak memory is not hidden by the full lists.
-  for (std::size_t vars : {1, 3, 5, 10, 50}) streamed(vars);
-  for (std::size_t vars : {1, 2, 3}) full(vars);
+  streamed();
+  full();
 }

@@ -27,7 +27,7 @@ struct Workspace {
   // Readers not yet computed (+1 for a requested node); nonzero exactly for the nodes
   // the ordering has reached.
   std::vector<std::uint32_t> pending_uses;
-  std::vector<std::uint8_t> last_request;    // set while picking each node's last request
+  std::vector<std::uint8_t> last_request;    // set only while picking each node's last request
   std::vector<std::size_t> order;            // inputs before the nodes that use them
   std::vector<std::size_t> fed;              // ids that received a feed
   struct Frame {
@@ -52,7 +52,6 @@ struct Workspace {
       slots[id].value = nullptr;
       slots[id].first_output = ArrayD();
       pending_uses[id] = 0;
-      last_request[id] = 0;
     }
     for (std::size_t id : fed) slots[id].value = nullptr;
     order.clear();
@@ -97,17 +96,29 @@ Evaluation::Evaluation(graph::Context& ctx) : ctx_(&ctx), ws_(detail::acquire_wo
 
 Evaluation::~Evaluation() { detail::return_workspace(ws_, clean_); }
 
-const ArrayD* Evaluation::value(std::size_t id) const noexcept {
+void Evaluation::require_own(const tensor::Tensor& tensor) const {
+  if (&tensor.graph() != static_cast<const graph::Graph*>(ctx_)) {
+    support::panic("Detected tensors belonging to different graphs");
+  }
+}
+
+void Evaluation::require_values() const {
+  if (taken_) support::panic("the values of this evaluation were taken by take_first_outputs");
+}
+
+const ArrayD* Evaluation::value(std::size_t id) const {
+  require_values();
   return id < ws_->slots.size() ? ws_->slots[id].value : nullptr;
 }
 
-std::vector<ArrayD*> Evaluation::outputs(std::size_t id) {
-  std::vector<ArrayD*> all;
+std::vector<const ArrayD*> Evaluation::outputs(std::size_t id) const {
+  require_values();
+  std::vector<const ArrayD*> all;
   if (id >= ws_->slots.size() || ws_->slots[id].value != &ws_->slots[id].first_output) return all;
   all.push_back(&ws_->slots[id].first_output);
-  for (auto& [owner, further] : ws_->further_outputs) {
+  for (const auto& [owner, further] : ws_->further_outputs) {
     if (owner != id) continue;
-    for (ArrayD& output : further) all.push_back(&output);
+    for (const ArrayD& output : further) all.push_back(&output);
   }
   return all;
 }
@@ -171,6 +182,7 @@ void Evaluation::order_nodes(std::span<const tensor::Tensor> requests) {
   auto& stack = ws_->stack;
   stack.clear();
   for (const tensor::Tensor& request : requests) {
+    require_own(request);
     std::size_t id = request.id();
     if (id >= ctx_->num_nodes()) support::panic("node id {} is not in a graph of {} nodes", id, ctx_->num_nodes());
     if (uses[id]++ > 0) continue;  // a requested value is kept to the end
@@ -229,24 +241,45 @@ void Evaluation::compute_node(std::size_t id, std::span<const std::uint32_t> inp
 }
 
 std::vector<EvalResult> Evaluation::first_outputs(std::span<const tensor::Tensor> requests) {
-  // Find the last request of every node: its own output can be moved out, not copied.
+  return results(requests, false);
+}
+
+std::vector<EvalResult> Evaluation::take_first_outputs(std::span<const tensor::Tensor> requests) {
+  std::vector<EvalResult> taken = results(requests, true);
+  taken_ = true;
+  return taken;
+}
+
+// The workspace marks stay set only inside this call, whatever ids the requests hold.
+std::vector<bool> Evaluation::last_requests(std::span<const tensor::Tensor> requests) {
+  std::vector<std::uint8_t>& seen = ws_->last_request;
   std::vector<bool> last(requests.size(), false);
   for (std::size_t i = requests.size(); i-- > 0;) {
-    std::uint8_t& seen = ws_->last_request[requests[i].id()];
-    last[i] = seen == 0;
-    seen = 1;
+    const std::size_t id = requests[i].id();
+    if (id >= seen.size()) continue;  // not computed here: nothing to move
+    last[i] = seen[id] == 0;
+    seen[id] = 1;
   }
+  for (const tensor::Tensor& request : requests) {
+    if (request.id() < seen.size()) seen[request.id()] = 0;
+  }
+  return last;
+}
+
+std::vector<EvalResult> Evaluation::results(std::span<const tensor::Tensor> requests, bool take) {
+  require_values();
+  for (const tensor::Tensor& request : requests) require_own(request);
+  const std::vector<bool> movable = take ? last_requests(requests) : std::vector<bool>(requests.size(), false);
   std::vector<EvalResult> results;
   results.reserve(requests.size());
   for (std::size_t i = 0; i < requests.size(); ++i) {
     const std::size_t id = requests[i].id();
-    detail::Workspace::Slot& slot = ws_->slots[id];
-    const ArrayD* value = slot.value;
+    const ArrayD* value = id < ws_->slots.size() ? ws_->slots[id].value : nullptr;
     if (value == nullptr) {
       results.emplace_back(std::unexpected(error::EvalError::op_error(
           error::OpError::runtime_error(fmt::format("Failed to compute tensor {}", id)))));
-    } else if (last[i] && value == &slot.first_output) {
-      results.emplace_back(std::move(slot.first_output));
+    } else if (movable[i] && value == &ws_->slots[id].first_output) {
+      results.emplace_back(std::move(ws_->slots[id].first_output));
     } else {
       results.emplace_back(*value);
     }
@@ -262,7 +295,7 @@ std::vector<EvalResult> Evaluator::run() {
     single.emplace_back(std::unexpected(std::move(*unknown)));
     return single;
   }
-  return evaluation.first_outputs(buf_);
+  return evaluation.take_first_outputs(buf_);
 }
 
 EvalResult Evaluator::eval(tensor::Tensor tensor) {
@@ -276,8 +309,7 @@ EvalResult Evaluator::eval(tensor::Tensor tensor) {
 namespace ketra_autograd::tensor {
 
 std::expected<ArrayD, error::EvalError> Tensor::eval(graph::Context& ctx) const {
-  if (graph_ != static_cast<graph::Graph*>(&ctx)) support::panic("Detected tensors belonging to different graphs");
-  return evaluation::Evaluator(ctx).eval(*this);
+  return evaluation::Evaluator(ctx).eval(*this);  // the evaluation refuses another graph's tensor
 }
 
 }  // namespace ketra_autograd::tensor

@@ -1,6 +1,8 @@
 #include "ketra_autograd/graph.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 #include "ketra_autograd/evaluation.hpp"
@@ -35,13 +37,29 @@ void NodeStore::push_back(tensor::TensorInternal&& node) {
   ++size_;
 }
 
+InputIdStore::InputIdStore(std::size_t reserved_nodes) { lists_.reserve(reserved_nodes); }
+
+InputIdStore::~InputIdStore() {
+  for (std::uint32_t* block : blocks_) delete[] block;
+}
+
+void InputIdStore::push_back(const tensor::InputList& inputs) {
+  if (inputs.size() > room_) {
+    const std::size_t size = std::max(block_ids, inputs.size());
+    std::unique_ptr<std::uint32_t[]> block(new std::uint32_t[size]);
+    blocks_.push_back(block.get());
+    free_ = block.release();
+    room_ = size;
+  }
+  for (std::size_t i = 0; i < inputs.size(); ++i) free_[i] = static_cast<std::uint32_t>(inputs[i].id);
+  lists_.emplace_back(free_, inputs.size());
+  free_ += inputs.size();
+  room_ -= inputs.size();
+}
+
 }  // namespace detail
 
-Graph::Graph(std::size_t reserved) : nodes_(reserved) {
-  edges_.reserve(2 * reserved);
-  edge_begin_.reserve(reserved + 1);
-  edge_begin_.push_back(0);
-}
+Graph::Graph(std::size_t reserved) : nodes_(reserved), input_ids_(reserved) {}
 
 std::size_t Graph::install(tensor::TensorInternal node) {
   const std::size_t n = nodes_.size();
@@ -56,8 +74,7 @@ std::size_t Graph::install(tensor::TensorInternal node) {
         "`run` block");
   }
   node.id = n;
-  for (const tensor::Input& input : node.inputs) edges_.push_back(static_cast<std::uint32_t>(input.id));
-  edge_begin_.push_back(static_cast<std::uint32_t>(edges_.size()));
+  input_ids_.push_back(node.inputs);
   nodes_.push_back(std::move(node));
   return n;
 }

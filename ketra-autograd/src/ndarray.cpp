@@ -74,6 +74,11 @@ void release_unpooled(Block* block) noexcept {
   free_block_memory(block);
 }
 
+void shape_too_large(std::span<const std::size_t> shape) {
+  support::panic("array shape {} holds more elements than memory can address",
+                 support::debug_list<std::size_t>(shape));
+}
+
 void reshape_block(Block& block, std::span<const std::size_t> shape) {
   Dims copy(shape);  // the new shape may alias the old one
   set_rank(block, copy.size());

@@ -17,6 +17,7 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
 using ketra_autograd::testing::array;
+using ketra_autograd::testing::case_name;
 using ketra_autograd::testing::compute;
 using ketra_autograd::testing::Computed;
 using ketra_autograd::testing::iota;
@@ -74,6 +75,7 @@ TEST(Shape, BuilderReusesARecordedShapeTensor) {
 }
 
 struct ReshapeCase {
+  const char* name;
   std::vector<double> target;
   Shape expected;           // on success
   const char* error;        // the returned error's debug text, or nullptr
@@ -95,13 +97,17 @@ TEST_P(Reshaping, DecodesTheTargetOfATwoByThreeArray) {
 
 INSTANTIATE_TEST_SUITE_P(
     Targets, Reshaping,
-    ::testing::Values(ReshapeCase{{3, -1}, {3, 2}, nullptr}, ReshapeCase{{-1}, {6}, nullptr},
-                      ReshapeCase{{2.9, 3}, {2, 3}, nullptr}, ReshapeCase{{1, 6, 1}, {1, 6, 1}, nullptr},
-                      ReshapeCase{{-1, 2}, {3, 2}, nullptr},
-                      ReshapeCase{{4, -1}, {}, R"(IncompatibleShape("reshape failed: [2, 3] vs [4, 1]"))"},
-                      ReshapeCase{{4}, {}, R"(IncompatibleShape("reshape failed: [2, 3] vs [4]"))"},
-                      ReshapeCase{{1e19, 1e19}, {},
-                                  R"(IncompatibleShape("reshape failed: [2, 3] vs [10000000000000000000, 10000000000000000000]"))"}));
+    ::testing::Values(ReshapeCase{"inferred_last", {3, -1}, {3, 2}, nullptr},
+                      ReshapeCase{"inferred_only", {-1}, {6}, nullptr},
+                      ReshapeCase{"fraction_truncated", {2.9, 3}, {2, 3}, nullptr},
+                      ReshapeCase{"unit_axes", {1, 6, 1}, {1, 6, 1}, nullptr},
+                      ReshapeCase{"inferred_first", {-1, 2}, {3, 2}, nullptr},
+                      ReshapeCase{"inferred_too_small", {4, -1}, {},
+                                  R"(IncompatibleShape("reshape failed: [2, 3] vs [4, 1]"))"},
+                      ReshapeCase{"wrong_count", {4}, {}, R"(IncompatibleShape("reshape failed: [2, 3] vs [4]"))"},
+                      ReshapeCase{"count_overflows", {1e19, 1e19}, {},
+                                  R"(IncompatibleShape("reshape failed: [2, 3] vs [10000000000000000000, 10000000000000000000]"))"}),
+    case_name<ReshapeCase>);
 
 TEST(Reshape, UnreadableTargetsPanic) {
   const auto reshape_panic = [](std::vector<double> target) {
@@ -238,6 +244,7 @@ TEST(Transpose, GradientRestoresTheInputShape) {
 }
 
 struct SliceBuilderCase {
+  const char* name;
   std::int64_t start, end;
   std::vector<double> expected;  // from [10, 11, 12, 13]
 };
@@ -253,9 +260,12 @@ TEST_P(SliceBuilder, EndsFollowTheInclusiveRule) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, SliceBuilder,
-                         ::testing::Values(SliceBuilderCase{1, -1, {11, 12, 13}}, SliceBuilderCase{0, -2, {10, 11, 12}},
-                                           SliceBuilderCase{0, 2, {10, 11}}, SliceBuilderCase{-3, -3, {11}},
-                                           SliceBuilderCase{2, 2, {}}));
+                         ::testing::Values(SliceBuilderCase{"minus_one_runs_to_the_end", 1, -1, {11, 12, 13}},
+                                           SliceBuilderCase{"minus_two_includes_its_element", 0, -2, {10, 11, 12}},
+                                           SliceBuilderCase{"positive_is_exclusive", 0, 2, {10, 11}},
+                                           SliceBuilderCase{"negative_start_and_end", -3, -3, {11}},
+                                           SliceBuilderCase{"empty_range", 2, 2, {}}),
+                         case_name<SliceBuilderCase>);
 
 TEST(Slice, OutOfRangeOrMismatchedListsPanic) {
   graph::run([](graph::Context& ctx) {

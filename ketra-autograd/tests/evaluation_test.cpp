@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
+#include <cstdint>
+#include <latch>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "ketra_autograd/evaluation.hpp"
 #include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/op.hpp"
 #include "ketra_autograd/tensor_ops.hpp"
+#include "ketra_autograd/tensor_ops/math_ops.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -91,6 +97,34 @@ Tensor tagged(const char* tag, std::initializer_list<Tensor> inputs) {
 
 std::string failed_text(std::size_t id) {
   return R"(OpError(RuntimeError("Failed to compute tensor )" + std::to_string(id) + R"(")))";
+}
+
+// A feed holds the array's address and a key its name until the evaluation runs, so
+// neither may be a temporary that is gone by then.
+template <typename A>
+concept Feedable = requires(Feeder feeder, A&& array) {
+  feeder.push(PlaceholderKey::by_id(0), std::forward<A>(array));
+};
+static_assert(Feedable<const ArrayD&> && Feedable<ArrayD&>);
+static_assert(!Feedable<ArrayD> && !Feedable<const ArrayD>);
+
+template <typename S>
+concept KeyName = requires(S&& name) { PlaceholderKey::by_name(std::forward<S>(name)); };
+static_assert(KeyName<const char (&)[2]> && KeyName<std::string&> && KeyName<const std::string&> &&
+              KeyName<std::string_view>);
+static_assert(!KeyName<std::string> && !KeyName<const std::string>);
+
+TEST(Evaluation, FeedsOfNamedArraysAreReadWhenTheEvaluationRuns) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor x = ctx.placeholder("x", {-1});
+    const std::string name = "x";
+    ArrayD data = vec({1.0, 2.0});
+    Feeder feeder;
+    feeder.push(PlaceholderKey::by_name(name), data);
+    data[0] = 7.0;  // the feed reads the array as it is at evaluation
+    const auto value = ctx.evaluator().set_feeder(std::move(feeder)).eval(tagged("copy", {x}));
+    EXPECT_EQ(values_of(*value), (std::vector<double>{7.0, 2.0}));
+  });
 }
 
 TEST(Evaluation, UnfedPlaceholderFailsAloneWhileOthersEvaluate) {
@@ -191,6 +225,89 @@ TEST(Evaluation, OnlyTheFirstOutputIsTheValue) {
   });
 }
 
+// An optimiser step reads every output of its update nodes and also collects the
+// results; neither order may hand it an emptied array.
+TEST(Evaluation, OutputsAndResultsInEitherOrder) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor two = apply(TwoOutputs{}, {}, ctx);
+    const std::vector<Tensor> requests{two, two};
+    const auto expect_outputs = [&](evaluation::Evaluation& evaluation) {
+      const auto outputs = evaluation.outputs(two.id());
+      ASSERT_EQ(outputs.size(), 2u);
+      EXPECT_EQ(*outputs[0], ArrayD::scalar(1.0));
+      EXPECT_EQ(*outputs[1], ArrayD::scalar(2.0));
+    };
+    const auto expect_results = [](const std::vector<evaluation::EvalResult>& results) {
+      ASSERT_EQ(results.size(), 2u);
+      EXPECT_EQ(*results[0], ArrayD::scalar(1.0));
+      EXPECT_EQ(*results[1], ArrayD::scalar(1.0));
+    };
+    {
+      SCOPED_TRACE("outputs, then results");
+      evaluation::Evaluation evaluation(ctx);
+      ASSERT_FALSE(evaluation.compute(requests, {}).has_value());
+      expect_outputs(evaluation);
+      expect_results(evaluation.first_outputs(requests));
+    }
+    {
+      SCOPED_TRACE("results, then outputs");
+      evaluation::Evaluation evaluation(ctx);
+      ASSERT_FALSE(evaluation.compute(requests, {}).has_value());
+      expect_results(evaluation.first_outputs(requests));
+      expect_outputs(evaluation);
+      EXPECT_EQ(*evaluation.value(two.id()), ArrayD::scalar(1.0));
+    }
+    {
+      SCOPED_TRACE("results taken over, then outputs");
+      evaluation::Evaluation evaluation(ctx);
+      ASSERT_FALSE(evaluation.compute(requests, {}).has_value());
+      expect_results(evaluation.take_first_outputs(requests));
+      const std::string taken = "the values of this evaluation were taken by take_first_outputs";
+      EXPECT_EQ(panic_message([&] { evaluation.outputs(two.id()); }), taken);
+      EXPECT_EQ(panic_message([&] { evaluation.value(two.id()); }), taken);
+      EXPECT_EQ(panic_message([&] { evaluation.first_outputs(requests); }), taken);
+    }
+  });
+}
+
+// Ids are positions in one graph: another graph's node 0 is not this graph's node 0.
+TEST(Evaluation, TensorsOfAnotherGraphPanic) {
+  graph::run([](graph::Context& outer) {
+    const Tensor foreign = tensor_ops::scalar(1.0, outer);
+    graph::run([&](graph::Context& ctx) {
+      const Tensor own = tensor_ops::scalar(2.0, ctx);
+      ASSERT_EQ(own.id(), foreign.id());
+      const std::string refused = "Detected tensors belonging to different graphs";
+      EXPECT_EQ(panic_message([&] { ctx.evaluator().push(own).push(foreign).run(); }), refused);
+      EXPECT_EQ(panic_message([&] { ctx.evaluator().eval(foreign); }), refused);
+      evaluation::Evaluation evaluation(ctx);
+      const std::vector<Tensor> requests{own};
+      ASSERT_FALSE(evaluation.compute(requests, {}).has_value());
+      const std::vector<Tensor> mixed{own, foreign};
+      EXPECT_EQ(panic_message([&] { evaluation.first_outputs(mixed); }), refused);
+      EXPECT_EQ(*own.eval(ctx), ArrayD::scalar(2.0));
+    });
+  });
+}
+
+TEST(Evaluation, ANodeAddedAfterComputingHasNoValue) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor early = tensor_ops::scalar(2.0, ctx);
+    evaluation::Evaluation evaluation(ctx);
+    const std::vector<Tensor> computed{early};
+    ASSERT_FALSE(evaluation.compute(computed, {}).has_value());
+    Tensor late = early;
+    for (int i = 0; i < 2000; ++i) late = tagged("late", {late});
+    const std::vector<Tensor> requests{late, early};
+    const auto results = evaluation.first_outputs(requests);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].error().debug(), failed_text(late.id()));
+    EXPECT_EQ(*results[1], ArrayD::scalar(2.0));
+    EXPECT_EQ(evaluation.value(late.id()), nullptr);
+    EXPECT_TRUE(evaluation.outputs(late.id()).empty());
+  });
+}
+
 TEST(Evaluation, FailuresReportEachRequestedTensorDownstream) {
   graph::run([](graph::Context& ctx) {
     const Tensor ok = tensor_ops::scalar(2.0, ctx);
@@ -268,6 +385,62 @@ TEST(Evaluation, APanickingOperationLeavesLaterEvaluationsIntact) {
     EXPECT_EQ(panic_message([&] { ctx.evaluator().push(fine).push(boom).run(); }), "compute panicked");
     EXPECT_EQ(*fine.eval(ctx), ArrayD::scalar(6.0));
   });
+}
+
+// Elementwise sum of two equal shapes, without the shared log (for use on many threads).
+class Plus final : public op::Op {
+ public:
+  std::string_view name() const override { return "test::Plus"; }
+  op::ComputeResult compute(op::ComputeContext& ctx) const override {
+    ctx.append_output(*zip_with(ctx.input(0), ctx.input(1), [](double a, double b) { return a + b; }));
+    return {};
+  }
+  void grad(op::GradientContext&) const override {}
+};
+
+// Each thread builds and evaluates its own graphs (placeholders, constants, reshapes,
+// transposes, its own operation) while the others do the same; every result must be the
+// one a plain loop gives. The results outlive their threads' array pools.
+TEST(Evaluation, GraphsOnSeveralThreadsAtOnce) {
+  constexpr std::size_t threads = 6;
+  constexpr int graphs_per_thread = 150;
+  std::vector<std::vector<ArrayD>> results(threads);
+  std::latch start(threads);
+  std::vector<std::thread> workers;
+  for (std::size_t t = 0; t < threads; ++t) {
+    workers.emplace_back([&results, &start, t] {
+      start.arrive_and_wait();
+      for (int g = 0; g < graphs_per_thread; ++g) {
+        const double offset = static_cast<double>(t * 1000 + static_cast<std::size_t>(g));
+        results[t].push_back(graph::run([offset](graph::Context& ctx) {
+          const Tensor x = ctx.placeholder("x", {-1});
+          Tensor sum = apply(Plus{}, {x, tensor_ops::convert_to_tensor(ketra_autograd::testing::iota({6}), ctx)}, ctx);
+          for (int step = 0; step < 20; ++step) sum = apply(Plus{}, {sum, x}, ctx);
+          const Tensor grid = tensor_ops::reshape(sum, tensor::as_tensor(std::array<std::int32_t, 2>{2, 3}, ctx));
+          const Tensor turned = apply(tensor_ops::math_ops::Transpose(false),
+                                      {grid, tensor::as_tensor(std::array<std::int32_t, 2>{1, 0}, ctx)}, ctx);
+          const ArrayD fed = ArrayD::from_elem(std::vector<std::size_t>{6}, offset);
+          Feeder feeder;
+          feeder.push(PlaceholderKey::by_name("x"), fed);
+          return *ctx.evaluator().set_feeder(std::move(feeder)).eval(turned);
+        }));
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  for (std::size_t t = 0; t < threads; ++t) {
+    ASSERT_EQ(results[t].size(), static_cast<std::size_t>(graphs_per_thread));
+    for (int g = 0; g < graphs_per_thread; ++g) {
+      const double offset = static_cast<double>(t * 1000 + static_cast<std::size_t>(g));
+      // (i, j) of the transposed 3 x 2 result is element j * 3 + i of iota(6) + 21 * offset.
+      std::vector<double> expected;
+      for (std::size_t i = 0; i < 3; ++i) {
+        for (std::size_t j = 0; j < 2; ++j) expected.push_back(static_cast<double>(j * 3 + i) + 21.0 * offset);
+      }
+      EXPECT_EQ(ketra_autograd::testing::shape_of(results[t][g]), (std::vector<std::size_t>{3, 2}));
+      EXPECT_EQ(values_of(results[t][g]), expected) << "thread " << t << ", graph " << g;
+    }
+  }
 }
 
 TEST(Evaluation, ResultsAreOwnedCopies) {

@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ketra_autograd/evaluation.hpp"
@@ -16,6 +19,7 @@
 namespace {
 
 using namespace ketra_autograd;
+using ketra_autograd::testing::case_name;
 using ketra_autograd::testing::panic_message;
 using tensor::KnownShape;
 using tensor::Tensor;
@@ -106,7 +110,31 @@ TEST(Graph, RecordsStayInPlaceWhileTheGraphGrows) {
   });
 }
 
+// The backward walk holds a node's input list while it builds gradient nodes.
+TEST(Graph, InputListsStayInPlaceWhileTheGraphGrows) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor a = bare_node(ctx);
+    const Tensor b = bare_node(ctx);
+    const Tensor joined = node_over({b, a});
+    const std::span<const std::uint32_t> held = ctx.input_ids(joined.id());
+    for (int i = 0; i < 5000; ++i) node_over({a, joined});
+    EXPECT_EQ(held.data(), ctx.input_ids(joined.id()).data());
+    EXPECT_EQ(std::vector<std::uint32_t>(held.begin(), held.end()), (std::vector<std::uint32_t>{1, 0}));
+
+    // A node with more inputs than a block of input lists holds.
+    TensorBuilder wide(ctx);
+    for (std::uint32_t i = 0; i < 3000; ++i) wide.append_input_with_selector(Tensor(ctx, i % 7));
+    const Tensor wide_node = wide.build(tensor_ops::basic_source_ops::Variable{});
+    const std::span<const std::uint32_t> inputs = ctx.input_ids(wide_node.id());
+    ASSERT_EQ(inputs.size(), 3000u);
+    for (std::uint32_t i = 0; i < 3000; ++i) ASSERT_EQ(inputs[i], i % 7) << i;
+    EXPECT_EQ(ctx.input_ids(node_over({a}).id()).front(), 0u);
+    EXPECT_EQ(std::vector<std::uint32_t>(held.begin(), held.end()), (std::vector<std::uint32_t>{1, 0}));
+  });
+}
+
 struct KnownShapeCase {
+  const char* name;
   std::vector<std::int64_t> dims;
   bool fully_defined;
 };
@@ -120,9 +148,12 @@ TEST_P(KnownShapes, MarkUnknownDimensions) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dims, KnownShapes,
-                         ::testing::Values(KnownShapeCase{{}, true}, KnownShapeCase{{-1, 3}, false},
-                                           KnownShapeCase{{0}, true}, KnownShapeCase{{2, 3, 4, 5, 6}, true},
-                                           KnownShapeCase{{-1, -1}, false}));
+                         ::testing::Values(KnownShapeCase{"empty", {}, true},
+                                           KnownShapeCase{"one_unknown", {-1, 3}, false},
+                                           KnownShapeCase{"zero_length", {0}, true},
+                                           KnownShapeCase{"rank_five", {2, 3, 4, 5, 6}, true},
+                                           KnownShapeCase{"all_unknown", {-1, -1}, false}),
+                         case_name<KnownShapeCase>);
 
 TEST(KnownShape, DimensionsBelowMinusOnePanic) {
   EXPECT_EQ(panic_message([] { KnownShape(std::vector<std::int64_t>{4, -2}); }),
@@ -141,6 +172,17 @@ TEST(Tensor, ShapeReadsTheKnownShape) {
     EXPECT_EQ(tensor_ops::scalar(1.0, ctx).shape(), std::vector<std::size_t>{});
   });
 }
+
+// A placeholder keeps its name as a view for the graph's lifetime: no temporary string.
+template <typename S>
+concept PlaceholderName = requires(graph::Context& ctx, S&& name) {
+  ctx.placeholder(std::forward<S>(name), std::span<const std::int64_t>());
+  ctx.placeholder(std::forward<S>(name), {-1});
+  TensorBuilder(ctx).set_placeholder_name(std::forward<S>(name));
+};
+static_assert(PlaceholderName<const char (&)[7]> && PlaceholderName<const std::string&> &&
+              PlaceholderName<std::string_view>);
+static_assert(!PlaceholderName<std::string> && !PlaceholderName<const std::string>);
 
 TEST(Placeholder, OneNodePerNameInAGraph) {
   graph::run([](graph::Context& ctx) {

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "ketra_autograd/ndarray.hpp"
 #include "test_support.hpp"
@@ -10,6 +13,7 @@ namespace {
 
 using namespace ketra_autograd;
 using ketra_autograd::testing::array;
+using ketra_autograd::testing::case_name;
 using ketra_autograd::testing::iota;
 using ketra_autograd::testing::panic_message;
 using ketra_autograd::testing::shape_of;
@@ -106,7 +110,86 @@ TEST(ArrayD, ArraysMayChangeThreads) {
   EXPECT_EQ(iota({50})[10], 10.0);
 }
 
+// Blocks kept for reuse would hide a read of a released array from AddressSanitizer, so a
+// sanitized build pools nothing.
+TEST(ArrayPoolDeathTest, AReleasedArrayIsReportedBySanitizedBuilds) {
+#if defined(__SANITIZE_ADDRESS__)
+  const double* stale = nullptr;
+  {
+    const ArrayD released = iota({8});
+    stale = released.data().data();
+  }
+  EXPECT_DEATH(static_cast<void>(*static_cast<const volatile double*>(stale)), "heap-use-after-free");
+#else
+  GTEST_SKIP() << "only a build with AddressSanitizer can see the stale read";
+#endif
+}
+
+// An idle thread keeps at most about 1 MiB of blocks per size class, 8 MiB in all, however
+// many arrays of every size it had alive at once.
+TEST(ArrayPool, AnIdleThreadKeepsAtMostEightMebibytes) {
+  std::size_t held_bytes = 0;
+  std::thread([&held_bytes] {
+    for (std::size_t len = 1; len <= (std::size_t{1} << 17); len *= 2) {
+      std::vector<ArrayD> alive;
+      for (int i = 0; i < 70; ++i) alive.push_back(ArrayD::zeros(Shape{len}));
+    }
+    for (std::size_t cls = 0; cls < detail::pooled_classes; ++cls) {
+      held_bytes += detail::block_pool.count[cls] << cls;
+    }
+  }).join();
+  EXPECT_LE(held_bytes, std::size_t{8} << 20);
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_GT(held_bytes, std::size_t{4} << 20);  // it does keep the blocks it may
+#endif
+}
+
+// Shapes whose element count or byte size leaves the machine word would otherwise wrap
+// to a small count and pass for a small array, which later walks write past.
+TEST(ArrayD, ElementCountsThatOverflowPanic) {
+  constexpr std::size_t two_32 = std::size_t{1} << 32;
+  const Shape wraps_to_zero{two_32, two_32};
+  const Shape too_many_bytes{(std::size_t{1} << 61) + 1};  // the count fits, its bytes do not
+  const std::string wraps_message =
+      "array shape [4294967296, 4294967296] holds more elements than memory can address";
+  const std::string bytes_message = "array shape [2305843009213693953] holds more elements than memory can address";
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"zeros", [&] { ArrayD::zeros(wraps_to_zero); }, wraps_message},
+      {"from_elem", [&] { ArrayD::from_elem(wraps_to_zero, 1.0); }, wraps_message},
+      {"for_overwrite", [&] { ArrayD::for_overwrite(wraps_to_zero); }, wraps_message},
+      {"from_shape_vec", [&] { static_cast<void>(ArrayD::from_shape_vec(wraps_to_zero, {})); }, wraps_message},
+      {"into_shape", [&] { static_cast<void>(ArrayD().into_shape(wraps_to_zero)); }, wraps_message},
+      {"byte size", [&] { ArrayD::for_overwrite(too_many_bytes); }, bytes_message},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(panic_message(c.make), c.message);
+  }
+}
+
+// The largest count is the one whose block (64-byte header, 8 bytes per element) still
+// has a power-of-two size class below 2^64.
+TEST(ArrayD, ElementCountLimitIsTheLargestAddressableBlock) {
+  constexpr std::size_t largest = (std::size_t{1} << 60) - 8;
+  EXPECT_EQ(element_count(Shape{largest}), largest);
+  EXPECT_EQ(element_count(Shape{std::size_t{1} << 30, (std::size_t{1} << 30) - 1}),
+            (std::size_t{1} << 60) - (std::size_t{1} << 30));
+  EXPECT_EQ(panic_message([] { element_count(Shape{largest + 1}); }),
+            "array shape [1152921504606846969] holds more elements than memory can address");
+  // A zero axis empties the array, but the other axes still bound its strides.
+  EXPECT_EQ(element_count(Shape{0, std::size_t{1} << 40}), 0u);
+  EXPECT_EQ(panic_message([] { element_count(Shape{4, std::size_t{1} << 62, 0}); }),
+            "array shape [4, 4611686018427387904, 0] holds more elements than memory can address");
+  EXPECT_EQ(element_count(Shape{}), 1u);
+}
+
 struct BroadcastCase {
+  const char* name;
   Shape a, b;
   Shape expected;  // empty with `fails` set when the shapes do not broadcast
   bool fails = false;
@@ -138,17 +221,18 @@ TEST_P(Broadcasting, PairsElementsLikeTheReferenceRule) {
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, Broadcasting,
-    ::testing::Values(BroadcastCase{{2, 3}, {2, 3}, {2, 3}},        // equal shapes
-                      BroadcastCase{{}, {4}, {4}},                  // 0-d against a vector
-                      BroadcastCase{{1}, {}, {1}},                  // [1] against 0-d keeps [1]
-                      BroadcastCase{{5}, {1}, {5}},                 // shape-[1] operand
-                      BroadcastCase{{2, 1}, {3}, {2, 3}},           // general path
-                      BroadcastCase{{2, 1, 3}, {4, 1}, {2, 4, 3}},  // axes stretched on both sides
-                      BroadcastCase{{1, 1}, {2, 3}, {2, 3}},        // one element of rank 2
-                      BroadcastCase{{0}, {1}, {0}},                 // size 1 against size 0
-                      BroadcastCase{{3, 0}, {3, 1}, {3, 0}},
-                      BroadcastCase{{2}, {3}, {}, true},
-                      BroadcastCase{{2, 3}, {3, 2}, {}, true}));
+    ::testing::Values(BroadcastCase{"equal_shapes", {2, 3}, {2, 3}, {2, 3}},
+                      BroadcastCase{"scalar_against_vector", {}, {4}, {4}},
+                      BroadcastCase{"length_one_against_scalar_keeps_its_axis", {1}, {}, {1}},
+                      BroadcastCase{"length_one_operand", {5}, {1}, {5}},
+                      BroadcastCase{"general_path", {2, 1}, {3}, {2, 3}},
+                      BroadcastCase{"axes_stretched_on_both_sides", {2, 1, 3}, {4, 1}, {2, 4, 3}},
+                      BroadcastCase{"one_element_of_rank_two", {1, 1}, {2, 3}, {2, 3}},
+                      BroadcastCase{"length_one_against_length_zero", {0}, {1}, {0}},
+                      BroadcastCase{"zero_axis_kept", {3, 0}, {3, 1}, {3, 0}},
+                      BroadcastCase{"unequal_lengths_refused", {2}, {3}, {}, true},
+                      BroadcastCase{"transposed_shapes_refused", {2, 3}, {3, 2}, {}, true}),
+    case_name<BroadcastCase>);
 
 TEST(ArrayD, BroadcastToStretchesOrRefuses) {
   const ArrayD row = array({3}, {1, 2, 3});
@@ -184,6 +268,7 @@ TEST(ArrayD, PermutationsThatAreNotPermutationsPanic) {
 }
 
 struct SliceCase {
+  const char* name;
   std::vector<SliceElem> slice;
   std::vector<double> expected;  // from iota({6})
 };
@@ -198,16 +283,17 @@ TEST_P(Slicing, SelectsTheExpectedElements) {
 
 INSTANTIATE_TEST_SUITE_P(
     Elements, Slicing,
-    ::testing::Values(SliceCase{{{1, std::nullopt, 1}}, {1, 2, 3, 4, 5}},
-                      SliceCase{{{0, 2, 1}}, {0, 1}},
-                      SliceCase{{{-2, std::nullopt, 1}}, {4, 5}},
-                      SliceCase{{{0, -1, 1}}, {0, 1, 2, 3, 4}},
-                      SliceCase{{{0, std::nullopt, 2}}, {0, 2, 4}},
-                      SliceCase{{{1, 6, 2}}, {1, 3, 5}},
-                      SliceCase{{{0, std::nullopt, -1}}, {5, 4, 3, 2, 1, 0}},
-                      SliceCase{{{1, 5, -2}}, {4, 2}},
-                      SliceCase{{{4, 2, 1}}, {}},
-                      SliceCase{{{6, std::nullopt, 1}}, {}}));
+    ::testing::Values(SliceCase{"open_end", {{1, std::nullopt, 1}}, {1, 2, 3, 4, 5}},
+                      SliceCase{"exclusive_end", {{0, 2, 1}}, {0, 1}},
+                      SliceCase{"negative_start", {{-2, std::nullopt, 1}}, {4, 5}},
+                      SliceCase{"negative_end", {{0, -1, 1}}, {0, 1, 2, 3, 4}},
+                      SliceCase{"step_two", {{0, std::nullopt, 2}}, {0, 2, 4}},
+                      SliceCase{"step_two_to_the_end", {{1, 6, 2}}, {1, 3, 5}},
+                      SliceCase{"reversed", {{0, std::nullopt, -1}}, {5, 4, 3, 2, 1, 0}},
+                      SliceCase{"reversed_by_two_from_the_range_end", {{1, 5, -2}}, {4, 2}},
+                      SliceCase{"start_after_end", {{4, 2, 1}}, {}},
+                      SliceCase{"start_at_the_end", {{6, std::nullopt, 1}}, {}}),
+    case_name<SliceCase>);
 
 TEST(ArrayD, SlicesOfMatricesWalkEveryAxis) {
   const ArrayD m = iota({3, 4});

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -27,6 +30,22 @@ struct NameCase {
   const char* name;
 };
 
+// The test is named after the operation: "Scalar<f64>" names it Scalar_f64.
+std::string operation_case_name(const ::testing::TestParamInfo<NameCase>& info) {
+  std::string_view path = info.param.name;
+  if (const std::size_t colons = path.rfind("::"); colons != std::string_view::npos) path.remove_prefix(colons + 2);
+  std::string name;
+  for (char c : path) {
+    if (std::isalnum(static_cast<unsigned char>(c))) {
+      name += c;
+    } else if (!name.empty() && name.back() != '_') {
+      name += '_';
+    }
+  }
+  if (!name.empty() && name.back() == '_') name.pop_back();
+  return name;
+}
+
 class OperationNames : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(OperationNames, AreFullTypePaths) { EXPECT_EQ(GetParam().op->name(), GetParam().name); }
@@ -47,7 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{std::make_shared<math_ops::Transpose>(false), "ketra_autograd::tensor_ops::math_ops::Transpose"},
         NameCase{std::make_shared<array_ops::Slice>(array_ops::SliceList{}), "ketra_autograd::tensor_ops::array_ops::Slice"},
         NameCase{std::make_shared<array_ops::SliceGrad>(array_ops::SliceList{}),
-                 "ketra_autograd::tensor_ops::array_ops::SliceGrad"}));
+                 "ketra_autograd::tensor_ops::array_ops::SliceGrad"}),
+    operation_case_name);
 
 TEST(Op, OnlySliceAnswersAsAny) {
   const array_ops::Slice slice(array_ops::SliceList{SliceElem{1, std::nullopt, 1}});

@@ -6,11 +6,20 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "ketra_autograd/ndarray.hpp"
 #include "ketra_autograd/op.hpp"
 #include "support/panic.hpp"
 
 namespace ketra_autograd::testing {
+
+// A parameterised case's own `name` as its test name (the default is a byte dump of the
+// case, different on every build).
+template <typename Case>
+std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
 
 // The message of the panic that f ends with, or "<no panic>".
 template <typename F>

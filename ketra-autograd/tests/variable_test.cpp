@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "ketra_autograd/evaluation.hpp"
@@ -23,6 +26,25 @@ std::vector<std::size_t> sorted_ids(std::vector<VariableID> ids) {
   std::sort(raw.begin(), raw.end());
   return raw;
 }
+
+// Namespace views and slots keep the namespace as a view, so it may not be a temporary
+// string that is gone before the view is used.
+template <typename S>
+concept WritableNamespaceName = requires(VariableEnvironment& env, S&& name) {
+  env.namespace_mut(std::forward<S>(name));
+};
+template <typename S>
+concept ReadableNamespaceName = requires(const VariableEnvironment& env, S&& name) {
+  env.namespace_(std::forward<S>(name));
+};
+static_assert(WritableNamespaceName<const char (&)[10]> && WritableNamespaceName<std::string&> &&
+              WritableNamespaceName<std::string_view>);
+static_assert(ReadableNamespaceName<const char (&)[10]> && ReadableNamespaceName<const std::string&>);
+static_assert(!WritableNamespaceName<std::string> && !ReadableNamespaceName<std::string>);
+static_assert(std::is_constructible_v<variable::VariableNamespace, const VariableEnvironment&, std::string&>);
+static_assert(!std::is_constructible_v<variable::VariableNamespace, const VariableEnvironment&, std::string>);
+static_assert(!std::is_constructible_v<variable::VariableNamespaceMut, VariableEnvironment&, std::string>);
+static_assert(!std::is_constructible_v<variable::NamedVariableSlot, std::string, VariableEnvironment&, std::string>);
 
 TEST(VariableID, PrintsAsAPlainInteger) {
   EXPECT_EQ(variable::to_string(VariableID{12}), "12");

@@ -1,4 +1,5 @@
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -136,6 +137,42 @@ INSTANTIATE_TEST_SUITE_P(
         CanonicalCase{"binomial_overflow", pow(add(x(0), c(1)), c(100)),
                       "Pow(Add(Var(0), Const(1)), Const(100))"}),
     [](const testing::TestParamInfo<CanonicalCase>& info) { return info.param.name; });
+
+// v * x0 - x0 with v within 1e-9 of 1 has the candidate 0 (v's fraction is 1). The
+// candidate is kept when |a - b| > (|a| + 1) * 1e-9 at a point; the difference is largest
+// at 2.1, where 1.0000000004761902 is the last factor to pass and the next double fails.
+TEST(CanonicalizePolyNumericCheck, ToleranceBoundaryBetweenNeighbouringFactors) {
+  const double inside = 1.0000000004761902;
+  const double outside = 1.0000000004761904;
+  ASSERT_EQ(std::nextafter(inside, 2.0), outside);
+  const LoweredOp passes = sub(mul(c(inside), x(0)), x(0));
+  const LoweredOp fails = sub(mul(c(outside), x(0)), x(0));
+  EXPECT_EQ(describe(canonicalize_poly(passes)), "Const(0)");
+  EXPECT_EQ(describe(canonicalize_poly(fails)), "Sub(Mul(Const(1.0000000004761904), Var(0)), Var(0))");
+  // The tolerance grows with the value: a difference of about 1.9e-9 is kept on its own
+  // but passes next to 1000.
+  const LoweredOp wider = sub(mul(c(1 + 9e-10), x(0)), x(0));
+  EXPECT_EQ(describe(canonicalize_poly(wider)), describe(wider));
+  EXPECT_EQ(describe(canonicalize_poly(add(wider, c(1000)))), "Const(1000)");
+}
+
+// Each of the five points is checked: v * A - A, with A = 1 / (x0 - p + 1e-4) one atom and
+// v = 1 + 1e-11, differs by more than the tolerance only within about 0.01 of p.
+TEST(CanonicalizePolyNumericCheck, EachOfTheFivePointsIsChecked) {
+  const auto spike_at = [](double p) {
+    const LoweredOp atom = div(c(1), sub(x(0), c(p - 1e-4)));
+    return sub(mul(c(1 + 1e-11), atom), atom);
+  };
+  for (double point : {0.7, 1.3, 2.1, -0.5, 0.3}) {
+    SCOPED_TRACE(point);
+    const LoweredOp kept = spike_at(point);
+    EXPECT_EQ(describe(canonicalize_poly(kept)), describe(kept));
+  }
+  for (double elsewhere : {5.0, 1.0, 0.0, -0.47, 2.13, 0.33, 0.67}) {  // 0.03 or more from every point
+    SCOPED_TRACE(elsewhere);
+    EXPECT_EQ(describe(canonicalize_poly(spike_at(elsewhere))), "Const(0)");
+  }
+}
 
 TEST(CanonicalizePolyLimits, FiftyTermsAcceptedFiftyOneKept) {
   // Same node count either way; the terms come back in ascending exponent-vector

@@ -61,4 +61,29 @@ TEST(NamedConstants, Snapping) {
   for (const auto& c : cases) EXPECT_EQ(snap_to_named_const(c.x), c.expected) << c.x;
 }
 
+// No table constant has a double at exactly 2 % from it, so the inclusive bound is pinned
+// by the last double that snaps and the first that does not, on both sides.
+TEST(NamedConstants, SnappingBoundaryLiesBetweenNeighbouringDoubles) {
+  struct Case {
+    double inside, outside;
+    NamedConst id;
+  };
+  const Case cases[] = {
+      {3.2044245066615886, 3.204424506661589, NamedConst::Pi},  // outside: pi * 1.02
+      {3.0787608005179976, 3.078760800517997, NamedConst::Pi},
+      {-2.0399999999999996, -2.04, NamedConst::NegTwo},
+      {-1.9600000000000002, -1.96, NamedConst::NegTwo},
+      {0.5099999999999999, 0.51, NamedConst::Half},
+      {0.49000000000000005, 0.49, NamedConst::Half},
+      {0.25499999999999995, 0.255, NamedConst::Quarter},
+      {0.24500000000000002, 0.245, NamedConst::Quarter},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.inside);
+    ASSERT_EQ(std::nextafter(c.inside, c.outside), c.outside);  // neighbours
+    EXPECT_EQ(snap_to_named_const(c.inside), c.id);
+    EXPECT_EQ(snap_to_named_const(c.outside), std::nullopt);
+  }
+}
+
 }  // namespace

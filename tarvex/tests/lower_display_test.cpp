@@ -183,6 +183,8 @@ TEST(Eval, ArithmeticAndElementaryFunctions) {
       {"atanh one", un(OpKind::Atanh, c(1.0)), inf, 0},
       {"atanh minus one", un(OpKind::Atanh, c(-1.0)), -inf, 0},
       {"atanh beyond one", un(OpKind::Atanh, c(2.0)), nan, 0},
+      // Bit for bit the log1p form; the library's atanh(-0.3) is one unit larger in magnitude.
+      {"atanh at -0.3", un(OpKind::Atanh, c(-0.3)), -0.3095196042031117, 0},
       {"named", LoweredOp::named(NamedConst::Sqrt2), 1.4142135623730951, 0},
       {"nested", bin(OpKind::Mul, un(OpKind::Exp, c(0.0)), bin(OpKind::Sub, x(2), x(0))), -1.5, 0},
   };
@@ -278,6 +280,10 @@ TEST(Latex, ConstantsAndLeaves) {
       {"tiny", c(1e-12), "0"},
       {"minus three", c(-3.0), "-3"},
       {"near three", c(2.99999999999), "3"},
+      // Within 1e-10 of an integer, strictly: the last double inside and the first outside.
+      {"last double within 1e-10 of three", c(3.0000000000999996), "3"},
+      {"first double 1e-10 from three", c(3.0000000001), "3.000000"},
+      {"three and 2e-10", c(3.0 + 2e-10), "3.000000"},
       {"near minus two", c(-2.0000000000001), "-2"},
       {"half", c(0.5), "0.500000"},
       {"minus half", c(-2.5), "-2.500000"},

@@ -87,6 +87,29 @@ TEST(FractionOf, SmallestDenominatorWithinTolerance) {
   }
 }
 
+// The search accepts d * v within 1e-9 of an integer (strictly), so with denominator d the
+// value itself may be at most 1e-9 / d away; the neighbouring double is rejected.
+TEST(FractionOf, ToleranceBoundaryBetweenNeighbouringDoubles) {
+  struct Case {
+    double inside, outside;
+    std::int64_t n, d;
+  };
+  const Case cases[] = {
+      {3.0000000009999996, 3.000000001, 3, 1},
+      {0.3333333336666666, 0.3333333336666667, 1, 3},
+      {9.999999999999999e-10, 1e-9, 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.inside);
+    ASSERT_EQ(std::nextafter(c.inside, c.outside), c.outside);
+    const auto r = fraction_of(c.inside);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->numer(), c.n);
+    EXPECT_EQ(r->denom(), c.d);
+    EXPECT_FALSE(fraction_of(c.outside).has_value());
+  }
+}
+
 TEST(FractionOf, RejectsIrrationalHugeAndNonFiniteValues) {
   using tarvex::symreg::constants::value;
   const double rejected[] = {

@@ -1,9 +1,12 @@
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/siphash.hpp"
 #include "tarvex/symreg/topology.hpp"
 
 namespace {
@@ -50,6 +53,46 @@ TEST(Topology, OrderOfTheTrees) {
   EXPECT_EQ(to_string(depth2[6]), "eml(eml(1, 1), eml(1, 1))");  // first of depth 2
   EXPECT_EQ(to_string(depth2[6 + 16]), "eml(eml(1, 1), 1)");      // first of the A x B block
   EXPECT_EQ(to_string(depth2.back()), "eml(x0, eml(x0, x0))");
+}
+
+// Depth 3 is three blocks over A, the trees of depth 2, and B, those of depth 0 then depth
+// 1: eml(a1, a2), then eml(a, b), then eml(b, a), the left child from the outer loop. With
+// one variable (32 trees of depth 2, B = 1, x0, eml(1, 1), eml(1, x0), eml(x0, 1),
+// eml(x0, x0)) the blocks start at 2 + 4 + 32 = 38, 38 + 32 * 32 = 1062 and 1062 + 32 * 6 =
+// 1254; with two variables (135 trees of depth 2, 12 in B) at 147, 18372 and 19992.
+// Positions inside the depth-2 list follow the same rule one level down.
+TEST(Topology, PositionsInsideTheThreeBlocksOfDepthThree) {
+  struct Case {
+    std::size_t vars, position;
+    const char* text;
+  };
+  const Case cases[] = {
+      // A x A: 38 + 32 i + j is eml(A[i], A[j]).
+      {1, 38, "eml(eml(eml(1, 1), eml(1, 1)), eml(eml(1, 1), eml(1, 1)))"},
+      {1, 38 + 32 * 17 + 26, "eml(eml(eml(1, 1), x0), eml(1, eml(x0, 1)))"},
+      {1, 1061, "eml(eml(x0, eml(x0, x0)), eml(x0, eml(x0, x0)))"},
+      // A x B: 1062 + 6 i + j is eml(A[i], B[j]); B[2..5] are the trees of depth 1.
+      {1, 1062, "eml(eml(eml(1, 1), eml(1, 1)), 1)"},
+      {1, 1062 + 2, "eml(eml(eml(1, 1), eml(1, 1)), eml(1, 1))"},
+      {1, 1062 + 6 * 5 + 3, "eml(eml(eml(1, x0), eml(1, x0)), eml(1, x0))"},
+      {1, 1253, "eml(eml(x0, eml(x0, x0)), eml(x0, x0))"},
+      // B x A: 1254 + 32 j + i is eml(B[j], A[i]).
+      {1, 1254, "eml(1, eml(eml(1, 1), eml(1, 1)))"},
+      {1, 1254 + 32 * 1 + 20, "eml(x0, eml(eml(x0, 1), 1))"},
+      {1, 1254 + 32 * 4 + 31, "eml(eml(x0, 1), eml(x0, eml(x0, x0)))"},
+      {1, 1445, "eml(eml(x0, x0), eml(x0, eml(x0, x0)))"},
+      {2, 147, "eml(eml(eml(1, 1), eml(1, 1)), eml(eml(1, 1), eml(1, 1)))"},
+      {2, 18371, "eml(eml(x1, eml(x1, x1)), eml(x1, eml(x1, x1)))"},
+      {2, 18372 + 12 * 100 + 7, "eml(eml(eml(x1, 1), x0), eml(x0, x0))"},
+      {2, 19992 + 135 * 2 + 110, "eml(x1, eml(1, eml(1, x1)))"},
+      {2, 21611, "eml(eml(x1, x1), eml(x1, eml(x1, x1)))"},
+  };
+  const std::vector<tarvex::tree::EmlTree> by_vars[] = {{}, enumerate_topologies(3, 1), enumerate_topologies(3, 2)};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.vars << " variables, position " << c.position);
+    ASSERT_LT(c.position, by_vars[c.vars].size());
+    EXPECT_EQ(to_string(by_vars[c.vars][c.position]), c.text);
+  }
 }
 
 TEST(Topology, LeafListWithConstant) {
@@ -128,6 +171,33 @@ TEST(SemanticDedupe, StreamingEqualsThePrefixOfTheFullList) {
       EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), full.begin()))
           << vars << " vars, limit " << limit;
     }
+  }
+}
+
+// A fit keeps the first 512 survivors in their order, so that prefix is pinned: a digest
+// of their texts (one per line, SipHash-1-3 with zero keys) and the last of them.
+TEST(SemanticDedupe, FirstFiveHundredTwelveSurvivorsArePinned) {
+  struct Case {
+    std::size_t vars;
+    std::uint64_t digest;
+    const char* last;
+  };
+  const Case cases[] = {
+      {1, 0xb0c7bdfc888ff359, "eml(eml(eml(x0, x0), eml(x0, 1)), eml(1, eml(1, x0)))"},
+      {2, 0xf24d1010acdc95fb, "eml(eml(eml(1, 1), eml(1, x1)), eml(eml(x0, x0), x0))"},
+      {3, 0x2b7586d0969094e9, "eml(eml(eml(1, 1), eml(1, 1)), eml(eml(x0, x1), eml(x1, x2)))"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.vars << " variables");
+    const auto kept = texts_of(distinct_topologies(3, c.vars, 512));
+    ASSERT_EQ(kept.size(), 512u);
+    support::SipHasher13 digest;
+    for (const std::string& text : kept) {
+      const std::string line = text + "\n";
+      digest.write({reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
+    }
+    EXPECT_EQ(digest.finish(), c.digest);
+    EXPECT_EQ(kept.back(), c.last);
   }
 }
 

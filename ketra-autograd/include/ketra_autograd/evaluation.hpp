@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ketra_autograd/detail/borrowed_name.hpp"
 #include "ketra_autograd/error.hpp"
 #include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/ndarray.hpp"
@@ -20,7 +21,10 @@ namespace ketra_autograd::evaluation {
 struct PlaceholderKey {
   enum class Kind : std::uint8_t { Name, ID };
 
+  // The key keeps a view of the name: it must outlive the evaluation (no temporary string).
   static PlaceholderKey by_name(std::string_view name) noexcept { return {Kind::Name, name, 0}; }
+  template <ketra_autograd::detail::TemporaryString S>
+  static PlaceholderKey by_name(S&& name) = delete;
   static PlaceholderKey by_id(std::size_t id) noexcept { return {Kind::ID, {}, id}; }
 
   Kind kind;
@@ -36,10 +40,12 @@ struct Feed {
 
 class Feeder {
  public:
+  // Keeps the array's address: the array must outlive the evaluation, so temporaries are refused.
   Feeder& push(PlaceholderKey key, const ArrayD& array) {
     feeds_.push_back(Feed{key, &array});
     return *this;
   }
+  Feeder& push(PlaceholderKey key, const ArrayD&& array) = delete;
   std::span<const Feed> feeds() const noexcept { return feeds_; }
 
  private:
@@ -53,8 +59,9 @@ struct Workspace;
 }
 
 // One evaluation over a context's graph. A node's value is its first output. Every output
-// of a requested node stays available until the evaluation is dropped; values of other
-// nodes are released once the last node reading them is computed.
+// of a requested node stays available until the evaluation is dropped or its values are
+// taken; values of other nodes are released once the last node reading them is computed.
+// A tensor of another graph panics with "Detected tensors belonging to different graphs".
 class Evaluation {
  public:
   explicit Evaluation(graph::Context& ctx);
@@ -66,24 +73,33 @@ class Evaluation {
   // name no placeholder has; nothing is computed then.
   std::optional<error::EvalError> compute(std::span<const tensor::Tensor> requests,
                                           std::span<const Feed> feeds);
-  // The value of a requested node, or null when it got none.
-  const ArrayD* value(std::size_t id) const noexcept;
-  // All outputs a requested node's operation appended (empty for fed, variable and
-  // failed nodes).
-  std::vector<ArrayD*> outputs(std::size_t id);
-  // One result per request: a copy of the node's value (the last request of a computed
-  // node takes it over), or "Failed to compute tensor {id}".
+  // The value of a requested node, or null when it got none. Panics once the values are taken.
+  const ArrayD* value(std::size_t id) const;
+  // All outputs a requested node's operation appended (empty for fed, variable and failed
+  // nodes, and for nodes this evaluation did not compute). Panics once the values are taken.
+  std::vector<const ArrayD*> outputs(std::size_t id) const;
+  // One result per request: a copy of the node's value, or "Failed to compute tensor {id}"
+  // (also for a node this evaluation did not compute). Panics once the values are taken.
   std::vector<EvalResult> first_outputs(std::span<const tensor::Tensor> requests);
+  // The same results with each value moved out of its last request instead of copied;
+  // value, outputs and the results panic afterwards.
+  std::vector<EvalResult> take_first_outputs(std::span<const tensor::Tensor> requests);
 
  private:
   void order_nodes(std::span<const tensor::Tensor> requests);
   void compute_node(std::size_t id, std::span<const std::uint32_t> inputs);
   // Releases the values of the inputs that no later node reads.
   void release_spent(std::span<const std::uint32_t> inputs);
+  void require_own(const tensor::Tensor& tensor) const;
+  void require_values() const;
+  // One result per request; with `take`, the last request of a computed node moves its value out.
+  std::vector<EvalResult> results(std::span<const tensor::Tensor> requests, bool take);
+  std::vector<bool> last_requests(std::span<const tensor::Tensor> requests);
 
   graph::Context* ctx_;
   detail::Workspace* ws_;
-  bool clean_ = true;  // false while computing: a panic leaves the workspace unusable
+  bool clean_ = true;   // false while computing: a panic leaves the workspace unusable
+  bool taken_ = false;  // the values were moved out by take_first_outputs
 };
 
 class Evaluator {

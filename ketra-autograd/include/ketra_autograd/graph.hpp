@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "ketra_autograd/detail/borrowed_name.hpp"
 #include "ketra_autograd/small_vec.hpp"
 #include "ketra_autograd/tensor.hpp"
 #include "ketra_autograd/variable.hpp"
@@ -53,6 +54,27 @@ class NodeStore {
   std::size_t size_ = 0;
 };
 
+// The input ids of every node, each node's ids side by side in blocks that are never moved
+// or freed while the graph lives, so a node's list stays valid as further nodes are added.
+class InputIdStore {
+ public:
+  static constexpr std::size_t block_ids = 1024;
+
+  explicit InputIdStore(std::size_t reserved_nodes);
+  InputIdStore(const InputIdStore&) = delete;
+  InputIdStore& operator=(const InputIdStore&) = delete;
+  ~InputIdStore();
+
+  std::span<const std::uint32_t> operator[](std::size_t id) const noexcept { return lists_[id]; }
+  void push_back(const tensor::InputList& inputs);
+
+ private:
+  SmallVec<std::uint32_t*, 4> blocks_;
+  std::uint32_t* free_ = nullptr;  // the unused rest of the last block
+  std::size_t room_ = 0;
+  std::vector<std::span<const std::uint32_t>> lists_;
+};
+
 }  // namespace detail
 
 class Graph {
@@ -70,10 +92,11 @@ class Graph {
     return nodes_[id];
   }
   // The ids of a node's inputs, in input order: a compact copy of the records' input
-  // lists that the evaluator walks without touching the records.
+  // lists that the evaluator walks without touching the records. Valid while the graph
+  // lives, also across the addition of further nodes.
   std::span<const std::uint32_t> input_ids(std::size_t id) const {
     if (id >= nodes_.size()) [[unlikely]] missing_node(id);
-    return {edges_.data() + edge_begin_[id], edges_.data() + edge_begin_[id + 1]};
+    return input_ids_[id];
   }
 
   // The graph's node for the variable, added on first request.
@@ -90,8 +113,7 @@ class Graph {
   [[noreturn]] void missing_node(std::size_t id) const;
 
   detail::NodeStore nodes_;
-  std::vector<std::uint32_t> edges_;       // input ids of all nodes, node after node
-  std::vector<std::uint32_t> edge_begin_;  // node i's inputs: edges_[edge_begin_[i], edge_begin_[i + 1])
+  detail::InputIdStore input_ids_;
   std::unordered_map<variable::VariableID, std::size_t> variable_map_;
 };
 
@@ -103,11 +125,16 @@ class Context : public Graph {
 
   variable::VariableEnvironment& env() const noexcept { return *env_; }
   // The graph's placeholder of that name, added with the shape (-1: known at evaluation)
-  // on first request. The name must outlive the graph.
+  // on first request. The node keeps a view of the name, so it must outlive the graph (no
+  // temporary string).
   tensor::Tensor placeholder(std::string_view name, std::span<const std::int64_t> shape);
   tensor::Tensor placeholder(std::string_view name, std::initializer_list<std::int64_t> shape) {
     return placeholder(name, std::span<const std::int64_t>(shape.begin(), shape.size()));
   }
+  template <ketra_autograd::detail::TemporaryString S>
+  tensor::Tensor placeholder(S&& name, std::span<const std::int64_t> shape) = delete;
+  template <ketra_autograd::detail::TemporaryString S>
+  tensor::Tensor placeholder(S&& name, std::initializer_list<std::int64_t> shape) = delete;
   evaluation::Evaluator evaluator();
 
  private:

@@ -56,7 +56,13 @@ static_assert(sizeof(Block) == 64);
 
 // Freed blocks are kept per thread by power-of-two size class. The pool is trivially
 // destructible, so it stays usable while other thread-local objects are torn down; a
-// reaper empties it when the thread ends and stops further pooling.
+// reaper empties it when the thread ends and stops further pooling. Under AddressSanitizer
+// nothing is pooled: a kept block would hide a read of a released array from it.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool pooling = false;
+#else
+inline constexpr bool pooling = true;
+#endif
 inline constexpr std::size_t pooled_classes = 21;  // up to 1 MiB
 inline constexpr std::size_t pooled_per_class = 64;
 // Large blocks are kept in fewer numbers, so that an idle thread holds at most about 1 MiB
@@ -69,10 +75,15 @@ struct BlockPool {
 };
 inline bool pool_has_room(const BlockPool& pool, std::size_t cls) noexcept {
   const std::size_t capacity = pooled_bytes_per_class >> cls;
-  return pool.open && pool.count[cls] < (capacity < pooled_per_class ? capacity : pooled_per_class);
+  return pooling && pool.open && pool.count[cls] < (capacity < pooled_per_class ? capacity : pooled_per_class);
 }
 extern constinit thread_local BlockPool block_pool;
 
+// The most elements an array may hold: its block must have a power-of-two size class
+// that a machine word can hold.
+inline constexpr std::size_t max_element_count = ((std::size_t{1} << 63) - sizeof(Block)) / sizeof(double);
+
+// Needs len <= max_element_count.
 inline std::size_t size_class(std::size_t len) noexcept {
   return static_cast<std::size_t>(std::bit_width(sizeof(Block) + len * sizeof(double) - 1));
 }
@@ -150,7 +161,33 @@ void walk_strided(std::span<const std::size_t> shape, std::span<const std::ptrdi
   }
 }
 
+[[noreturn]] void shape_too_large(std::span<const std::size_t> shape);
+
 }  // namespace detail
+
+// The element count of the shape; nothing when the lengths of its non-zero axes multiply
+// beyond detail::max_element_count (a zero axis empties the array, but the other axes
+// still bound its strides).
+inline std::optional<std::size_t> checked_element_count(std::span<const std::size_t> shape) noexcept {
+  std::size_t nonzero = 1;
+  bool empty = false;
+  for (std::size_t d : shape) {
+    if (d == 0) {
+      empty = true;
+    } else if (__builtin_mul_overflow(nonzero, d, &nonzero) || nonzero > detail::max_element_count) {
+      return std::nullopt;
+    }
+  }
+  return empty ? 0 : nonzero;
+}
+
+// The element count of the shape. Every array constructor sizes its storage by it, so a
+// shape whose count would wrap panics instead of passing for a small array.
+inline std::size_t element_count(std::span<const std::size_t> shape) {
+  const std::optional<std::size_t> count = checked_element_count(shape);
+  if (!count) [[unlikely]] detail::shape_too_large(shape);
+  return *count;
+}
 
 class ArrayD {
  public:
@@ -167,6 +204,8 @@ class ArrayD {
     if (block_ != detail::empty_block()) detail::release_block(block_);
   }
 
+  // Every factory from a shape panics when the shape's element count is not addressable
+  // (see element_count).
   static ArrayD scalar(double value);
   static ArrayD zeros(std::span<const std::size_t> shape);
   static ArrayD from_elem(std::span<const std::size_t> shape, double value);
@@ -177,9 +216,7 @@ class ArrayD {
                                                           std::span<const double> values);
   // An array of the shape whose elements the caller overwrites before reading them.
   static ArrayD for_overwrite(std::span<const std::size_t> shape) {
-    std::size_t len = 1;
-    for (std::size_t d : shape) len *= d;
-    return ArrayD(detail::allocate_block(len, shape));
+    return ArrayD(detail::allocate_block(element_count(shape), shape));
   }
 
   std::span<const std::size_t> shape() const noexcept { return {block_->dims, block_->rank}; }
@@ -194,7 +231,7 @@ class ArrayD {
   // "[2, 3]", "[]".
   std::string shape_text() const;
 
-  // The same elements in another shape of equal element count.
+  // The same elements in another shape of equal element count; panics like the factories.
   std::expected<ArrayD, ShapeError> into_shape(std::span<const std::size_t> shape) &&;
   // A copy whose axis j is this array's axis axes[j]; axes must be a permutation.
   ArrayD permuted(std::span<const std::size_t> axes) const;
@@ -261,11 +298,6 @@ std::optional<Dims> broadcast_shape(std::span<const std::size_t> a, std::span<co
 // Strides that read an array of shape `from` as if it had the broadcast shape `to`.
 std::optional<Strides> broadcast_strides(std::span<const std::size_t> from,
                                          std::span<const std::size_t> to);
-inline std::size_t element_count(std::span<const std::size_t> shape) noexcept {
-  std::size_t n = 1;
-  for (std::size_t d : shape) n *= d;
-  return n;
-}
 
 inline bool same_shape(std::span<const std::size_t> a, std::span<const std::size_t> b) noexcept {
   if (a.size() != b.size()) return false;

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "ketra_autograd/detail/borrowed_name.hpp"
 #include "ketra_autograd/error.hpp"
 #include "ketra_autograd/ndarray.hpp"
 #include "ketra_autograd/small_vec.hpp"
@@ -143,7 +144,10 @@ class TensorBuilder {
   // Appends an operand (selector 0); it must belong to the builder's graph.
   TensorBuilder& append_input_with_selector(Tensor input, bool is_mutable = false);
   TensorBuilder& set_known_shape(KnownShape shape);
+  // The node keeps a view of the name: it must outlive the graph (no temporary string).
   TensorBuilder& set_placeholder_name(std::string_view name);
+  template <ketra_autograd::detail::TemporaryString S>
+  TensorBuilder& set_placeholder_name(S&& name) = delete;
   TensorBuilder& set_differentiable(bool differentiable);
 
   template <typename O>

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ketra_autograd/detail/borrowed_name.hpp"
 #include "ketra_autograd/ndarray.hpp"
 #include "ketra_autograd/variable_id.hpp"
 
@@ -31,11 +32,16 @@ struct FullNameHash {
 
 class VariableEnvironment;
 
+// Namespace views and slots keep a view of the namespace's name, so it must outlive them:
+// the overloads that would take a temporary string are deleted.
+
 // A read-only view of one namespace.
 class VariableNamespace {
  public:
   VariableNamespace(const VariableEnvironment& env, std::string_view name) noexcept
       : env_(&env), name_(name) {}
+  template <ketra_autograd::detail::TemporaryString S>
+  VariableNamespace(const VariableEnvironment& env, S&& name) = delete;
 
   std::string_view name() const noexcept { return name_; }
   std::optional<VariableID> find(const std::string& name) const;
@@ -53,6 +59,8 @@ class NamedVariableSlot {
  public:
   NamedVariableSlot(std::string name, VariableEnvironment& env, std::string_view ns) noexcept
       : name_(std::move(name)), env_(&env), namespace_(ns) {}
+  template <ketra_autograd::detail::TemporaryString S>
+  NamedVariableSlot(std::string name, VariableEnvironment& env, S&& ns) = delete;
   void set(ArrayD array) &&;
 
  private:
@@ -78,6 +86,8 @@ class VariableNamespaceMut {
  public:
   VariableNamespaceMut(VariableEnvironment& env, std::string_view name) noexcept
       : env_(&env), name_(name) {}
+  template <ketra_autograd::detail::TemporaryString S>
+  VariableNamespaceMut(VariableEnvironment& env, S&& name) = delete;
 
   NamedVariableSlot slot(std::string name) const { return NamedVariableSlot(std::move(name), *env_, name_); }
   operator VariableNamespace() const noexcept { return VariableNamespace(*env_, name_); }
@@ -97,6 +107,10 @@ class VariableEnvironment {
   NamedDefaultVariableSlot slot(std::string name) { return NamedDefaultVariableSlot(std::move(name), *this); }
   VariableNamespace namespace_(std::string_view name) const noexcept { return VariableNamespace(*this, name); }
   VariableNamespaceMut namespace_mut(std::string_view name) noexcept { return VariableNamespaceMut(*this, name); }
+  template <ketra_autograd::detail::TemporaryString S>
+  VariableNamespace namespace_(S&& name) const = delete;
+  template <ketra_autograd::detail::TemporaryString S>
+  VariableNamespaceMut namespace_mut(S&& name) = delete;
 
   // The array of the id; null when the environment has no such variable. Addresses stay
   // fixed while variables are added.

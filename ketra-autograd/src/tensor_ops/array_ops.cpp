@@ -29,14 +29,6 @@ std::size_t inferred_size(const ArrayD& target, std::size_t element_count) {
   return element_count / divisor;
 }
 
-std::optional<std::size_t> checked_count(std::span<const std::size_t> shape) {
-  std::size_t count = 1;
-  for (std::size_t d : shape) {
-    if (__builtin_mul_overflow(count, d, &count)) return std::nullopt;
-  }
-  return count;
-}
-
 // Axes as positions of an array of the given rank, negative ones counting from the end.
 SmallVec<std::size_t, 4> sorted_positions(const ArrayD& axes, std::size_t rank, const char* op_name) {
   SmallVec<std::size_t, 4> positions;
@@ -71,7 +63,7 @@ op::ComputeResult Reshape::compute(op::ComputeContext& ctx) const {
   for (double entry : target.data()) {
     shape.push_back(entry == -1.0 ? inferred_size(target, x.len()) : unsigned_entry(entry));
   }
-  if (checked_count(shape) != x.len()) {
+  if (checked_element_count(shape) != x.len()) {
     return std::unexpected(error::OpError::incompatible_shape(
         fmt::format("reshape failed: {} vs {}", x.shape_text(), support::debug_list<std::size_t>(shape))));
   }

@@ -6,14 +6,14 @@
 // Elementwise operations are not part of the graph core, so this file defines minimal
 // ones of its own.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "harness.hpp"
 #include "ketra_autograd/evaluation.hpp"
 #include "ketra_autograd/op.hpp"
 #include "ketra_autograd/tensor_ops.hpp"
@@ -119,22 +119,8 @@ ArrayD evaluate(graph::Context& ctx, Tensor out, const ArrayD& x, const ArrayD& 
   return result ? std::move(*result) : ArrayD();
 }
 
-// The fastest of a few trials, to keep scheduling noise out of the comparison.
-template <typename F>
-double seconds(F&& f) {
-  double best = 1e30;
-  for (int trial = 0; trial < 5; ++trial) {
-    const auto start = std::chrono::steady_clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
-  return best;
-}
-
-volatile double sink = 0.0;
-
 // Returns false when the engine's result differs from the plain loops'.
-bool measure(const Workload& work, int reps) {
+bool measure(const Workload& work) {
   std::vector<double> xs(elements), ys(elements);
   for (std::size_t j = 0; j < elements; ++j) {
     xs[j] = 0.01 * static_cast<double>(j);
@@ -143,47 +129,35 @@ bool measure(const Workload& work, int reps) {
   const ArrayD x = ArrayD::from_vec(xs);
   const ArrayD y = ArrayD::from_vec(ys);
   const std::size_t nodes = graph::run([&](graph::Context& ctx) { return work.build(ctx).id() + 1; });
-  // Warm-up: fills the per-thread array and workspace pools as a fit would.
-  for (int r = 0; r < 200; ++r) {
-    graph::run([&](graph::Context& ctx) { sink = evaluate(ctx, work.build(ctx), x, y)[0]; });
-  }
-
-  const double build_s = seconds([&] {
-    for (int r = 0; r < reps; ++r) {
-      graph::run([&](graph::Context& ctx) { sink = static_cast<double>(work.build(ctx).id()); });
-    }
-  });
-  const double eval_s = graph::run([&](graph::Context& ctx) {
-    const Tensor out = work.build(ctx);
-    return seconds([&] {
-      for (int r = 0; r < reps; ++r) sink = evaluate(ctx, out, x, y)[0];
-    });
-  });
-  const double cycle_s = seconds([&] {
-    for (int r = 0; r < reps; ++r) {
-      graph::run([&](graph::Context& ctx) { sink = evaluate(ctx, work.build(ctx), x, y)[0]; });
-    }
-  });
   // The loops' operands side by side in one block.
   std::vector<double> block(4 * elements);
   const std::span<double> rx(block.data(), elements), ry(block.data() + elements, elements);
   const std::span<double> rt(block.data() + 2 * elements, elements), ru(block.data() + 3 * elements, elements);
   std::ranges::copy(xs, rx.begin());
   std::ranges::copy(ys, ry.begin());
-  const double raw_s = seconds([&] {
-    for (int r = 0; r < reps; ++r) {
-      work.raw(rx, ry, rt, ru);
-      sink = rt[0];
-    }
-  });
 
-  const double per = 1e9 / (static_cast<double>(reps) * static_cast<double>(nodes));
-  std::printf("%s: %zu nodes on %zu-element arrays, %d repetitions\n", work.title, nodes, elements, reps);
-  std::printf("  build:                          %7.1f ns per node\n", build_s * per);
-  std::printf("  evaluate:                       %7.1f ns per node\n", eval_s * per);
-  std::printf("  fresh graph, build + evaluate:  %7.1f ns per node\n", cycle_s * per);
-  std::printf("  plain loops:                    %7.1f ns per node\n", raw_s * per);
-  std::printf("  evaluate / plain loops:         %7.2f\n", eval_s / raw_s);
+  const auto per_node = static_cast<double>(nodes);
+  bench::Report report(std::string(work.title) + ": " + std::to_string(nodes) + " nodes on " +
+                           std::to_string(elements) + "-element arrays",
+                       "node");
+  report.add("plain loops (baseline)", bench::seconds_per_call([&] {
+               work.raw(rx, ry, rt, ru);
+               bench::keep(rt[0]);
+             }),
+             per_node);
+  report.add("build", bench::seconds_per_call([&] {
+               graph::run([&](graph::Context& ctx) { bench::keep(work.build(ctx).id()); });
+             }),
+             per_node);
+  report.add("evaluate", graph::run([&](graph::Context& ctx) {
+               const Tensor out = work.build(ctx);
+               return bench::seconds_per_call([&] { bench::keep(evaluate(ctx, out, x, y)[0]); });
+             }),
+             per_node);
+  report.add("fresh graph, build + evaluate", bench::seconds_per_call([&] {
+               graph::run([&](graph::Context& ctx) { bench::keep(evaluate(ctx, work.build(ctx), x, y)[0]); });
+             }),
+             per_node);
 
   // Both sides do the same operations in the same order, so they must agree exactly.
   work.raw(rx, ry, rt, ru);
@@ -193,13 +167,11 @@ bool measure(const Workload& work, int reps) {
 
 }  // namespace
 
-// Optional argument: the number of repetitions (default 10000).
-int main(int argc, char** argv) {
-  const int reps = argc > 1 ? std::atoi(argv[1]) : 10000;
+int main() {
   const Workload workloads[] = {{"add and multiply", false, 100}, {"add, multiply and exp", true, 75}};
   for (const Workload& work : workloads) {
-    if (!measure(work, reps)) {
-      std::printf("the engine's result differs from the plain loops'\n");
+    if (!measure(work)) {
+      std::fputs("the engine's result differs from the plain loops'\n", stderr);
       return 1;
     }
   }

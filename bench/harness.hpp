@@ -1,0 +1,83 @@
+#pragma once
+// The benchmarks' one timer and their one way of reporting. Absolute times depend on the
+// machine and its load; a ratio to a baseline timed in the same process much less, so
+// every figure is printed both as a time per unit and as a multiple of the baseline.
+//
+//   bench::Report report("lowering every tree of depth <= 3", "input node");
+//   report.add("walking the trees (baseline)", bench::seconds_per_call([&] { walk(); }), nodes);
+//   report.add("lowering", bench::seconds_per_call([&] { lower_all(); }), nodes);
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "support/number_text.hpp"
+
+namespace bench {
+
+// Seconds per call of body: the fastest of five trials (scheduling noise only ever adds
+// time), each calling body as often as it takes to last at least 50 ms.
+template <typename Body>
+double seconds_per_call(Body&& body) {
+  using Clock = std::chrono::steady_clock;
+  constexpr double trial_seconds = 0.05;
+  double best = std::numeric_limits<double>::infinity();
+  for (int trial = 0; trial < 5; ++trial) {
+    const Clock::time_point start = Clock::now();
+    double elapsed = 0.0;
+    long calls = 0;
+    do {
+      body();
+      ++calls;
+      elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < trial_seconds);
+    best = std::min(best, elapsed / static_cast<double>(calls));
+  }
+  return best;
+}
+
+// Makes a result observable, so that the work producing it is not optimised away.
+template <typename T>
+void keep(const T& value) {
+  asm volatile("" : : "g"(&value) : "memory");
+}
+
+// One table of figures, printed as they are added: a title line, then per figure its
+// label, nanoseconds per unit and the ratio to the first figure, the baseline.
+class Report {
+ public:
+  // unit names what a figure's count counts ("node" prints as "ns per node").
+  Report(std::string_view title, std::string_view unit) : unit_(unit) { print(std::string(title) + "\n"); }
+
+  // seconds: per call; count: units per call.
+  void add(std::string_view label, double seconds, double count = 1.0) {
+    const double per_unit = seconds / count;
+    if (baseline_ == 0.0) baseline_ = per_unit;
+    std::string line = "  " + std::string(label);
+    line.resize(std::max<std::size_t>(line.size() + 1, 46), ' ');
+    line += padded(rounded(per_unit * 1e9, 1), 12) + " ns per " + unit_;
+    line += "  " + padded(rounded(per_unit / baseline_, 2), 9) + " x baseline\n";
+    print(line);
+  }
+
+ private:
+  static std::string rounded(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return support::shortest(std::round(value * scale) / scale);
+  }
+  static std::string padded(std::string text, std::size_t width) {
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+  }
+  static void print(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+  }
+
+  std::string unit_;
+  double baseline_ = 0.0;
+};
+
+}  // namespace bench
