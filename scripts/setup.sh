@@ -3,7 +3,7 @@
 # everything is already there.
 set -euo pipefail
 
-apt_packages=(g++ ninja-build libeigen3-dev libfmt-dev libgtest-dev locales)
+apt_packages=(gcc g++ ninja-build libeigen3-dev libfmt-dev libgtest-dev locales)
 missing=()
 for pkg in "${apt_packages[@]}"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")

@@ -76,4 +76,11 @@ Tensor slice(Tensor x, std::span<const std::int64_t> starts, std::span<const std
   return TensorBuilder(x.graph()).append_input_with_selector(x).build(array_ops::Slice(std::move(indices)));
 }
 
+Tensor gather_common(Tensor params, Tensor indices, std::int64_t axis) {
+  return TensorBuilder(params.graph())
+      .append_input_with_selector(indices)
+      .append_input_with_selector(params)
+      .build(array_ops::Gather(axis, true));
+}
+
 }  // namespace ketra_autograd::tensor_ops

@@ -19,6 +19,9 @@ using namespace ketra_autograd::tensor_ops;
 using ketra_autograd::testing::array;
 using ketra_autograd::testing::case_name;
 using ketra_autograd::testing::compute;
+using ketra_autograd::testing::ComputeCase;
+using ketra_autograd::testing::OpComputes;
+using ketra_autograd::testing::grads_of;
 using ketra_autograd::testing::Computed;
 using ketra_autograd::testing::iota;
 using ketra_autograd::testing::panic_message;
@@ -28,16 +31,7 @@ using ketra_autograd::testing::vec;
 using tensor::Tensor;
 using Shape = std::vector<std::size_t>;
 
-// The gradients a node's own grad gives for its inputs, for the arriving gradient gy.
-std::vector<std::optional<Tensor>> grads_of(graph::Context& ctx, Tensor y, Tensor gy) {
-  std::vector<Tensor> inputs;
-  for (const tensor::Input& input : ctx.node(y.id()).inputs) inputs.emplace_back(ctx, input.id);
-  const std::vector<Tensor> outputs{y}, arriving{gy};
-  std::vector<std::optional<Tensor>> grads;
-  op::GradientContext gctx(outputs, inputs, ctx, arriving, grads);
-  ctx.node(y.id()).get_op().grad(gctx);
-  return grads;
-}
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
 // Whether the record's shape tensor is a Shape node over x.
 bool records_shape_of(graph::Context& ctx, const tensor::TensorInternal& record, Tensor x) {
@@ -304,6 +298,108 @@ TEST(Slice, GradientIsASliceGradNode) {
     ASSERT_EQ(none.size(), 2u);
     EXPECT_FALSE(none[0].has_value());
     EXPECT_FALSE(none[1].has_value());
+  });
+}
+
+const array_ops::AddN add_n_op;
+const array_ops::Gather gather_op(0, false);
+const array_ops::Gather gather_normalizing_op(0, true);
+const array_ops::Gather gather_columns_op(1, false);
+const array_ops::Gather gather_last_axis_op(-1, true);
+const array_ops::GatherGrad scatter_op(0);
+const array_ops::GatherGrad scatter_columns_op(1);
+
+INSTANTIATE_TEST_SUITE_P(
+    AddN, OpComputes,
+    ::testing::Values(ComputeCase{"one_input_copied", &add_n_op, {vec({1, 2})}, {2}, {1, 2}},
+                      ComputeCase{"two_broadcast_both_ways", &add_n_op, {iota({3}), array({2, 1}, {10, 20})},
+                                           {2, 3}, {10, 11, 12, 20, 21, 22}},
+                      ComputeCase{"three_onto_the_first_sum", &add_n_op, {iota({2, 3}), vec({1, 1, 1}), vec({10})},
+                                           {2, 3}, {11, 12, 13, 14, 15, 16}}),
+    case_name<ComputeCase>);
+
+// params iota({3, 2}) is [[0, 1], [2, 3], [4, 5]].
+INSTANTIATE_TEST_SUITE_P(
+    Gather, OpComputes,
+    ::testing::Values(
+        ComputeCase{"shape_vector_entries", &gather_op, {vec({0, 2}), vec({2, 3, 4})}, {2}, {2, 4}},
+        ComputeCase{"negative_counts_from_the_end", &gather_normalizing_op, {vec({-1}), vec({2, 3, 4})}, {1}, {4}},
+        ComputeCase{"nan_normalized_to_zero", &gather_normalizing_op, {vec({nan, -3}), vec({2, 3, 4})}, {2},
+                             {2, 2}},
+        ComputeCase{"0d_index_drops_the_axis", &gather_op, {ArrayD::scalar(1), vec({2, 3, 4})}, {}, {3}},
+        ComputeCase{"fraction_truncated", &gather_op, {vec({1.7}), vec({2, 3, 4})}, {1}, {3}},
+        ComputeCase{"matrix_indices_on_rows", &gather_op, {array({2, 2}, {0, 2, 1, 0}), iota({3, 2})}, {2, 2, 2},
+                             {0, 1, 4, 5, 2, 3, 0, 1}},
+        ComputeCase{"columns", &gather_columns_op, {vec({1}), iota({3, 2})}, {3, 1}, {1, 3, 5}},
+        ComputeCase{"negative_axis", &gather_last_axis_op, {vec({0, -1}), iota({3, 2})}, {3, 2},
+                             {0, 1, 2, 3, 4, 5}}),
+    case_name<ComputeCase>);
+
+INSTANTIATE_TEST_SUITE_P(
+    GatherGrad, OpComputes,
+    ::testing::Values(
+        ComputeCase{"repeated_indices_accumulate", &scatter_op, {vec({0, 0, 2}), iota({3}), vec({1, 2, 3})}, {3},
+                             {3, 0, 3}},
+        ComputeCase{"row_placed", &scatter_op, {vec({2}), iota({3, 2}), array({1, 2}, {5, 6})}, {3, 2},
+                             {0, 0, 0, 0, 5, 6}},
+        ComputeCase{"negative_index_from_the_end", &scatter_op, {vec({-1}), iota({3}), vec({4})}, {3}, {0, 0, 4}},
+        ComputeCase{"matrix_indices", &scatter_op, {array({2, 2}, {0, 1, 1, 2}), iota({3}), array({2, 2}, {1, 2, 3, 4})},
+                             {3}, {1, 5, 4}},
+        ComputeCase{"columns", &scatter_columns_op, {vec({2, 0}), iota({2, 3}), array({2, 2}, {1, 2, 3, 4})},
+                             {2, 3}, {2, 0, 1, 4, 0, 3}}),
+    case_name<ComputeCase>);
+
+TEST(GatherAndAddN, ViolatedInvariantsPanic) {
+  EXPECT_EQ(panic_message([] { compute(add_n_op, {}); }), "internal error: entered unreachable code");
+  EXPECT_EQ(panic_message([] { compute(add_n_op, {iota({3}), iota({3}), iota({2, 3})}); }),
+            "AddN: cannot broadcast input 2 of shape [2, 3] to the sum's shape [3]");
+  EXPECT_EQ(panic_message([] { compute(gather_op, {vec({-1}), vec({2, 3, 4})}); }), "Invalid index value");
+  EXPECT_EQ(panic_message([] { compute(gather_op, {vec({nan}), vec({2, 3, 4})}); }), "Invalid index value");
+  EXPECT_EQ(panic_message([] { compute(gather_op, {vec({3}), vec({2, 3, 4})}); }),
+            "Gather: index 3 is out of range for an axis of length 3");
+  EXPECT_EQ(panic_message([] { compute(gather_columns_op, {vec({0}), vec({2, 3, 4})}); }),
+            "Gather: axis 1 is out of range for an array of rank 1");
+  EXPECT_EQ(panic_message([] { compute(scatter_op, {vec({0, 1}), iota({3}), vec({1})}); }), "Operation failed");
+  EXPECT_EQ(panic_message([] { compute(scatter_op, {vec({nan}), iota({3}), vec({1})}); }), "Operation failed");
+  EXPECT_EQ(panic_message([] { compute(scatter_op, {vec({3}), iota({3}), vec({1})}); }),
+            "GatherGrad: index 3 is out of range for an axis of length 3");
+}
+
+TEST(Gather, GradientScattersBackIntoTheParameters) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor params = convert_to_tensor(iota({3, 2}), ctx);
+    const Tensor indices = convert_to_tensor(vec({2, 2, 0}), ctx);
+    const Tensor gathered = gather_common(params, indices, 0);
+    const auto& record = ctx.node(gathered.id());
+    ASSERT_EQ(record.inputs.size(), 2u);
+    EXPECT_EQ(record.inputs[0].id, indices.id());
+    EXPECT_EQ(record.inputs[1].id, params.id());
+    EXPECT_EQ(*gathered.eval(ctx), array({3, 2}, {4, 5, 4, 5, 0, 1}));
+
+    const auto grads = grads_of(ctx, gathered, convert_to_tensor(ArrayD::from_elem(Shape{3, 2}, 1.0), ctx));
+    ASSERT_EQ(grads.size(), 2u);
+    EXPECT_FALSE(grads[0].has_value());
+    EXPECT_TRUE(records_shape_of(ctx, ctx.node(grads[1]->id()), params));
+    EXPECT_EQ(*grads[1]->eval(ctx), array({3, 2}, {1, 1, 0, 0, 2, 2}));
+    const auto none = grads_of(ctx, *grads[1], params);
+    ASSERT_EQ(none.size(), 3u);
+    EXPECT_FALSE(none[0] || none[1] || none[2]);
+  });
+}
+
+TEST(AddN, GradientIsTheSameTensorForEveryInput) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor a = convert_to_tensor(iota({2, 3}), ctx);
+    const Tensor b = convert_to_tensor(vec({1, 1, 1}), ctx);
+    const Tensor sum = tensor::TensorBuilder(ctx).append_input_with_selector(a).append_input_with_selector(b).build(
+        array_ops::AddN{});
+    const Tensor gy = convert_to_tensor(iota({2, 3}), ctx);
+    const std::size_t before = ctx.num_nodes();
+    const auto grads = grads_of(ctx, sum, gy);
+    ASSERT_EQ(grads.size(), 2u);
+    EXPECT_EQ(grads[0], gy);
+    EXPECT_EQ(grads[1], gy);  // not reduced to b's shape
+    EXPECT_EQ(ctx.num_nodes(), before);
   });
 }
 

@@ -13,8 +13,11 @@
 #include "ketra_autograd/tensor_ops.hpp"
 #include "ketra_autograd/tensor_ops/array_ops.hpp"
 #include "ketra_autograd/tensor_ops/basic_source_ops.hpp"
+#include "ketra_autograd/tensor_ops/binary_ops.hpp"
 #include "ketra_autograd/tensor_ops/const_gen_ops.hpp"
 #include "ketra_autograd/tensor_ops/math_ops.hpp"
+#include "ketra_autograd/tensor_ops/reduction_ops.hpp"
+#include "ketra_autograd/tensor_ops/scalar_ops.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -69,7 +72,44 @@ INSTANTIATE_TEST_SUITE_P(
                  "ketra_autograd::tensor_ops::array_ops::SliceGrad"}),
     operation_case_name);
 
-TEST(Op, OnlySliceAnswersAsAny) {
+// The gradient pass recognises operations by substrings of these names.
+INSTANTIATE_TEST_SUITE_P(
+    TensorOps, OperationNames,
+    ::testing::Values(
+        NameCase{std::make_shared<binary_ops::AddOp>(), "ketra_autograd::tensor_ops::binary_ops::AddOp"},
+        NameCase{std::make_shared<binary_ops::SubOp>(), "ketra_autograd::tensor_ops::binary_ops::SubOp"},
+        NameCase{std::make_shared<binary_ops::MulOp>(), "ketra_autograd::tensor_ops::binary_ops::MulOp"},
+        NameCase{std::make_shared<binary_ops::DivOp>(), "ketra_autograd::tensor_ops::binary_ops::DivOp"},
+        NameCase{std::make_shared<binary_ops::MaybeReduceSum>(), "ketra_autograd::tensor_ops::binary_ops::MaybeReduceSum"},
+        NameCase{std::make_shared<binary_ops::MaybeBroadcast>(), "ketra_autograd::tensor_ops::binary_ops::MaybeBroadcast"},
+        NameCase{std::make_shared<array_ops::InferBinOpShape>(), "ketra_autograd::tensor_ops::array_ops::InferBinOpShape"},
+        NameCase{std::make_shared<array_ops::AddN>(), "ketra_autograd::tensor_ops::array_ops::AddN"},
+        NameCase{std::make_shared<array_ops::Gather>(0, true), "ketra_autograd::tensor_ops::array_ops::Gather"},
+        NameCase{std::make_shared<array_ops::GatherGrad>(0), "ketra_autograd::tensor_ops::array_ops::GatherGrad"},
+        NameCase{std::make_shared<math_ops::Exp>(), "ketra_autograd::tensor_ops::math_ops::Exp"},
+        NameCase{std::make_shared<math_ops::Ln>(), "ketra_autograd::tensor_ops::math_ops::Ln"},
+        NameCase{std::make_shared<math_ops::NegOp>(), "ketra_autograd::tensor_ops::math_ops::NegOp"},
+        NameCase{std::make_shared<math_ops::Pow>(2.0), "ketra_autograd::tensor_ops::math_ops::Pow<f64>"},
+        NameCase{std::make_shared<math_ops::Equal>(), "ketra_autograd::tensor_ops::math_ops::Equal"},
+        NameCase{std::make_shared<math_ops::Greater>(), "ketra_autograd::tensor_ops::math_ops::Greater"},
+        NameCase{std::make_shared<math_ops::Maximum>(), "ketra_autograd::tensor_ops::math_ops::Maximum"},
+        NameCase{std::make_shared<math_ops::Minimum>(), "ketra_autograd::tensor_ops::math_ops::Minimum"},
+        NameCase{std::make_shared<scalar_ops::ScalarMulOp>(2.0), "ketra_autograd::tensor_ops::scalar_ops::ScalarMulOp<f64>"},
+        NameCase{std::make_shared<reduction_ops::ReduceSum>(false, false), "ketra_autograd::tensor_ops::reduction_ops::ReduceSum"},
+        NameCase{std::make_shared<reduction_ops::ReduceMean>(false, false),
+                 "ketra_autograd::tensor_ops::reduction_ops::ReduceMean"},
+        NameCase{std::make_shared<reduction_ops::ReduceProd>(false, false),
+                 "ketra_autograd::tensor_ops::reduction_ops::ReduceProd"},
+        NameCase{std::make_shared<reduction_ops::ReduceSumAll>(), "ketra_autograd::tensor_ops::reduction_ops::ReduceSumAll"},
+        NameCase{std::make_shared<reduction_ops::ReduceSumToScalar>(),
+                 "ketra_autograd::tensor_ops::reduction_ops::ReduceSumToScalar"},
+        NameCase{std::make_shared<reduction_ops::ReduceSumToScalarGrad>(),
+                 "ketra_autograd::tensor_ops::reduction_ops::ReduceSumToScalarGrad"},
+        NameCase{std::make_shared<reduction_ops::ReduceGradCommon>(true, false),
+                 "ketra_autograd::tensor_ops::reduction_ops::ReduceGradCommon"}),
+    operation_case_name);
+
+TEST(Op, SliceAnswersAsAny) {
   const array_ops::Slice slice(array_ops::SliceList{SliceElem{1, std::nullopt, 1}});
   const auto any = slice.as_any();
   ASSERT_TRUE(any.has_value());

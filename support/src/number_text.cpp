@@ -80,4 +80,18 @@ std::string fixed6(double value) {
   return out;
 }
 
+std::string exponent6(double value) {
+  std::string out;
+  if (append_non_finite(out, value)) return out;
+  // to_chars writes "d.dddddde+XX"; the exponent is re-laid out without sign and padding.
+  std::array<char, 32> buffer;
+  auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                    std::chars_format::scientific, 6);
+  const std::string_view text(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
+  const std::size_t e_pos = text.find('e');
+  out.append(text.substr(0, e_pos + 1));
+  out += std::to_string(std::atoi(std::string(text.substr(e_pos + 1)).c_str()));
+  return out;
+}
+
 }  // namespace support

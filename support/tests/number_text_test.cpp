@@ -59,6 +59,25 @@ TEST(NumberText, ShortestGoldenValues) {
   for (const auto& c : cases) EXPECT_EQ(support::shortest(c.value), c.text) << c.value;
 }
 
+TEST(NumberText, Exponent6GoldenValues) {
+  const Case cases[] = {
+      {-1.0, "-1.000000e0"},
+      {0.001, "1.000000e-3"},
+      {0.0, "0.000000e0"},
+      {-0.0, "-0.000000e0"},
+      {-2.5, "-2.500000e0"},
+      {123456789.0, "1.234568e8"},
+      {1.0000025, "1.000002e0"},   // the double lies below the tie
+      {1.2500005e-300, "1.250001e-300"},
+      {9.9999999, "1.000000e1"},   // rounding carries into the exponent
+      {1e308, "1.000000e308"},
+      {nan, "NaN"},
+      {inf, "inf"},
+      {-inf, "-inf"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(support::exponent6(c.value), c.text) << c.value;
+}
+
 TEST(NumberText, ShortestReadsBackExactly) {
   for (double v : {0.1, 1.0 / 3.0, 2.0 / 3.0e-200, 7.3890560989306495, 1.7976931348623157e308}) {
     EXPECT_EQ(std::stod(support::shortest(v)), v);

@@ -251,6 +251,7 @@ class ArrayD {
     const double* in = block_->elements();
     double* dst = out.block_->elements();
     const std::size_t n = len();
+#pragma omp simd
     for (std::size_t i = 0; i < n; ++i) dst[i] = f(in[i]);
     return out;
   }
@@ -307,40 +308,62 @@ inline bool same_shape(std::span<const std::size_t> a, std::span<const std::size
   return true;
 }
 
-// f applied to the elements of a and b paired by broadcasting.
+namespace detail {
+
+// An array of the shape whose element i is element(i).
+template <typename Element>
+ArrayD filled(std::span<const std::size_t> shape, Element&& element) {
+  ArrayD out = ArrayD::for_overwrite(shape);
+  double* dst = out.data().data();
+  const std::size_t n = out.len();
+#pragma omp simd
+  for (std::size_t i = 0; i < n; ++i) dst[i] = element(i);
+  return out;
+}
+
+}  // namespace detail
+
+// f(a element, b element) with both operands stretched to `shape` by the broadcasting
+// rule; nothing when either cannot be stretched to it. Operands already laid out like
+// the result, and one-element operands against such an operand, take a plain loop.
 template <typename F>
-std::expected<ArrayD, ShapeError> zip_with(const ArrayD& a, const ArrayD& b, F&& f) {
+std::optional<ArrayD> zip_in_shape(const ArrayD& a, const ArrayD& b, std::span<const std::size_t> shape, F&& f) {
   const double* pa = a.data().data();
   const double* pb = b.data().data();
-  const auto fill = [](std::span<const std::size_t> shape, auto&& element) {
-    ArrayD out = ArrayD::for_overwrite(shape);
-    double* dst = out.data().data();
-    const std::size_t n = out.len();
-    for (std::size_t i = 0; i < n; ++i) dst[i] = element(i);
-    return out;
-  };
-  if (same_shape(a.shape(), b.shape())) {
-    return fill(a.shape(), [&](std::size_t i) { return f(pa[i], pb[i]); });
+  if (same_shape(a.shape(), shape) && same_shape(b.shape(), shape)) {
+    return detail::filled(shape, [&](std::size_t i) { return f(pa[i], pb[i]); });
   }
-  std::optional<Dims> shape = broadcast_shape(a.shape(), b.shape());
-  if (!shape) return std::unexpected(ShapeError{});
-  // One element against an operand that already has the result's layout.
-  if (a.len() == 1 && element_count(*shape) == b.len()) {
+  const std::optional<Strides> sa = broadcast_strides(a.shape(), shape);
+  const std::optional<Strides> sb = broadcast_strides(b.shape(), shape);
+  if (!sa || !sb) return std::nullopt;
+  const std::size_t count = element_count(shape);
+  if (a.len() == 1 && b.len() == count) {
     const double s = pa[0];
-    return fill(*shape, [&](std::size_t i) { return f(s, pb[i]); });
+    return detail::filled(shape, [&](std::size_t i) { return f(s, pb[i]); });
   }
-  if (b.len() == 1 && element_count(*shape) == a.len()) {
+  if (b.len() == 1 && a.len() == count) {
     const double s = pb[0];
-    return fill(*shape, [&](std::size_t i) { return f(pa[i], s); });
+    return detail::filled(shape, [&](std::size_t i) { return f(pa[i], s); });
   }
-  const Strides sa = *broadcast_strides(a.shape(), *shape);
-  const Strides sb = *broadcast_strides(b.shape(), *shape);
-  ArrayD out = ArrayD::for_overwrite(*shape);
+  ArrayD out = ArrayD::for_overwrite(shape);
   double* dst = out.data().data();
-  detail::walk_strided(*shape, sa, sb, 0, 0, [&](std::ptrdiff_t ia, std::ptrdiff_t ib) {
+  detail::walk_strided(shape, *sa, *sb, 0, 0, [&](std::ptrdiff_t ia, std::ptrdiff_t ib) {
     *dst++ = f(pa[ia], pb[ib]);
   });
   return out;
+}
+
+// f applied to the elements of a and b paired by broadcasting.
+template <typename F>
+std::expected<ArrayD, ShapeError> zip_with(const ArrayD& a, const ArrayD& b, F&& f) {
+  if (same_shape(a.shape(), b.shape())) {
+    const double* pa = a.data().data();
+    const double* pb = b.data().data();
+    return detail::filled(a.shape(), [&](std::size_t i) { return f(pa[i], pb[i]); });
+  }
+  const std::optional<Dims> shape = broadcast_shape(a.shape(), b.shape());
+  if (!shape) return std::unexpected(ShapeError{});
+  return *zip_in_shape(a, b, *shape, f);
 }
 
 }  // namespace ketra_autograd

@@ -1,6 +1,6 @@
 #pragma once
 // Locale-independent number text. Every message and rendering of the system prints
-// doubles through these two functions, never through printf or iostreams.
+// doubles through these functions, never through printf or iostreams.
 #include <string>
 
 namespace support {
@@ -15,5 +15,10 @@ void append_shortest(std::string& out, double value);
 // ties to even: 0.0078125 -> "0.007812", -0.0 -> "-0.000000", NaN -> "NaN".
 std::string fixed6(double value);
 void append_fixed6(std::string& out, double value);
+
+// Exponent form with six decimals, correctly rounded with ties to even, the exponent
+// bare (no plus sign, no leading zeros): -1.0 -> "-1.000000e0", 0.001 -> "1.000000e-3",
+// 0.0 -> "0.000000e0", NaN -> "NaN", infinities "inf" / "-inf".
+std::string exponent6(double value);
 
 }  // namespace support

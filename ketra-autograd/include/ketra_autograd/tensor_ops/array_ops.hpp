@@ -1,6 +1,8 @@
 #pragma once
-// Operations that rearrange an array without changing its values. Sizes, axes and
-// target shapes arrive as double tensors and are read entry by entry, row-major.
+// Operations that rearrange or select array elements, the shape inference of binary
+// operations and the n-ary sum. Sizes, axes, indices and target shapes arrive as double
+// tensors and are read entry by entry, row-major.
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -73,6 +75,67 @@ class SliceGrad final : public op::Op {
 
  private:
   SliceList indices_;
+};
+
+// (lhs shape, rhs shape) -> the shape a binary operation's result will have, read from
+// two shape tensors (negative entries: unknown sizes). An empty or [1] side yields the
+// other side's tensor as it stands; otherwise entry i is the larger size, an unknown
+// size giving way to a known one, with no compatibility check ([3] and [4] give [4]).
+// Sides of different lengths give
+// IncompatibleShape("InferBinOpShape: rank of lhs and rhs must match.").
+class InferBinOpShape final : public op::Op {
+ public:
+  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::InferBinOpShape"; }
+  op::ComputeResult compute(op::ComputeContext& ctx) const override;
+  void grad(op::GradientContext& ctx) const override;
+};
+
+// (x0, x1, ...) -> their sum: the first two broadcast against each other, every later
+// one broadcast onto that sum's shape. No inputs, or shapes that do not broadcast, panic.
+class AddN final : public op::Op {
+ public:
+  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::AddN"; }
+  op::ComputeResult compute(op::ComputeContext& ctx) const override;
+  void grad(op::GradientContext& ctx) const override;
+};
+
+// (indices, params) -> the sub-arrays of params at the indices along `axis` (negative:
+// counted from the end of params' rank). Output shape: params' dimensions before the
+// axis, the indices' shape, params' dimensions after it. Index entries are truncated;
+// with normalize_negative_indices a negative entry counts from the end of the axis and
+// an unreadable one (NaN) reads as 0, without it an unreadable entry panics with
+// "Invalid index value". An axis or index out of range panics.
+class Gather final : public op::Op {
+ public:
+  Gather(std::int64_t axis, bool normalize_negative_indices) noexcept
+      : axis_(axis), normalize_negative_indices_(normalize_negative_indices) {}
+  std::int64_t axis() const noexcept { return axis_; }
+  bool normalize_negative_indices() const noexcept { return normalize_negative_indices_; }
+
+  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::Gather"; }
+  op::ComputeResult compute(op::ComputeContext& ctx) const override;
+  void grad(op::GradientContext& ctx) const override;
+
+ private:
+  std::int64_t axis_;
+  bool normalize_negative_indices_;
+};
+
+// (indices, params, gy) -> zeros of params' shape with each sub-array of gy added at the
+// position along `axis` that Gather read it from; repeated indices accumulate, and a
+// negative index counts from the end of the axis. Unreadable entries and positions out
+// of range panic.
+class GatherGrad final : public op::Op {
+ public:
+  explicit GatherGrad(std::int64_t axis) noexcept : axis_(axis) {}
+  std::int64_t axis() const noexcept { return axis_; }
+
+  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::GatherGrad"; }
+  op::ComputeResult compute(op::ComputeContext& ctx) const override;
+  void grad(op::GradientContext& ctx) const override;
+
+ private:
+  std::int64_t axis_;
 };
 
 }  // namespace ketra_autograd::tensor_ops::array_ops

@@ -1,0 +1,83 @@
+#pragma once
+// The SIMD micro-kernel, written once over an instruction set's vector operations.
+// Each instruction-set file includes this header only after switching on its target
+// options, so every instantiation (and the lambda inside) is compiled for that set.
+#include <cstddef>
+
+namespace pellum_blas::level3::detail {
+
+// Panel bytes prefetched into L1 ahead of each depth chunk, while the target chunk
+// t + distance still exists.
+struct PrefetchPlan {
+  std::size_t distance = 0;
+  std::size_t a_offsets[2] = {0, 0};
+  std::size_t a_count = 0;  // 0: no prefetch at all
+  std::size_t b_offset = 0;
+};
+
+// Isa provides, for T: splat, load, store (unaligned), madd(acc, a, b) = acc + a·b
+// (fused or not), fold(beta, c, acc) = beta·c + acc, and the depth unrolling `unroll`.
+// The vector type's + and * are the plain rounded operations.
+template <typename Isa, typename T, std::size_t MR, std::size_t NR, PrefetchPlan plan>
+inline void tile_kernel(std::size_t kc, const T* a, const T* b, T* c, std::size_t ldc, T alpha, T beta) {
+  using V = decltype(Isa::splat(T{}));
+  constexpr std::size_t lanes = sizeof(V) / sizeof(T);
+  constexpr std::size_t rows_in_vectors = MR / lanes;
+  static_assert(rows_in_vectors * lanes == MR, "the tile's rows must fill whole vectors");
+
+  V acc[NR][rows_in_vectors];
+#pragma GCC unroll 16
+  for (std::size_t j = 0; j < NR; ++j) {
+#pragma GCC unroll 4
+    for (std::size_t v = 0; v < rows_in_vectors; ++v) acc[j][v] = V{};
+  }
+
+  // One depth step: each A element loaded once, each B element broadcast once.
+  const auto step = [&](std::size_t p) __attribute__((always_inline)) {
+    V column[rows_in_vectors];
+#pragma GCC unroll 4
+    for (std::size_t v = 0; v < rows_in_vectors; ++v) column[v] = Isa::load(a + p * MR + v * lanes);
+#pragma GCC unroll 16
+    for (std::size_t j = 0; j < NR; ++j) {
+      const V bj = Isa::splat(b[p * NR + j]);
+#pragma GCC unroll 4
+      for (std::size_t v = 0; v < rows_in_vectors; ++v) acc[j][v] = Isa::madd(acc[j][v], column[v], bj);
+    }
+  };
+
+  constexpr std::size_t unroll = Isa::unroll;
+  const std::size_t chunks = kc / unroll;
+  for (std::size_t t = 0; t < chunks; ++t) {
+    if constexpr (plan.a_count > 0) {
+      if (t + plan.distance < chunks) {
+        const char* a_chunk = reinterpret_cast<const char*>(a + t * unroll * MR);
+        for (std::size_t i = 0; i < plan.a_count; ++i) __builtin_prefetch(a_chunk + plan.a_offsets[i], 0, 3);
+        __builtin_prefetch(reinterpret_cast<const char*>(b + t * unroll * NR) + plan.b_offset, 0, 3);
+      }
+    }
+#pragma GCC unroll 4
+    for (std::size_t u = 0; u < unroll; ++u) step(t * unroll + u);
+  }
+  for (std::size_t p = chunks * unroll; p < kc; ++p) step(p);
+
+  const V alpha_v = Isa::splat(alpha);
+  const V beta_v = Isa::splat(beta);
+  const bool scale = !(alpha == T(1));  // a NaN alpha scales
+#pragma GCC unroll 16
+  for (std::size_t j = 0; j < NR; ++j) {
+#pragma GCC unroll 4
+    for (std::size_t v = 0; v < rows_in_vectors; ++v) {
+      const V r = scale ? acc[j][v] * alpha_v : acc[j][v];
+      T* tile = c + j * ldc + v * lanes;
+      if (beta == T(0)) {
+        Isa::store(tile, r);  // C is not read: old NaN or garbage never survives
+      } else if (beta == T(1)) {
+        Isa::store(tile, Isa::load(tile) + r);
+      } else {
+        Isa::store(tile, Isa::fold(beta_v, Isa::load(tile), r));
+      }
+    }
+  }
+}
+
+}  // namespace pellum_blas::level3::detail

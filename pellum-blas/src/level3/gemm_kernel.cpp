@@ -1,0 +1,113 @@
+#include "pellum_blas/level3/gemm_kernel.hpp"
+
+#include <atomic>
+#include <cmath>
+#include <iterator>
+
+#include "pellum_blas/level3/detail/kernels.hpp"
+#include "pellum_core/cpu_features.hpp"
+
+namespace pellum_blas::level3::gemm_kernel {
+
+namespace {
+
+constexpr int no_override = -1;
+std::atomic<int> forced_level{no_override};
+
+// The portable 4 × 4 tile: correctly rounded fused multiply-adds of the C library.
+template <typename T>
+void scalar_tile(std::size_t kc, const T* a, const T* b, T* c, std::size_t ldc, T alpha, T beta) {
+  constexpr Tile tile = tile_for<T>(KernelLevel::Scalar);
+  T acc[tile.mr][tile.nr] = {};
+  for (std::size_t p = 0; p < kc; ++p) {
+    for (std::size_t i = 0; i < tile.mr; ++i) {
+      for (std::size_t j = 0; j < tile.nr; ++j) acc[i][j] = std::fma(a[p * tile.mr + i], b[p * tile.nr + j], acc[i][j]);
+    }
+  }
+  for (std::size_t j = 0; j < tile.nr; ++j) {
+    for (std::size_t i = 0; i < tile.mr; ++i) {
+      T& out = c[i + j * ldc];
+      // beta = 0 gives what a C of zeros would give, without reading C.
+      const T scaled_c = beta == T(0) ? T(0) : out * beta;
+      out = std::fma(alpha, acc[i][j], scaled_c);
+    }
+  }
+}
+
+// The kernels of each element type, in the order of KernelLevel.
+template <typename T>
+struct Kernels;
+
+template <>
+struct Kernels<double> {
+  static constexpr KernelFn<double> by_level[] = {
+      scalar_tile<double>, gemm_kernel_sse42::inner::micro_kernel_f64_sse42,
+      gemm_kernel_avx2::micro_kernel_f64_avx2, gemm_kernel_avx512::micro_kernel_f64_avx512};
+  static_assert(std::size(by_level) == kernel_level_count);
+};
+
+template <>
+struct Kernels<float> {
+  static constexpr KernelFn<float> by_level[] = {
+      scalar_tile<float>, gemm_kernel_sse42::inner::micro_kernel_f32_sse42,
+      gemm_kernel_avx2::micro_kernel_f32_avx2, gemm_kernel_avx512::micro_kernel_f32_avx512};
+  static_assert(std::size(by_level) == kernel_level_count);
+};
+
+}  // namespace
+
+KernelLevel detected_level() noexcept {
+  static const KernelLevel level = [] {
+    for (const KernelLevel candidate : {KernelLevel::Avx512, KernelLevel::Avx2, KernelLevel::Sse42}) {
+      if (supports(candidate)) return candidate;
+    }
+    return KernelLevel::Scalar;
+  }();
+  return level;
+}
+
+bool supports(KernelLevel level) noexcept {
+  const pellum_core::cpu_features::Features& f = pellum_core::cpu_features::detected();
+  switch (level) {
+    case KernelLevel::Avx512: return f.avx512f;
+    case KernelLevel::Avx2: return f.avx2 && f.fma;
+    case KernelLevel::Sse42: return f.sse42;
+    case KernelLevel::Scalar: return true;
+  }
+  return false;
+}
+
+KernelLevel active_level() noexcept {
+  const int forced = forced_level.load(std::memory_order_relaxed);
+  return forced == no_override ? detected_level() : static_cast<KernelLevel>(forced);
+}
+
+template <typename T>
+KernelFn<T> kernel_for(KernelLevel level) noexcept {
+  return Kernels<T>::by_level[static_cast<std::size_t>(level)];
+}
+
+template KernelFn<double> kernel_for<double>(KernelLevel) noexcept;
+template KernelFn<float> kernel_for<float>(KernelLevel) noexcept;
+
+template <typename T>
+void micro_kernel(std::size_t kc, const T* a_panel, const T* b_panel, T* c, std::size_t ldc, T alpha,
+                  T beta) {
+  kernel_for<T>(active_level())(kc, a_panel, b_panel, c, ldc, alpha, beta);
+}
+
+template void micro_kernel<double>(std::size_t, const double*, const double*, double*, std::size_t, double,
+                                   double);
+template void micro_kernel<float>(std::size_t, const float*, const float*, float*, std::size_t, float, float);
+
+namespace detail {
+
+bool force_level(std::optional<KernelLevel> level) noexcept {
+  if (level && !supports(*level)) return false;
+  forced_level.store(level ? static_cast<int>(*level) : no_override, std::memory_order_relaxed);
+  return true;
+}
+
+}  // namespace detail
+
+}  // namespace pellum_blas::level3::gemm_kernel

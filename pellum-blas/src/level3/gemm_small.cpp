@@ -1,0 +1,90 @@
+#include "pellum_blas/level3/gemm_small.hpp"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "pellum_blas/level3/detail/beta_scale.hpp"
+#include "pellum_matrix/detail/view.hpp"
+
+namespace pellum_blas::level3::gemm_small {
+
+namespace {
+
+template <typename T>
+struct Operands {
+  MatRef<T> a;
+  MatRef<T> b;
+  MatMut<T> c;
+  std::size_t k;
+  T alpha;
+};
+
+// One tile of H × W accumulators at (i0, j0), `rows` × `cols` of them valid. With Full
+// the extent is the compile-time tile, which lets the compiler keep it in registers.
+template <typename T, std::size_t H, std::size_t W, bool Full>
+void tile(const Operands<T>& op, std::size_t i0, std::size_t j0, std::size_t rows_arg, std::size_t cols_arg) {
+  const std::size_t rows = Full ? H : rows_arg;
+  const std::size_t cols = Full ? W : cols_arg;
+  T acc[W][H] = {};
+  for (std::size_t p = 0; p < op.k; ++p) {
+    const T* a_col = op.a.ptr_at(i0, p);
+    for (std::size_t cc = 0; cc < cols; ++cc) {
+      const T bv = *op.b.ptr_at(p, j0 + cc);
+      for (std::size_t r = 0; r < rows; ++r) acc[cc][r] = acc[cc][r] + a_col[r] * bv;
+    }
+  }
+  for (std::size_t r = 0; r < rows; ++r) {
+    for (std::size_t cc = 0; cc < cols; ++cc) {
+      T& out = *op.c.ptr_at(i0 + r, j0 + cc);
+      out = op.alpha * acc[cc][r] + out;
+    }
+  }
+}
+
+// Column tiles outermost, row tiles inside; edge tiles compute only their valid part.
+template <typename T, std::size_t H, std::size_t W>
+void tiled(const Operands<T>& op, std::size_t m, std::size_t n) {
+  for (std::size_t j0 = 0; j0 < n; j0 += W) {
+    const std::size_t cols = std::min(W, n - j0);
+    for (std::size_t i0 = 0; i0 < m; i0 += H) {
+      const std::size_t rows = std::min(H, m - i0);
+      if (rows == H && cols == W) {
+        tile<T, H, W, true>(op, i0, j0, H, W);
+      } else {
+        tile<T, H, W, false>(op, i0, j0, rows, cols);
+      }
+    }
+  }
+}
+
+// The whole s × s block as one tile.
+template <typename T, std::size_t S>
+void square(const Operands<T>& op) {
+  tile<T, S, S, true>(op, 0, 0, S, S);
+}
+
+constexpr std::size_t max_square_depth = 32;
+
+}  // namespace
+
+template <typename T>
+void gemm_small(MatRef<T> a, MatRef<T> b, MatMut<T> c, T alpha, T beta) {
+  const std::size_t m = a.nrows(), k = a.ncols(), n = b.ncols();
+  if (b.nrows() < k || c.nrows() < m || c.ncols() < n) pellum_matrix::detail::index_out_of_bounds();
+  detail::scale_by_beta(c, beta);
+  if (alpha == T(0)) return;
+  const Operands<T> op{a, b, c, k, alpha};
+  if (m == n && k <= max_square_depth && m >= 2 && m <= 4) {
+    if (m == 2) return square<T, 2>(op);
+    if (m == 3) return square<T, 3>(op);
+    return square<T, 4>(op);
+  }
+  if (m <= 8 && n <= 8) return tiled<T, 4, 4>(op, m, n);
+  if (m <= 16 && n <= 16) return tiled<T, 8, 8>(op, m, n);
+  tiled<T, 8, 4>(op, m, n);
+}
+
+template void gemm_small<double>(MatRef<double>, MatRef<double>, MatMut<double>, double, double);
+template void gemm_small<float>(MatRef<float>, MatRef<float>, MatMut<float>, float, float);
+
+}  // namespace pellum_blas::level3::gemm_small
