@@ -6,7 +6,9 @@
 
 #include "support/panic.hpp"
 #include "tarvex/symreg/constants.hpp"
+#include "vorn_core/detail/forest.hpp"
 #include "vorn_core/detail/polish.hpp"
+#include "vorn_core/fit.hpp"
 
 namespace vorn_core::polish {
 
@@ -213,5 +215,55 @@ std::optional<Snapped> snap_values(std::vector<double> values, double base, doub
 }
 
 }  // namespace detail
+
+namespace {
+
+EmlTree rebuilt(const EmlTree& tree, std::span<const double> values) {
+  std::size_t index = 0;
+  return EmlTree::from_node(fit::substitute_consts(*tree.root, values, index));
+}
+
+std::vector<double> constants_of(const EmlTree& tree) {
+  std::vector<double> values;
+  fit::collect_consts(*tree.root, values);
+  return values;
+}
+
+constexpr double unevaluable = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+std::pair<EmlTree, double> lm_refine(const EmlTree& tree, const DataSet& data, std::size_t max_iter,
+                                     loss::RobustLoss loss) {
+  const forest::detail::Columns columns(data.x);
+  const std::span<const double> y = data.y.data();
+  const detail::Model model = [&](std::span<const double> params) -> std::optional<std::vector<double>> {
+    const auto prediction = forest::detail::evaluate(rebuilt(tree, params), columns);
+    if (!prediction) return std::nullopt;
+    return std::vector<double>(prediction->data().begin(), prediction->data().end());
+  };
+  std::vector<double> start = constants_of(tree);
+  std::optional<std::vector<double>> prediction = model(start);
+  if (!prediction) return {tree, unevaluable};
+  if (start.empty()) return {tree, loss::mean_squared_error(*prediction, y)};
+  if (!residuals(*prediction, y)) return {tree, unevaluable};
+  const detail::LmPoint best =
+      detail::levenberg_marquardt({std::move(start), std::move(*prediction)}, y, model, max_iter, loss);
+  return {rebuilt(tree, best.params), loss::mean_squared_error(best.prediction, y)};
+}
+
+std::pair<EmlTree, double> snap_constants(const EmlTree& tree, const DataSet& data, double tol) {
+  const forest::detail::Columns columns(data.x);
+  const std::span<const double> y = data.y.data();
+  const auto base = forest::detail::mse_of(tree, columns, y);
+  if (!base) return {tree, unevaluable};
+  const detail::MseOf mse_of = [&](std::span<const double> values) -> std::optional<double> {
+    const auto mse = forest::detail::mse_of(rebuilt(tree, values), columns, y);
+    return mse ? std::optional<double>(*mse) : std::nullopt;
+  };
+  std::optional<detail::Snapped> snapped = detail::snap_values(constants_of(tree), *base, tol, mse_of);
+  if (!snapped) return {tree, *base};
+  return {rebuilt(tree, snapped->values), snapped->mse};
+}
 
 }  // namespace vorn_core::polish

@@ -1,11 +1,6 @@
 #include "vorn_core/silence.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <latch>
 #include <string>
 #include <thread>
@@ -13,53 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.hpp"
+
 namespace {
 
 using vorn_core::silence::SilenceStdout;
-
-// Points descriptor 1 at a temporary file while it lives and reads back what reached it.
-class CapturedStdout {
- public:
-  CapturedStdout() {
-    std::fflush(stdout);
-    saved_ = ::dup(1);
-    std::FILE* file = std::tmpfile();
-    file_ = ::dup(::fileno(file));
-    std::fclose(file);
-    ::dup2(file_, 1);
-  }
-  ~CapturedStdout() {
-    std::fflush(stdout);
-    ::dup2(saved_, 1);
-    ::close(saved_);
-    ::close(file_);
-  }
-
-  std::string text() const {
-    std::fflush(stdout);
-    std::string out;
-    char buffer[256];
-    for (off_t at = 0;;) {
-      const ssize_t got = ::pread(file_, buffer, sizeof buffer, at);
-      if (got <= 0) return out;
-      out.append(buffer, static_cast<std::size_t>(got));
-      at += got;
-    }
-  }
-
- private:
-  int saved_ = -1;
-  int file_ = -1;
-};
-
-void say(const std::string& text) { (void)!::write(1, text.data(), text.size()); }
-
-bool stdout_is_null_device() {
-  struct stat out{};
-  struct stat null{};
-  return ::fstat(1, &out) == 0 && ::stat("/dev/null", &null) == 0 && out.st_rdev == null.st_rdev &&
-         S_ISCHR(out.st_mode);
-}
+using namespace vorn_core::testing;
 
 TEST(SilenceStdout, DiscardsOnlyWhileAGuardLives) {
   CapturedStdout captured;

@@ -1,5 +1,9 @@
 #pragma once
 // Builders shared by the discovery-engine tests.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -46,6 +50,53 @@ std::string panic_message(F&& f) {
     return panic.message();
   }
   return "<no panic>";
+}
+
+// Points descriptor 1 at a temporary file while it lives and reads back what reached it.
+class CapturedStdout {
+ public:
+  CapturedStdout() {
+    std::fflush(stdout);
+    saved_ = ::dup(1);
+    std::FILE* file = std::tmpfile();
+    file_ = ::dup(::fileno(file));
+    std::fclose(file);
+    ::dup2(file_, 1);
+  }
+  CapturedStdout(const CapturedStdout&) = delete;
+  CapturedStdout& operator=(const CapturedStdout&) = delete;
+  ~CapturedStdout() {
+    std::fflush(stdout);
+    ::dup2(saved_, 1);
+    ::close(saved_);
+    ::close(file_);
+  }
+
+  std::string text() const {
+    std::fflush(stdout);
+    std::string out;
+    char buffer[256];
+    for (off_t at = 0;;) {
+      const ssize_t got = ::pread(file_, buffer, sizeof buffer, at);
+      if (got <= 0) return out;
+      out.append(buffer, static_cast<std::size_t>(got));
+      at += got;
+    }
+  }
+
+ private:
+  int saved_ = -1;
+  int file_ = -1;
+};
+
+// Writes straight to descriptor 1, past the C stream's buffer.
+inline void say(const std::string& text) { (void)!::write(1, text.data(), text.size()); }
+
+inline bool stdout_is_null_device() {
+  struct stat out{};
+  struct stat null{};
+  return ::fstat(1, &out) == 0 && ::stat("/dev/null", &null) == 0 && S_ISCHR(out.st_mode) &&
+         out.st_rdev == null.st_rdev;
 }
 
 }  // namespace vorn_core::testing
