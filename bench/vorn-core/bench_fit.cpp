@@ -1,6 +1,7 @@
 // A default fit (depth 3, 1000 epochs) on 1000 rows of y = exp(x0) - ln(2.5), on one
 // thread: the whole fit, its phases one by one, and the Adam phase against its arithmetic
 // floor, the same training written as plain loops (plain_adam.hpp) on the same shapes.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -64,7 +65,9 @@ int main() {
 
   bench::Report phases("default fit, 1000 rows x 1 column, depth 3, 1000 epochs", "fit");
   phases.add("whole fit (baseline)", bench::seconds_per_call([&] { bench::keep(config.fit(data)); }));
-  phases.add("shapes", bench::seconds_per_call([&] { bench::keep(discoverer::detail::shapes(depth, data.columns())); }));
+  phases.add("shapes", bench::seconds_per_call([&] {
+    bench::keep(discoverer::detail::shapes(depth, data.columns()));
+  }));
   phases.add("screening", bench::seconds_per_call([&] { bench::keep(discoverer::detail::screen(shapes, data)); }));
   phases.add("Adam", bench::seconds_per_call([&] {
     for (const EmlTree& tree : selected) bench::keep(fit::fit_constants(tree, data, config));
@@ -80,6 +83,20 @@ int main() {
 
   std::vector<std::vector<double>> columns(1);
   for (std::size_t r = 0; r < rows; ++r) columns[0].push_back(data.x[r]);
+  // Both sides train the same constants the same way; only rounding may part them.
+  double largest_gap = 0.0;
+  for (std::size_t k = 0; k < selected.size(); ++k) {
+    vorn_bench::PlainAdam plain(*selected[k].root, columns, data.y.data(), config.learning_rate);
+    plain.train(config.max_epochs);
+    std::vector<double> engine;
+    fit::collect_consts(*fitted[k].root, engine);
+    for (std::size_t i = 0; i < engine.size(); ++i) {
+      const double gap = std::fabs(engine[i] - plain.constants()[i]) / (std::fabs(engine[i]) + 1e-300);
+      largest_gap = std::max(largest_gap, gap);
+    }
+  }
+  print("largest relative gap between the engine's and the plain loops' trained constants: " +
+        support::shortest(largest_gap));
   const std::size_t steps = selected.size() * config.max_epochs;
   bench::Report adam("Adam phase: " + std::to_string(selected.size()) + " shapes x 1000 steps", "step");
   adam.add("plain loops (baseline)", bench::seconds_per_call([&] {

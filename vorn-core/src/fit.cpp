@@ -97,7 +97,9 @@ Fitted fit_constants(const EmlTree& tree, const dataset::DataSet& data, const di
   }
   const std::vector<double> trained = read_constants(env, ids);
   for (double v : trained) {
-    if (!std::isfinite(v)) return std::unexpected(error::VornError::numerical_instability("fitted constants are non-finite"));
+    if (!std::isfinite(v)) {
+      return std::unexpected(error::VornError::numerical_instability("fitted constants are non-finite"));
+    }
   }
   std::size_t index = 0;
   return scored(EmlTree::from_node(substitute_consts(*tree.root, trained, index)), columns, data.y);

@@ -39,6 +39,7 @@ std::string_view col_placeholder_name(std::size_t i) {
 namespace detail {
 
 Columns::Columns(const ArrayD& x) {
+  if (x.ndim() != 2) support::panic("the data matrix must be 2-D, got shape {}", x.shape_text());
   const std::size_t rows = x.shape()[0];
   const std::size_t count = x.shape()[1];
   const std::size_t shape[] = {rows};

@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "test_support.hpp"
+#include "vorn_core/solution.hpp"
 
 namespace {
 
 using namespace vorn_core::codegen;
 using namespace vorn_core::testing;
+using vorn_core::solution::Solution;
 
 struct ProgramCase {
   std::string name;
@@ -32,53 +34,46 @@ TEST_P(Programs, InEveryNotation) {
   EXPECT_EQ(rust_code(*c.root, c.num_vars), c.rust);
 }
 
-const double nan = std::numeric_limits<double>::quiet_NaN();
-const double inf = std::numeric_limits<double>::infinity();
-
 INSTANTIATE_TEST_SUITE_P(
     Trees, Programs,
     ::testing::Values(
         ProgramCase{"exp_of_x0", eml(x(0), one()), 1, "lambda x0: (np.exp(x0) - np.log(1.0))",
                     "# symbols('x0')\n(exp(x0) - log(1))", "fn f(x0: f64) -> f64 { ((x0).exp() - (1.0_f64).ln()) }"},
-        ProgramCase{"leaf_one_without_variables", one(), 0, "lambda x0: 1.0", "# symbols('x0')\n1",
+        ProgramCase{"leaf_one_names_x0", one(), 0, "lambda x0: 1.0", "# symbols('x0')\n1",
                     "fn f(x0: f64) -> f64 { 1.0_f64 }"},
-        ProgramCase{"every_declared_variable_listed", eml(x(1), one()), 3, "lambda x0, x1, x2: (np.exp(x1) - np.log(1.0))",
+        ProgramCase{"every_declared_variable", eml(x(1), one()), 3, "lambda x0, x1, x2: (np.exp(x1) - np.log(1.0))",
                     "# symbols('x0 x1 x2')\n(exp(x1) - log(1))",
                     "fn f(x0: f64, x1: f64, x2: f64) -> f64 { ((x1).exp() - (1.0_f64).ln()) }"},
         ProgramCase{"negative_constant_left", eml(c(-0.5), x(0)), 1, "lambda x0: (np.exp(-0.5) - np.log(x0))",
-                    "# symbols('x0')\n(exp(-0.5) - log(x0))", "fn f(x0: f64) -> f64 { ((-0.5_f64).exp() - (x0).ln()) }"},
+                    "# symbols('x0')\n(exp(-0.5) - log(x0))",
+                    "fn f(x0: f64) -> f64 { ((-0.5_f64).exp() - (x0).ln()) }"},
         ProgramCase{"nested_left_first", eml(eml(x(0), c(2.0)), eml(one(), x(1))), 2,
                     "lambda x0, x1: (np.exp((np.exp(x0) - np.log(2))) - np.log((np.exp(1.0) - np.log(x1))))",
                     "# symbols('x0 x1')\n(exp((exp(x0) - log(2))) - log((exp(1) - log(x1))))",
-                    "fn f(x0: f64, x1: f64) -> f64 { ((((x0).exp() - (2_f64).ln())).exp() - (((1.0_f64).exp() - "
-                    "(x1).ln())).ln()) }"}),
+                    "fn f(x0: f64, x1: f64) -> f64 { ((((x0).exp() - (2_f64).ln())).exp() - "
+                    "(((1.0_f64).exp() - (x1).ln())).ln()) }"}),
     case_name);
 
 TEST(Expressions, ConstantsInShortestExactDecimals) {
-  struct Case {
-    double value;
-    std::string numpy;
-    std::string rust;
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::pair<double, std::string> cases[] = {
+      {0.0000001, "0.0000001"}, {1e23, "100000000000000000000000"}, {1.0 / 3.0, "0.3333333333333333"},
+      {-0.0, "-0"},           {-inf, "-inf"},                     {std::numeric_limits<double>::quiet_NaN(), "NaN"},
   };
-  const Case cases[] = {
-      {2.0, "2", "2_f64"},
-      {0.0000001, "0.0000001", "0.0000001_f64"},
-      {1e23, "100000000000000000000000", "100000000000000000000000_f64"},
-      {0.1, "0.1", "0.1_f64"},
-      {1.0 / 3.0, "0.3333333333333333", "0.3333333333333333_f64"},
-      {-0.0, "-0", "-0_f64"},
-      {nan, "NaN", "NaN_f64"},
-      {inf, "inf", "inf_f64"},
-      {-inf, "-inf", "-inf_f64"},
-  };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.numpy);
-    EXPECT_EQ(numpy_expr(*c(k.value)), k.numpy);
-    EXPECT_EQ(sympy_expr(*c(k.value)), k.numpy);
-    EXPECT_EQ(rust_expr(*c(k.value)), k.rust);
+  for (const auto& [value, text] : cases) {
+    EXPECT_EQ(numpy_expr(*c(value)), text);
+    EXPECT_EQ(sympy_expr(*c(value)), text);
+    EXPECT_EQ(rust_expr(*c(value)), text + "_f64");
   }
-  EXPECT_EQ(numpy_expr(*x(12)), "x12");
-  EXPECT_EQ(rust_expr(*x(12)), "x12");
+}
+
+TEST(SolutionRenderings, RawTextLatexAndComplexity) {
+  const Solution s = Solution::of(tree(eml(x(1), c(2.5))), 0.25);
+  EXPECT_EQ(s.complexity, 3u);
+  EXPECT_EQ(s.pretty(), "eml(x1, 2.500000)");  // the raw EML form, constants with six decimals
+  EXPECT_EQ(s.latex(), "e^{x_{1}} - 0.916291");  // lowered and simplified: ln 2.5 folded
+  EXPECT_EQ(s.numpy_code(), "lambda x0, x1: (np.exp(x1) - np.log(2.5))");
+  EXPECT_EQ(s.rust_code(), "fn f(x0: f64, x1: f64) -> f64 { ((x1).exp() - (2.5_f64).ln()) }");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ using vorn_core::dataset::DataSet;
 
 const double nan = std::numeric_limits<double>::quiet_NaN();
 
-// A quick configuration: few Adam steps, so that whole fits stay fast.
+// Few Adam steps, so that whole fits stay fast.
 Discoverer quick(std::uint64_t max_depth = 3) {
   Discoverer d;
   d.max_depth = max_depth;
@@ -48,126 +49,111 @@ std::vector<std::string> pretty(std::span<const EmlTree> trees) {
   return out;
 }
 
-TEST(Constantize, EveryLeafOneBecomesAConstantOne) {
-  const NodePtr input = eml(eml(one(), x(1)), eml(c(2.5), one()));
-  const NodePtr out = constantize(*input);
-  EXPECT_EQ(to_string(tree(out)), "eml(eml(1.000000, x1), eml(2.500000, 1.000000))");
-  EXPECT_EQ(out->left()->left()->kind(), tarvex::tree::EmlKind::Const);
-  // Newly made throughout: not even the variable leaf is shared.
-  EXPECT_NE(out->left()->right().get(), input->left()->right().get());
-  EXPECT_NE(out->right()->left().get(), input->right()->left().get());
+TEST(DiscovererFit, FindsExactFormulas) {
+  struct Case {
+    std::string name;
+    DataSet data;
+    std::string best;
+  };
+  const std::vector<double> xs = {-1.0, -0.5, 0.0, 0.5, 1.0, 1.5};
+  const Case cases[] = {
+      // The leaf 1 itself, complexity 1: the simplest member and the best.
+      {"constant_target", data_of(xs, [](double) { return 1.0; }), "1"},
+      {"exp_target", data_of(xs, [](double v) { return std::exp(v); }), "eml(x0, 1)"},
+      // The leaf 1 of eml(x0, 1) trained, polished and snapped to 5/2.
+      {"snapped_constant", data_of(xs, [](double v) { return std::exp(v) - std::log(2.5); }), "eml(x0, 2.500000)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto front = quick().fit(c.data);
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->best()->pretty(), c.best);
+    EXPECT_EQ(front->best()->mse, 0.0);
+  }
+  EXPECT_EQ(quick().fit(cases[0].data)->members()[0].complexity, 1u);
 }
 
-TEST(EffectiveDepth, ClampedToOneThroughThree) {
-  const std::pair<std::uint64_t, std::size_t> cases[] = {{0, 1}, {1, 1}, {2, 2}, {3, 3}, {7, 3}, {UINT64_MAX, 3}};
-  for (const auto& [setting, depth] : cases) EXPECT_EQ(effective_depth(setting), depth) << setting;
-}
-
-TEST(DiscovererFit, EmptyDataSetIsRefused) {
-  const auto front = quick().fit(one_column({}, {}));
-  ASSERT_FALSE(front);
-  EXPECT_EQ(front.error().to_string(), "shape mismatch: empty dataset");
-}
-
-TEST(DiscovererFit, ConstantTargetIsTheLeafOne) {
-  const auto front = quick().fit(data_of({0.5, 1.5, 2.5, 3.5}, [](double) { return 1.0; }));
-  ASSERT_TRUE(front);
-  const Solution& first = front->members()[0];
-  EXPECT_EQ(first.pretty(), "1");
-  EXPECT_EQ(first.mse, 0.0);
-  EXPECT_EQ(first.complexity, 1u);
-}
-
-TEST(DiscovererFit, ExponentialTargetIsFoundExactly) {
-  const auto front = quick().fit(data_of({-1.0, -0.25, 0.5, 1.25, 2.0}, [](double v) { return std::exp(v); }));
-  ASSERT_TRUE(front);
-  ASSERT_NE(front->best(), nullptr);
-  EXPECT_EQ(front->best()->pretty(), "eml(x0, 1)");
-  EXPECT_EQ(front->best()->mse, 0.0);
-  EXPECT_EQ(front->best()->latex(), "e^{x_{0}}");
-}
-
-TEST(DiscovererFit, FittedConstantsSnapToTheirExactValue) {
-  // exp(x0) - ln(2.5): the shape eml(x0, 1) with its leaf 1 trained, polished and snapped
-  // to 5/2.
-  const auto front = quick().fit(data_of({-1.0, -0.5, 0.0, 0.5, 1.0, 1.5}, [](double v) {
-    return std::exp(v) - std::log(2.5);
-  }));
-  ASSERT_TRUE(front);
-  EXPECT_EQ(front->best()->pretty(), "eml(x0, 2.500000)");
-  EXPECT_LT(front->best()->mse, 1e-24);
-}
-
-TEST(DiscovererFit, DepthSettingIsClamped) {
-  const DataSet data = data_of({0.1, 0.7, 1.3, 1.9}, [](double v) { return v * v; });
-  const auto describe_fit = [&](std::uint64_t depth) { return describe(*quick(depth).fit(data)); };
-  EXPECT_EQ(describe_fit(0), describe_fit(1));
-  EXPECT_EQ(describe_fit(7), describe_fit(3));
-  EXPECT_NE(describe_fit(1), describe_fit(2));
-}
-
-TEST(DiscovererFit, NanColumnStillGivesAFront) {
+TEST(DiscovererFit, Failures) {
+  EXPECT_EQ(quick().fit(one_column({}, {})).error().to_string(), "shape mismatch: empty dataset");
+  EXPECT_EQ(quick(1).fit(one_column(std::vector<double>{1, 2}, std::vector<double>{nan, 1})).error().to_string(),
+            "not converged: no finite-scoring candidate expression found");
+  // A NaN column fails only the bare variable; eml nodes pass it on clipped.
   const auto front = quick(2).fit(one_column(std::vector<double>{nan, 1, 2, 3}, std::vector<double>{1, 2, 3, 4}));
   ASSERT_TRUE(front);
   EXPECT_FALSE(front->empty());
   for (const Solution& s : front->members()) EXPECT_NE(s.pretty(), "x0");
 }
 
-TEST(DiscovererFit, NoFiniteScoreIsNotConverged) {
-  const auto front = quick(1).fit(one_column(std::vector<double>{1, 2}, std::vector<double>{nan, 1}));
-  ASSERT_FALSE(front);
-  EXPECT_EQ(front.error().to_string(), "not converged: no finite-scoring candidate expression found");
+TEST(DiscovererFit, DepthSettingIsClamped) {
+  const DataSet data = data_of({0.1, 0.7, 1.3, 1.9}, [](double v) { return v * v; });
+  const auto fitted = [&](std::uint64_t depth) { return describe(*quick(depth).fit(data)); };
+  EXPECT_EQ(fitted(0), fitted(1));
+  EXPECT_EQ(fitted(7), fitted(3));
+  EXPECT_NE(fitted(1), fitted(2));
 }
 
-TEST(DiscoveryShapes, EveryDepthFromZeroAndAtMost512) {
+TEST(DiscovererFit, ConcurrentFitsAgreeWithASerialOne) {
+  // Overlapping fits each silence standard output while they train; each must find what
+  // a fit alone finds, and output must come back once all are done.
+  const DataSet data = data_of({0.2, 0.9, 1.6, 2.3}, [](double v) { return std::exp(v) - 1.0; });
+  const std::vector<std::string> alone = describe(*quick(2).fit(data));
+  CapturedStdout captured;
+  std::vector<std::vector<std::string>> results(4);
+  std::vector<std::thread> threads;
+  for (auto& result : results) threads.emplace_back([&] { result = describe(*quick(2).fit(data)); });
+  for (std::thread& thread : threads) thread.join();
+  for (const auto& result : results) EXPECT_EQ(result, alone);
+  say("after;");
+  EXPECT_EQ(captured.text(), "after;");
+}
+
+TEST(DiscoverySteps, ShapesOfEveryDepthFromZeroAtMost512) {
   EXPECT_EQ(pretty(detail::shapes(1, 1)),
             (std::vector<std::string>{"1", "x0", "eml(1, 1)", "eml(1, x0)", "eml(x0, 1)", "eml(x0, x0)"}));
-  EXPECT_EQ(detail::shapes(3, 1).size(), 512u);
-  // The cut keeps the enumeration's head: the depth-1 list is its prefix.
   const std::vector<EmlTree> wide = detail::shapes(3, 4);
-  const std::vector<EmlTree> narrow = detail::shapes(1, 4);
+  const std::vector<EmlTree> shallow = detail::shapes(1, 4);
   ASSERT_EQ(wide.size(), 512u);
-  EXPECT_EQ(pretty(std::span(wide).first(narrow.size())), pretty(narrow));
+  EXPECT_EQ(pretty(std::span(wide).first(shallow.size())), pretty(shallow));
 }
 
-TEST(DiscoveryScreening, RanksFiniteScoresStably) {
+TEST(DiscoverySteps, ScreeningRanksFiniteScoresStably) {
   const std::vector<EmlTree> shapes = {tree(eml(x(0), one())), tree(one()), tree(x(0)), tree(eml(one(), one()))};
-  // x0 holds 1 on every row, so the leaf 1 and x0 tie; eml(x0, 1) misses by e - 1.
+  // x0 is 1 on every row, so the leaf 1 and x0 tie at 0.
   const detail::Screening screening =
       detail::screen(shapes, one_column(std::vector<double>{1, 1}, std::vector<double>{1, 1}));
-  ASSERT_EQ(screening.candidates.size(), 4u);
   std::vector<std::size_t> order;
   for (const detail::Screened& s : screening.ranking) order.push_back(s.shape);
   EXPECT_EQ(order, (std::vector<std::size_t>{1, 2, 0, 3}));
-  EXPECT_EQ(screening.candidates[1].mse, 0.0);
-  EXPECT_EQ(screening.candidates[0].complexity, 3u);
-
-  const auto failed = eval_one(tree(x(0)), one_column(std::vector<double>{nan}, std::vector<double>{1}));
-  EXPECT_FALSE(failed);
+  EXPECT_EQ(pretty(std::vector{screening.candidates[0].tree}), std::vector<std::string>{"eml(x0, 1)"});
+  EXPECT_EQ(screening.candidates[0].mse, std::pow(std::numbers::e - 1.0, 2));
 }
 
-TEST(DiscoverySelection, CountsOnlyShapesWithOneToSixConstants) {
+TEST(DiscoverySteps, SelectionCountsOnlyShapesWithOneToSixConstants) {
   // Ranked last to first; shapes without leaves 1 and the eight-leaf shape are passed over
-  // without using up an attempt.
+  // without using up one of the 24 attempts. The leaves 1 become constants 1.
   const NodePtr l = one();
-  const NodePtr eight_ones = eml(eml(eml(l, l), eml(l, l)), eml(eml(l, l), eml(l, l)));
   std::vector<EmlTree> shapes;
   for (std::size_t i = 0; i < 30; ++i) {
     shapes.push_back(tree(eml(x(i), one())));
     shapes.push_back(tree(x(i)));
   }
-  shapes.push_back(tree(eight_ones));
+  shapes.push_back(tree(eml(eml(eml(l, l), eml(l, l)), eml(eml(l, l), eml(l, l)))));
   std::vector<detail::Screened> ranking;
-  ranking.push_back({0.0, shapes.size() - 1});
-  for (std::size_t i = shapes.size() - 1; i-- > 0;) ranking.push_back({0.0, i});
+  for (std::size_t i = shapes.size(); i-- > 0;) ranking.push_back({0.0, i});
 
   const std::vector<EmlTree> selected = detail::select_for_fitting(shapes, ranking);
   ASSERT_EQ(selected.size(), max_fit_attempts);
   for (std::size_t k = 0; k < selected.size(); ++k) {
     EXPECT_EQ(to_string(selected[k]), "eml(x" + std::to_string(29 - k) + ", 1.000000)");
   }
-  // Fewer eligible shapes than attempts: every one is fitted.
   EXPECT_EQ(detail::select_for_fitting(shapes, std::span(ranking).first(7)).size(), 3u);
+}
+
+TEST(Constantize, NewNodesThroughout) {
+  const NodePtr input = eml(eml(one(), x(1)), eml(c(2.5), one()));
+  const NodePtr out = constantize(*input);
+  EXPECT_EQ(to_string(tree(out)), "eml(eml(1.000000, x1), eml(2.500000, 1.000000))");
+  EXPECT_NE(out->left()->right().get(), input->left()->right().get());
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ std::string_view col_placeholder_name(std::size_t i);
 
 // The predictions of the tree for every row of x (rows x columns): Evaluation with the
 // autograd error's debug text when the graph fails, NumericalInstability "forward pass
-// produced non-finite values" when a prediction is NaN or infinite. A variable index not
-// below the column count is a caller fault and panics.
+// produced non-finite values" when a prediction is NaN or infinite. An x that is not 2-D
+// or a variable index not below the column count is a caller fault and panics.
 std::expected<ArrayD, error::VornError> eval_tree(const EmlTree& tree, const ArrayD& x);
 
 // exp(clip(a, -50, 50)) - ln(clip(b, 1e-12, max)); a NaN argument reads as the upper bound.
