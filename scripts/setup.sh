@@ -26,10 +26,12 @@ command -v cmake >/dev/null 2>&1 || python3 -m pip install -q "cmake>=3.24"
 # What `pip install .` builds with (without build isolation, so that a build downloads
 # nothing) and what the module's tests run with.
 python_missing=$(python3 -c '
+import re
 from importlib.metadata import PackageNotFoundError, version
-for name, major in {"pybind11": 3, "scikit-build-core": 0, "numpy": 0, "pytest": 0}.items():
+for name, least in {"pybind11": (3, 0), "scikit-build-core": (0, 10), "numpy": (0, 0), "pytest": (0, 0)}.items():
     try:
-        if int(version(name).split(".")[0]) < major:
+        major_minor = re.match(r"(\d+)\.(\d+)", version(name))
+        if major_minor is None or tuple(map(int, major_minor.groups())) < least:
             print(name)
     except PackageNotFoundError:
         print(name)

@@ -111,6 +111,13 @@ def test_module_offers_exactly_its_three_classes_in_order():
     assert [getattr(vorn, name).__module__ for name in public] == ["vorn"] * 3
 
 
+def test_entry_point_returns_a_multi_phase_definition():
+    # A single-phase entry point would return the module itself.
+    entry = ctypes.PyDLL(vorn.__file__).PyInit_vorn
+    entry.restype = ctypes.c_void_p  # a borrowed reference
+    assert type(ctypes.cast(entry(), ctypes.py_object).value).__name__ == "moduledef"
+
+
 def test_panic_exception_is_not_an_exception():
     panic = vorn._PanicException
     assert panic.__name__ == "PanicException"
