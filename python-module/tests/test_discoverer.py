@@ -1,0 +1,191 @@
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import vorn
+from conftest import SQUARE_X, SQUARE_Y, summary
+
+
+def test_defaults_are_the_documented_values():
+    explicit = vorn.Discoverer(256, 3, 1000, 0.05, 0, 5, 0.001, 0.001, 0.001)
+    assert summary(vorn.Discoverer().fit(SQUARE_X, SQUARE_Y)) == summary(explicit.fit(SQUARE_X, SQUARE_Y))
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, message, parameter",
+    [
+        pytest.param({"max_depth": -1}, OverflowError, "can't convert negative int to unsigned", "max_depth",
+                     id="negative-depth"),
+        pytest.param({"seed": 2**64}, OverflowError, "int too big to convert", "seed", id="seed-beyond-u64"),
+        pytest.param({"population": 1.5}, TypeError, "'float' object cannot be interpreted as an integer",
+                     "population", id="float-population"),
+        pytest.param({"learning_rate": "fast"}, TypeError, "must be real number, not str", "learning_rate",
+                     id="text-rate"),
+        pytest.param({"lambda_parsimony": None}, TypeError, "must be real number, not NoneType", "lambda_parsimony",
+                     id="none-lambda"),
+        # Parameter order decides, not the order of the keywords.
+        pytest.param({"top_k": -1, "max_epochs": "many"}, TypeError,
+                     "'str' object cannot be interpreted as an integer", "max_epochs", id="first-in-parameter-order"),
+    ],
+)
+def test_constructor_conversion_errors_name_the_parameter(kwargs, error, message, parameter):
+    with pytest.raises(error) as caught:
+        vorn.Discoverer(**kwargs)
+    assert str(caught.value) == message
+    assert caught.value.__notes__ == [f"while processing '{parameter}'"]
+
+
+def test_constructor_stores_values_without_range_checks():
+    # Only max_depth, max_epochs and learning_rate are read: depth 0 fits as 1, any other
+    # value is accepted as given.
+    odd = vorn.Discoverer(2**64 - 1, 0, np.int64(100), np.float32(0.5), True, 0, float("nan"), -1, float("inf"))
+    depth_one = vorn.Discoverer(max_depth=1, max_epochs=100, learning_rate=0.5)
+    assert summary(odd.fit(SQUARE_X, SQUARE_Y)) == summary(depth_one.fit(SQUARE_X, SQUARE_Y))
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        pytest.param(lambda: vorn.Discoverer(*range(10)), "Discoverer() takes at most 9 arguments (10 given)",
+                     id="surplus"),
+        pytest.param(lambda: vorn.Discoverer(depth=2), "'depth' is an invalid keyword argument for Discoverer()",
+                     id="unknown-keyword"),
+        pytest.param(lambda: vorn.Discoverer(1, population=2),
+                     "argument for Discoverer() given by name ('population') and position (1)", id="twice"),
+        pytest.param(lambda: vorn.Discoverer().fit(SQUARE_X), "fit() missing required argument 'y' (pos 2)",
+                     id="fit-missing-y"),
+    ],
+)
+def test_argument_list_errors(call, message):
+    with pytest.raises(TypeError) as caught:
+        call()
+    assert str(caught.value) == message
+
+
+X = "numpy.ndarray[float64, ndim=2]"
+Y = "numpy.ndarray[float64, ndim=1]"
+
+
+@pytest.mark.parametrize(
+    "x, y, message, parameter",
+    [
+        pytest.param(SQUARE_X.astype(np.float32), SQUARE_Y, f"'ndarray' object is not an instance of '{X}'", "x",
+                     id="float32-x"),
+        pytest.param(SQUARE_X.tolist(), SQUARE_Y, f"'list' object is not an instance of '{X}'", "x", id="list-x"),
+        pytest.param(SQUARE_X[:, 0], SQUARE_Y, f"'ndarray' object is not an instance of '{X}'", "x", id="1d-x"),
+        pytest.param(SQUARE_X[None], SQUARE_Y, f"'ndarray' object is not an instance of '{X}'", "x", id="3d-x"),
+        pytest.param(np.ones((12, 1), dtype=np.int64), SQUARE_Y, f"'ndarray' object is not an instance of '{X}'",
+                     "x", id="int-x"),
+        pytest.param(SQUARE_X.astype(">f8"), SQUARE_Y, f"'ndarray' object is not an instance of '{X}'", "x",
+                     id="byte-swapped-x"),
+        pytest.param(SQUARE_X, SQUARE_X, f"'ndarray' object is not an instance of '{Y}'", "y", id="2d-y"),
+        pytest.param(SQUARE_X, SQUARE_Y.astype(np.float32), f"'ndarray' object is not an instance of '{Y}'", "y",
+                     id="float32-y"),
+        pytest.param(SQUARE_X, 1.0, f"'float' object is not an instance of '{Y}'", "y", id="scalar-y"),
+        pytest.param([1.0], [1.0], f"'list' object is not an instance of '{X}'", "x", id="x-checked-first"),
+    ],
+)
+def test_fit_takes_only_float64_arrays_of_exact_rank(x, y, message, parameter):
+    with pytest.raises(TypeError) as caught:
+        vorn.Discoverer(max_depth=1).fit(x, y)
+    assert str(caught.value) == message
+    assert caught.value.__notes__ == [f"while processing '{parameter}'"]
+
+
+@pytest.mark.parametrize(
+    "x, y, message",
+    [
+        pytest.param(np.zeros((3, 1)), np.zeros(4), "shape mismatch: x has 3 rows but y has 4 entries", id="rows"),
+        pytest.param(np.zeros((0, 2)), np.zeros(0), "shape mismatch: empty dataset", id="empty"),
+        pytest.param(np.zeros((4, 1)), np.full(4, np.nan),
+                     "not converged: no finite-scoring candidate expression found", id="nan-target"),
+    ],
+)
+def test_engine_errors_are_value_errors_with_the_display_text(x, y, message):
+    discoverer = vorn.Discoverer(max_depth=1, max_epochs=10)
+    with pytest.raises(ValueError) as caught:
+        discoverer.fit(x, y)
+    assert caught.value.args == (message,)
+    # The object stays usable.
+    assert len(discoverer.fit(SQUARE_X, SQUARE_Y)) > 0
+
+
+def two_column_data():
+    x0 = np.linspace(0.5, 2.0, 9)
+    x1 = np.linspace(1.5, -0.5, 9)
+    return np.column_stack([x0, x1]), np.exp(x0) - np.log(x1 + 1.0)
+
+
+def unaligned(array):
+    raw = np.zeros(array.nbytes + 1, dtype=np.uint8)
+    view = raw[1:].view(np.float64).reshape(array.shape)
+    view[...] = array
+    return view
+
+
+@pytest.mark.parametrize(
+    "layout",
+    [
+        pytest.param(lambda x: np.asfortranarray(x), id="column-major"),
+        pytest.param(lambda x: np.ascontiguousarray(x.T).T, id="transposed"),
+        pytest.param(lambda x: np.repeat(x, 2, axis=0)[::2], id="every-second-row"),
+        pytest.param(lambda x: np.ascontiguousarray(x[::-1, ::-1])[::-1, ::-1], id="reversed-strides"),
+        pytest.param(lambda x: np.hstack([x, np.ones_like(x)])[:, :2], id="column-slice"),
+        pytest.param(unaligned, id="unaligned"),
+    ],
+)
+def test_any_memory_layout_reads_like_its_contiguous_copy(layout):
+    x, y = two_column_data()
+    strided = layout(x)
+    np.testing.assert_array_equal(strided, x)
+    assert not (strided.flags.c_contiguous and strided.flags.aligned)
+    discoverer = vorn.Discoverer(max_depth=2, max_epochs=50)
+    assert summary(discoverer.fit(strided, y)) == summary(discoverer.fit(x, y))
+
+
+def test_fit_finds_exp_exactly(exp_data):
+    x, y = exp_data
+    best = vorn.Discoverer(max_depth=2, max_epochs=100).fit(x=x, y=y).best()
+    assert (best.pretty, best.mse, best.complexity) == ("eml(x0, 1)", 0.0, 3)
+    assert best.latex == "e^{x_{0}}"
+    assert best.numpy_code == "lambda x0: (np.exp(x0) - np.log(1.0))"
+    assert best.sympy_code == "# symbols('x0')\n(exp(x0) - log(1))"
+    assert best.rust_code == "fn f(x0: f64) -> f64 { ((x0).exp() - (1.0_f64).ln()) }"
+    np.testing.assert_allclose(eval(best.numpy_code, {"np": np})(x[:, 0]), y, rtol=1e-15)
+
+
+def test_fits_release_the_interpreter_lock():
+    discoverer = vorn.Discoverer()
+    started = time.perf_counter()
+    expected = summary(discoverer.fit(SQUARE_X, SQUARE_Y))
+    one_fit = time.perf_counter() - started
+
+    ticks, results = [], [None] * 4
+    done = threading.Event()
+    barrier = threading.Barrier(5)
+
+    def count():
+        barrier.wait()
+        while not done.is_set():
+            ticks.append(time.perf_counter())
+            time.sleep(0.0005)
+
+    def fit(slot):
+        barrier.wait()
+        results[slot] = summary(discoverer.fit(SQUARE_X, SQUARE_Y))
+
+    counter = threading.Thread(target=count)
+    fitters = [threading.Thread(target=fit, args=(slot,)) for slot in range(4)]
+    for thread in [counter, *fitters]:
+        thread.start()
+    for thread in fitters:
+        thread.join()
+    done.set()
+    counter.join()
+
+    assert results == [expected] * 4
+    # A fit holding the lock would stall the counter for a whole fit.
+    longest_pause = max(later - earlier for earlier, later in zip(ticks, ticks[1:]))
+    assert longest_pause < one_fit / 2, (longest_pause, one_fit)
