@@ -6,6 +6,11 @@
 //   bench::Report report("lowering every tree of depth <= 3", "input node");
 //   report.add("walking the trees (baseline)", bench::seconds_per_call([&] { walk(); }), nodes);
 //   report.add("lowering", bench::seconds_per_call([&] { lower_all(); }), nodes);
+//
+// Where the work per call is what people compare, a report also prints its rate:
+//
+//   bench::Report report("dgemm n=512", "product", "flop");
+//   report.add("ours", bench::seconds_per_call([&] { multiply(); }), 1, 2.0 * 512 * 512 * 512);
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -46,21 +51,26 @@ void keep(const T& value) {
 }
 
 // One table of figures, printed as they are added: a title line, then per figure its
-// label, nanoseconds per unit and the ratio to the first figure, the baseline.
+// label, nanoseconds per unit and the ratio to the first figure, the baseline; and, in a
+// report that names a unit of work, the work done per second.
 class Report {
  public:
-  // unit names what a figure's count counts ("node" prints as "ns per node").
-  Report(std::string_view title, std::string_view unit) : unit_(unit) { print(std::string(title) + "\n"); }
+  // unit names what a figure's count counts ("node" prints as "ns per node"); work, if
+  // not empty, what its work counts ("flop" prints as "Gflop/s").
+  Report(std::string_view title, std::string_view unit, std::string_view work = {}) : unit_(unit), work_(work) {
+    print(std::string(title) + "\n");
+  }
 
-  // seconds: per call; count: units per call.
-  void add(std::string_view label, double seconds, double count = 1.0) {
+  // seconds: per call; count: units per call; work: units of work per call.
+  void add(std::string_view label, double seconds, double count = 1.0, double work = 0.0) {
     const double per_unit = seconds / count;
     if (baseline_ == 0.0) baseline_ = per_unit;
     std::string line = "  " + std::string(label);
     line.resize(std::max<std::size_t>(line.size() + 1, 46), ' ');
     line += padded(rounded(per_unit * 1e9, 1), 12) + " ns per " + unit_;
-    line += "  " + padded(rounded(per_unit / baseline_, 2), 9) + " x baseline\n";
-    print(line);
+    line += "  " + padded(rounded(per_unit / baseline_, 2), 9) + " x baseline";
+    if (!work_.empty()) line += "  " + padded(rounded(work / seconds * 1e-9, 2), 9) + " G" + work_ + "/s";
+    print(line + "\n");
   }
 
  private:
@@ -77,6 +87,7 @@ class Report {
   }
 
   std::string unit_;
+  std::string work_;
   double baseline_ = 0.0;
 };
 

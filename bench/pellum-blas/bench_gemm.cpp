@@ -1,11 +1,11 @@
 // Single-thread dgemm and sgemm of square sizes 64 … 2048 and odd sizes, through
-// gemm_with_par, against Eigen's matrix product in the same process. Prints GFLOP/s
-// (2·n³ per product, best of several timed rounds) and our speed relative to Eigen.
-// Usage: pellum_gemm_bench [max_n]
+// gemm_with_par, against Eigen's matrix product in the same process: one table per type
+// and size with Eigen as the baseline, both rates in Gflop/s (2·n³ per product), and the
+// largest difference between the two products in the title.
+// Usage: bench_gemm [max_n]
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "harness.hpp"
 #include "pellum_blas/level3/gemm.hpp"
 #include "pellum_blas/level3/gemm_kernel.hpp"
+#include "support/number_text.hpp"
 
 namespace {
 
@@ -49,39 +51,40 @@ Baselines load_baselines(const char* argv0) {
           reinterpret_cast<Baseline<float>>(dlsym(module, "eigen_baseline_sgemm"))};
 }
 
-template <typename F>
-double best_seconds(double flops, F&& run) {
-  run();  // warm caches and page in the buffers
-  const int reps = std::clamp(static_cast<int>(2e9 / flops), 1, 200);
-  double best = 1e300;
-  for (int round = 0; round < 5; ++round) {
-    const auto start = std::chrono::steady_clock::now();
-    for (int r = 0; r < reps; ++r) run();
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    best = std::min(best, took.count() / reps);
-  }
-  return best;
+template <typename T>
+std::vector<T> random_matrix(int n, std::mt19937& gen) {
+  std::uniform_real_distribution<double> dist(-1.0, 1.0);
+  std::vector<T> out(static_cast<std::size_t>(n) * n);
+  for (T& x : out) x = T(dist(gen));
+  return out;
 }
 
 template <typename T>
-void bench_size(int n, Baseline<T> baseline, const char* label) {
+double max_difference(const std::vector<T>& x, const std::vector<T>& y) {
+  double diff = 0;
+  for (std::size_t e = 0; e < x.size(); ++e) diff = std::max(diff, std::fabs(double(x[e]) - double(y[e])));
+  return diff;
+}
+
+template <typename T>
+void bench_size(const char* type, int n, const std::string& baseline_name, Baseline<T> baseline) {
   std::mt19937 gen(n);
-  std::uniform_real_distribution<double> dist(-1.0, 1.0);
-  const std::size_t size = static_cast<std::size_t>(n) * n;
-  std::vector<T> a(size), b(size), ours(size), theirs(size);
-  for (T& x : a) x = T(dist(gen));
-  for (T& x : b) x = T(dist(gen));
+  const std::vector<T> a = random_matrix<T>(n, gen), b = random_matrix<T>(n, gen);
+  std::vector<T> ours(a.size()), theirs(a.size());
   const std::size_t un = static_cast<std::size_t>(n);
-  const double flops = 2.0 * n * n * static_cast<double>(n);
-  const double t_ours = best_seconds(flops, [&] {
+  const auto multiply_ours = [&] {
     pellum_blas::level3::gemm::gemm_with_par<T>({a.data(), un, un, un}, {b.data(), un, un, un},
                                                 {ours.data(), un, un, un}, T(1), T(0));
-  });
-  const double t_theirs = best_seconds(flops, [&] { baseline(n, n, n, a.data(), b.data(), theirs.data()); });
-  double diff = 0;
-  for (std::size_t e = 0; e < size; ++e) diff = std::max(diff, std::fabs(double(ours[e]) - double(theirs[e])));
-  std::printf("%s %5d  %8.2f  %8.2f  %6.3f   %.1e\n", label, n, flops / t_ours * 1e-9, flops / t_theirs * 1e-9,
-              t_theirs / t_ours, diff);
+  };
+  const auto multiply_theirs = [&] { baseline(n, n, n, a.data(), b.data(), theirs.data()); };
+  multiply_ours();
+  multiply_theirs();
+  const double flops = 2.0 * n * n * static_cast<double>(n);
+  bench::Report report(std::string(type) + " n=" + std::to_string(n) +
+                           ", max |ours - baseline| = " + support::exponent6(max_difference(ours, theirs)),
+                       "product", "flop");
+  report.add(baseline_name + " (baseline)", bench::seconds_per_call(multiply_theirs), 1, flops);
+  report.add("gemm_with_par", bench::seconds_per_call(multiply_ours), 1, flops);
 }
 
 const char* level_name(KernelLevel level) {
@@ -99,15 +102,16 @@ const char* level_name(KernelLevel level) {
 int main(int argc, char** argv) {
   const int max_n = argc > 1 ? std::atoi(argv[1]) : 2048;
   const Baselines baselines = load_baselines(argv[0]);
-  std::printf("kernels: %s; baseline: %s; single thread\n",
-              level_name(pellum_blas::level3::gemm_kernel::active_level()), baselines.name.c_str());
-  std::printf("type     n    ours GF/s  base GF/s  ours/base  max |diff|\n");
+  std::fputs((std::string("kernels: ") + level_name(pellum_blas::level3::gemm_kernel::active_level()) +
+              "; single thread\n")
+                 .c_str(),
+             stdout);
   const int sizes[] = {64, 63, 65, 96, 128, 127, 192, 256, 255, 257, 384, 511, 512, 513, 768, 1000, 1024, 1023, 1536, 2048};
   for (const int n : sizes) {
-    if (n <= max_n) bench_size<double>(n, baselines.dgemm, "dgemm");
+    if (n <= max_n) bench_size<double>("dgemm", n, baselines.name, baselines.dgemm);
   }
   for (const int n : sizes) {
-    if (n <= max_n) bench_size<float>(n, baselines.sgemm, "sgemm");
+    if (n <= max_n) bench_size<float>("sgemm", n, baselines.name, baselines.sgemm);
   }
   return 0;
 }

@@ -1,15 +1,14 @@
 // Single-thread rates of the exported level-3 routines built on the GEMM driver, next to
-// the driver's own rate through dgemm/sgemm, for square problems: how much of the GEMM
-// speed the symmetric, triangular and transposed paths keep.
-#include <chrono>
+// the driver's own rate through dgemm/sgemm, for square problems: one table per type and
+// size with gemm NN as the baseline, showing how much of the GEMM speed the symmetric,
+// triangular and transposed paths keep.
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "harness.hpp"
 #include "pellum_blas/cblas.h"
-#include "support/number_text.hpp"
 
 namespace {
 
@@ -22,25 +21,6 @@ std::vector<T> values(std::size_t n, std::uint32_t seed) {
     v = static_cast<T>(static_cast<double>(state >> 8) / 16777216.0 - 0.5);
   }
   return out;
-}
-
-// The best of several runs, each long enough to time, in seconds per call.
-double seconds_per_call(const std::function<void()>& call) {
-  using clock = std::chrono::steady_clock;
-  call();  // warm-up: caches, the block-size probe
-  double best = 1e30;
-  for (int trial = 0; trial < 5; ++trial) {
-    int reps = 0;
-    const auto start = clock::now();
-    double elapsed = 0;
-    do {
-      call();
-      ++reps;
-      elapsed = std::chrono::duration<double>(clock::now() - start).count();
-    } while (elapsed < 0.05);
-    best = std::min(best, elapsed / reps);
-  }
-  return best;
 }
 
 template <typename T, typename Api>
@@ -58,7 +38,7 @@ void run(const char* type, Api api) {
       std::function<void()> call;
     };
     const Row rows[] = {
-        {"gemm NN", 2 * n3, [&] { api.gemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n); }},
+        {"gemm NN (baseline)", 2 * n3, [&] { api.gemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n); }},
         {"gemm TN", 2 * n3, [&] { api.gemm(CblasColMajor, CblasTrans, CblasNoTrans, n, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n); }},
         {"gemm NT", 2 * n3, [&] { api.gemm(CblasColMajor, CblasNoTrans, CblasTrans, n, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n); }},
         {"symm L", 2 * n3, [&] { api.symm(CblasColMajor, CblasLeft, CblasUpper, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n); }},
@@ -67,9 +47,9 @@ void run(const char* type, Api api) {
         {"trmm LU", n3, [&] { api.trmm(CblasColMajor, CblasLeft, CblasUpper, CblasNoTrans, CblasNonUnit, n, n, 1, a.data(), n, c.data(), n); }},
         {"trsm LL", n3, [&] { c = b0; api.trsm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasNonUnit, n, n, 1, a.data(), n, c.data(), n); }},
     };
+    bench::Report report(std::string(type) + " n=" + std::to_string(n), "call", "flop");
     for (const Row& row : rows) {
-      const double gflops = row.flops / seconds_per_call(row.call) / 1e9;
-      std::printf("%s %-8s n=%5d  %s GFLOP/s\n", type, row.name, n, support::fixed6(gflops).c_str());
+      report.add(row.name, bench::seconds_per_call(row.call), 1, row.flops);
     }
   }
 }
