@@ -267,6 +267,16 @@ class ArrayD {
     ArrayD out = from_elem(kept, init);
     const double* in = block_->elements();
     double* dst = out.block_->elements();
+    if (inner == 1) {
+      // One lane per result: a running value in a register instead of a store and reload
+      // per element, in the same order.
+      for (std::size_t o = 0; o < outer; ++o) {
+        double acc = dst[o];
+        for (std::size_t k = 0; k < length; ++k) acc = f(acc, in[o * length + k]);
+        dst[o] = acc;
+      }
+      return out;
+    }
     for (std::size_t o = 0; o < outer; ++o) {
       double* row = dst + o * inner;
       for (std::size_t k = 0; k < length; ++k) {
