@@ -61,7 +61,7 @@ void InputIdStore::push_back(const tensor::InputList& inputs) {
 
 Graph::Graph(std::size_t reserved) : nodes_(reserved), input_ids_(reserved) {}
 
-std::size_t Graph::install(tensor::TensorInternal node) {
+std::size_t Graph::install(tensor::TensorInternal&& node) {
   const std::size_t n = nodes_.size();
   if (n == warning_node_count) {
     std::fputs(

@@ -84,7 +84,7 @@ class Graph {
 
   // Appends a complete record and returns its id. Writes a warning to standard error when
   // the 50001st node is added; panics beyond 500001 nodes.
-  std::size_t install(tensor::TensorInternal node);
+  std::size_t install(tensor::TensorInternal&& node);
   std::size_t num_nodes() const noexcept { return nodes_.size(); }
   // The record of a node; panics on an id the graph does not hold.
   const tensor::TensorInternal& node(std::size_t id) const {
