@@ -21,8 +21,13 @@ struct Workspace {
     ArrayD first_output;
   };
   std::vector<Slot> slots;
-  // Outputs beyond the first, of the few operations that append several.
-  std::vector<std::pair<std::size_t, std::vector<ArrayD>>> further_outputs;
+  // Outputs beyond the first, of the few operations that append several: side by side,
+  // each node's in one run that further_runs locates.
+  std::vector<ArrayD> further_outputs;
+  struct FurtherRun {
+    std::size_t id, begin, count;
+  };
+  std::vector<FurtherRun> further_runs;
   std::vector<ArrayD> appended;               // outputs beyond the first of the running compute
   // Readers not yet computed (+1 for a requested node); nonzero exactly for the nodes
   // the ordering has reached.
@@ -57,6 +62,8 @@ struct Workspace {
     order.clear();
     fed.clear();
     further_outputs.clear();
+    further_runs.clear();
+    appended.clear();
   }
 };
 
@@ -111,16 +118,18 @@ const ArrayD* Evaluation::value(std::size_t id) const {
   return id < ws_->slots.size() ? ws_->slots[id].value : nullptr;
 }
 
-std::vector<const ArrayD*> Evaluation::outputs(std::size_t id) const {
+const ArrayD* NodeOutputs::operator[](std::size_t i) const {
+  if (i >= size()) support::panic("output {} of a node with {} outputs was asked for", i, size());
+  return i == 0 ? first_ : &further_[i - 1];
+}
+
+NodeOutputs Evaluation::outputs(std::size_t id) const {
   require_values();
-  std::vector<const ArrayD*> all;
-  if (id >= ws_->slots.size() || ws_->slots[id].value != &ws_->slots[id].first_output) return all;
-  all.push_back(&ws_->slots[id].first_output);
-  for (const auto& [owner, further] : ws_->further_outputs) {
-    if (owner != id) continue;
-    for (const ArrayD& output : further) all.push_back(&output);
+  if (id >= ws_->slots.size() || ws_->slots[id].value != &ws_->slots[id].first_output) return {};
+  for (const detail::Workspace::FurtherRun& run : ws_->further_runs) {
+    if (run.id == id) return {ws_->slots[id].first_output, std::span(ws_->further_outputs).subspan(run.begin, run.count)};
   }
-  return all;
+  return {ws_->slots[id].first_output, {}};
 }
 
 std::optional<error::EvalError> Evaluation::compute(std::span<const tensor::Tensor> requests,
@@ -237,7 +246,9 @@ void Evaluation::compute_node(std::size_t id, std::span<const std::uint32_t> inp
     return;
   }
   slots[id].value = &first;
-  if (!further.empty()) ws_->further_outputs.emplace_back(id, std::move(further));
+  if (further.empty()) return;
+  ws_->further_runs.push_back({id, ws_->further_outputs.size(), further.size()});
+  for (ArrayD& output : further) ws_->further_outputs.push_back(std::move(output));
 }
 
 std::vector<EvalResult> Evaluation::first_outputs(std::span<const tensor::Tensor> requests) {
