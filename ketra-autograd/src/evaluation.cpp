@@ -51,8 +51,8 @@ struct Workspace {
   }
 
   // After a normal end every touched entry is in the order or fed. (A workspace left by a
-  // panic is dropped instead.)
-  void clear() {
+  // panic is discarded instead.) Workspaces for graphs above 65536 nodes are not kept.
+  bool recycle() noexcept {
     for (std::size_t id : order) {
       slots[id].value = nullptr;
       slots[id].first_output = ArrayD();
@@ -64,44 +64,17 @@ struct Workspace {
     further_outputs.clear();
     further_runs.clear();
     appended.clear();
+    return slots.size() <= std::size_t{1} << 16;
   }
 };
 
-namespace {
-
-// Workspaces for graphs above this size are not kept for reuse.
-constexpr std::size_t kept_workspace_nodes = 1 << 16;
-
-std::vector<std::unique_ptr<Workspace>>& free_workspaces() {
-  thread_local std::vector<std::unique_ptr<Workspace>> free;
-  return free;
-}
-
-Workspace* acquire_workspace() {
-  auto& free = free_workspaces();
-  if (free.empty()) return new Workspace();
-  Workspace* ws = free.back().release();
-  free.pop_back();
-  return ws;
-}
-
-void return_workspace(Workspace* ws, bool clean) noexcept {
-  std::unique_ptr<Workspace> owned(ws);
-  if (!clean || owned->slots.size() > kept_workspace_nodes) return;
-  owned->clear();
-  try {
-    free_workspaces().push_back(std::move(owned));
-  } catch (...) {
-    // dropping the workspace only costs its reuse
-  }
-}
-
-}  // namespace
 }  // namespace detail
 
-Evaluation::Evaluation(graph::Context& ctx) : ctx_(&ctx), ws_(detail::acquire_workspace()) {}
+Evaluation::Evaluation(graph::Context& ctx) : ctx_(&ctx) {}
 
-Evaluation::~Evaluation() { detail::return_workspace(ws_, clean_); }
+Evaluation::~Evaluation() {
+  if (!clean_) ws_.discard();
+}
 
 void Evaluation::require_own(const tensor::Tensor& tensor) const {
   if (&tensor.graph() != static_cast<const graph::Graph*>(ctx_)) {

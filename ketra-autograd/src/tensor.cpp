@@ -48,15 +48,15 @@ KnownShape::KnownShape(std::span<const std::int64_t> dims) : dims_(dims) {
 
 OpBox& OpBox::operator=(OpBox&& other) noexcept {
   if (this != &other) {
-    if (owned_) delete op_;
+    if (placed_) op_->~Op();
     op_ = std::exchange(other.op_, nullptr);
-    owned_ = std::exchange(other.owned_, false);
+    placed_ = std::exchange(other.placed_, false);
   }
   return *this;
 }
 
 OpBox::~OpBox() {
-  if (owned_) delete op_;
+  if (placed_) op_->~Op();
 }
 
 void TensorInternal::missing_op() { support::panic("bad impl: Op is now stolen in gradient.rs"); }
@@ -96,6 +96,8 @@ TensorBuilder& TensorBuilder::set_differentiable(bool differentiable) {
   node_.is_differentiable = differentiable;
   return *this;
 }
+
+void* TensorBuilder::op_storage(std::size_t size, std::size_t align) { return graph_->allocate_op(size, align); }
 
 Tensor TensorBuilder::build_boxed(OpBox op) {
   std::size_t rank = 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ketra_autograd/detail/borrowed_name.hpp"
+#include "ketra_autograd/detail/recycled.hpp"
 #include "ketra_autograd/error.hpp"
 #include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/ndarray.hpp"
@@ -115,7 +116,7 @@ class Evaluation {
   std::vector<bool> last_requests(std::span<const tensor::Tensor> requests);
 
   graph::Context* ctx_;
-  detail::Workspace* ws_;
+  ketra_autograd::detail::Recycled<detail::Workspace> ws_;
   bool clean_ = true;   // false while computing: a panic leaves the workspace unusable
   bool taken_ = false;  // the values were moved out by take_first_outputs
 };

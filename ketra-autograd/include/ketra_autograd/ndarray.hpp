@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "ketra_autograd/detail/recycled.hpp"
 #include "ketra_autograd/small_vec.hpp"
 
 namespace ketra_autograd {
@@ -56,13 +57,7 @@ static_assert(sizeof(Block) == 64);
 
 // Freed blocks are kept per thread by power-of-two size class. The pool is trivially
 // destructible, so it stays usable while other thread-local objects are torn down; a
-// reaper empties it when the thread ends and stops further pooling. Under AddressSanitizer
-// nothing is pooled: a kept block would hide a read of a released array from it.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool pooling = false;
-#else
-inline constexpr bool pooling = true;
-#endif
+// reaper empties it when the thread ends and stops further pooling.
 inline constexpr std::size_t pooled_classes = 21;  // up to 1 MiB
 inline constexpr std::size_t pooled_per_class = 64;
 // Large blocks are kept in fewer numbers, so that an idle thread holds at most about 1 MiB

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -78,37 +79,35 @@ struct Input {
 using InputList = SmallVec<Input, 2>;
 
 // The owned operation of a node. Operation types without fields share one static
-// instance, so building their nodes allocates nothing.
+// instance; the others are constructed in their graph's storage and destroyed in place,
+// so building a node allocates nothing.
 class OpBox {
  public:
   OpBox() = default;
   OpBox(OpBox&& other) noexcept
-      : op_(std::exchange(other.op_, nullptr)), owned_(std::exchange(other.owned_, false)) {}
+      : op_(std::exchange(other.op_, nullptr)), placed_(std::exchange(other.placed_, false)) {}
   OpBox& operator=(OpBox&& other) noexcept;
   OpBox(const OpBox&) = delete;
   OpBox& operator=(const OpBox&) = delete;
   ~OpBox();
 
+  // The instance every node of the field-less type O shares.
   template <typename O>
-  static OpBox make(O op) {
-    static_assert(std::is_base_of_v<op::Op, O>);
-    // Nothing but the vtable pointer: every object of the type is the same.
-    if constexpr (sizeof(O) == sizeof(void*) && std::is_default_constructible_v<O>) {
-      static const O instance{};
-      return OpBox(&instance, false);
-    } else {
-      return OpBox(new O(std::move(op)), true);
-    }
+  static OpBox shared() {
+    static const O instance{};
+    return OpBox(&instance, false);
   }
+  // An operation constructed in storage that outlives the box; the box destroys it.
+  static OpBox placed(const op::Op* op) noexcept { return OpBox(op, true); }
 
   const op::Op* get() const noexcept { return op_; }
   explicit operator bool() const noexcept { return op_ != nullptr; }
 
  private:
-  OpBox(const op::Op* op, bool owned) noexcept : op_(op), owned_(owned) {}
+  OpBox(const op::Op* op, bool placed) noexcept : op_(op), placed_(placed) {}
 
   const op::Op* op_ = nullptr;
-  bool owned_ = false;
+  bool placed_ = false;
 };
 
 // A node record of a graph.
@@ -152,11 +151,19 @@ class TensorBuilder {
 
   template <typename O>
   Tensor build(O op) {
-    return build_boxed(OpBox::make(std::move(op)));
+    static_assert(std::is_base_of_v<op::Op, O> && alignof(O) <= alignof(std::max_align_t));
+    // Nothing but the vtable pointer: every object of the type is the same.
+    if constexpr (sizeof(O) == sizeof(void*) && std::is_default_constructible_v<O>) {
+      return build_boxed(OpBox::shared<O>());
+    } else {
+      return build_boxed(OpBox::placed(new (op_storage(sizeof(O), alignof(O))) O(std::move(op))));
+    }
   }
 
  private:
   Tensor build_boxed(OpBox op);
+  // Room for an operation object in the graph's storage.
+  void* op_storage(std::size_t size, std::size_t align);
   void require_same_graph(const Tensor& tensor) const;
 
   graph::Graph* graph_;
