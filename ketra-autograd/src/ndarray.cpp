@@ -278,6 +278,7 @@ void ArrayD::assign_slice(std::span<const SliceElem> slice, const ArrayD& source
 std::expected<ArrayD, ShapeError> ArrayD::broadcast_to(std::span<const std::size_t> shape) const {
   const std::optional<Strides> from = broadcast_strides(this->shape(), shape);
   if (!from) return std::unexpected(ShapeError{});
+  if (len() == 1) return from_elem(shape, (*this)[0]);  // one value everywhere: a plain fill
   ArrayD out = for_overwrite(shape);
   const double* src = block_->elements();
   double* dst = out.block_->elements();
