@@ -138,16 +138,36 @@ class TensorBuilder {
  public:
   explicit TensorBuilder(graph::Graph& graph) noexcept : graph_(&graph) {}
 
-  TensorBuilder& set_shape(Tensor shape);
-  TensorBuilder& set_variable(variable::VariableID id);
+  TensorBuilder& set_shape(Tensor shape) {
+    require_same_graph(shape);
+    node_.shape = shape.id();
+    return *this;
+  }
+  TensorBuilder& set_variable(variable::VariableID id) {
+    node_.variable_id = id;
+    return *this;
+  }
   // Appends an operand (selector 0); it must belong to the builder's graph.
-  TensorBuilder& append_input_with_selector(Tensor input, bool is_mutable = false);
-  TensorBuilder& set_known_shape(KnownShape shape);
+  TensorBuilder& append_input_with_selector(Tensor input, bool is_mutable = false) {
+    require_same_graph(input);
+    node_.inputs.push_back(Input{input.id(), 0, is_mutable});
+    return *this;
+  }
+  TensorBuilder& set_known_shape(KnownShape shape) {
+    node_.known_shape = std::move(shape);
+    return *this;
+  }
   // The node keeps a view of the name: it must outlive the graph (no temporary string).
-  TensorBuilder& set_placeholder_name(std::string_view name);
+  TensorBuilder& set_placeholder_name(std::string_view name) {
+    node_.placeholder_name = name;
+    return *this;
+  }
   template <ketra_autograd::detail::TemporaryString S>
   TensorBuilder& set_placeholder_name(S&& name) = delete;
-  TensorBuilder& set_differentiable(bool differentiable);
+  TensorBuilder& set_differentiable(bool differentiable) {
+    node_.is_differentiable = differentiable;
+    return *this;
+  }
 
   template <typename O>
   Tensor build(O op) {
@@ -164,7 +184,10 @@ class TensorBuilder {
   Tensor build_boxed(OpBox op);
   // Room for an operation object in the graph's storage.
   void* op_storage(std::size_t size, std::size_t align);
-  void require_same_graph(const Tensor& tensor) const;
+  void require_same_graph(const Tensor& tensor) const {
+    if (&tensor.graph() != graph_) [[unlikely]] foreign_tensor();
+  }
+  [[noreturn]] static void foreign_tensor();
 
   graph::Graph* graph_;
   TensorInternal node_;
