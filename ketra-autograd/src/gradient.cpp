@@ -103,12 +103,13 @@ void BackwardPass::mark(std::span<const Tensor> ys) {
   std::vector<MarkFrame>& stack = scratch_->stack;
   for (const Tensor& y : ys) stack.push_back(MarkFrame{y.id(), false});
   while (!stack.empty()) {
-    const MarkFrame frame = stack.back();
-    stack.pop_back();
-    const tensor::TensorInternal& node = ctx_.node(frame.id);
+    // The top frame's fields are read and written one by one: a copy of the whole frame
+    // would wait for the separate stores that wrote it.
+    const std::size_t id = stack.back().id;
+    const tensor::TensorInternal& node = ctx_.node(id);
     const tensor::InputList& inputs = backprop_inputs(node);
-    if (!frame.expanded) {
-      stack.push_back(MarkFrame{frame.id, true});
+    if (!stack.back().expanded) {
+      stack.back().expanded = true;
       for (const tensor::Input& input : inputs) {
         if (records_.find(input.id) != nullptr) continue;
         const tensor::TensorInternal& operand = ctx_.node(input.id);
@@ -120,12 +121,13 @@ void BackwardPass::mark(std::span<const Tensor> ys) {
       }
       continue;
     }
+    stack.pop_back();
     bool relevant = false;
     if (node.is_differentiable) {
-      relevant = scratch_->is_x[frame.id] != 0;
+      relevant = scratch_->is_x[id] != 0;
       for (const tensor::Input& input : inputs) relevant = record(input.id).is_relevant || relevant;
     }
-    records_.insert(frame.id, relevant);
+    records_.insert(id, relevant);
   }
 }
 
