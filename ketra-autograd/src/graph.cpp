@@ -47,16 +47,6 @@ void NodeStore::clear() noexcept {
   size_ = 0;
 }
 
-void* Arena::allocate(std::size_t size, std::size_t align) {
-  std::size_t start = (used_ + align - 1) & ~(align - 1);
-  if (current_ >= blocks_.size() || start + size > blocks_[current_].size) {
-    advance(size);
-    start = 0;
-  }
-  used_ = start + size;
-  return blocks_[current_].bytes.get() + start;
-}
-
 void Arena::advance(std::size_t size) {
   std::size_t next = blocks_.empty() ? 0 : current_ + 1;
   while (next < blocks_.size() && blocks_[next].size < size) ++next;

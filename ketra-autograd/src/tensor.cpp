@@ -46,18 +46,7 @@ KnownShape::KnownShape(std::span<const std::int64_t> dims) : dims_(dims) {
   }
 }
 
-OpBox& OpBox::operator=(OpBox&& other) noexcept {
-  if (this != &other) {
-    if (placed_) op_->~Op();
-    op_ = std::exchange(other.op_, nullptr);
-    placed_ = std::exchange(other.placed_, false);
-  }
-  return *this;
-}
-
-OpBox::~OpBox() {
-  if (placed_) op_->~Op();
-}
+void OpBox::destroy() noexcept { op_->~Op(); }
 
 void TensorInternal::missing_op() { support::panic("bad impl: Op is now stolen in gradient.rs"); }
 

@@ -72,7 +72,15 @@ class Arena {
   Arena& operator=(const Arena&) = delete;
 
   // `align` must not exceed alignof(std::max_align_t).
-  void* allocate(std::size_t size, std::size_t align);
+  void* allocate(std::size_t size, std::size_t align) {
+    std::size_t start = (used_ + align - 1) & ~(align - 1);
+    if (current_ >= blocks_.size() || start + size > blocks_[current_].size) [[unlikely]] {
+      advance(size);
+      start = 0;
+    }
+    used_ = start + size;
+    return blocks_[current_].bytes.get() + start;
+  }
   void clear() noexcept;
   std::size_t capacity() const noexcept { return capacity_; }
 

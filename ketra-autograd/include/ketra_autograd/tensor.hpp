@@ -86,10 +86,19 @@ class OpBox {
   OpBox() = default;
   OpBox(OpBox&& other) noexcept
       : op_(std::exchange(other.op_, nullptr)), placed_(std::exchange(other.placed_, false)) {}
-  OpBox& operator=(OpBox&& other) noexcept;
+  OpBox& operator=(OpBox&& other) noexcept {
+    if (this != &other) {
+      if (placed_) destroy();
+      op_ = std::exchange(other.op_, nullptr);
+      placed_ = std::exchange(other.placed_, false);
+    }
+    return *this;
+  }
   OpBox(const OpBox&) = delete;
   OpBox& operator=(const OpBox&) = delete;
-  ~OpBox();
+  ~OpBox() {
+    if (placed_) destroy();
+  }
 
   // The instance every node of the field-less type O shares.
   template <typename O>
@@ -105,6 +114,8 @@ class OpBox {
 
  private:
   OpBox(const op::Op* op, bool placed) noexcept : op_(op), placed_(placed) {}
+  // Runs the placed operation's destructor; its storage belongs to the graph.
+  void destroy() noexcept;
 
   const op::Op* op_ = nullptr;
   bool placed_ = false;
