@@ -19,7 +19,7 @@ namespace {
 using tensor::Tensor;
 
 // Buffers of passes over graphs above this size are not kept for the next pass.
-constexpr std::size_t kept_nodes = std::size_t{1} << 16;
+constexpr std::size_t kept_nodes = std::size_t{1} << 12;
 
 [[noreturn]] void missing_record() { support::panic("Operation failed"); }
 

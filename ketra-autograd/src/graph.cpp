@@ -21,8 +21,9 @@ tensor::TensorInternal* allocate_chunk() {
       ::operator new(sizeof(tensor::TensorInternal) * NodeStore::chunk_size));
 }
 
-// Storage of graphs above these sizes is freed rather than kept for the next graph.
-constexpr std::size_t kept_records = std::size_t{1} << 16;
+// Storage of graphs above these sizes is freed rather than kept for the next graph (a
+// chunk of records is about 55 KiB).
+constexpr std::size_t kept_records = std::size_t{1} << 12;
 constexpr std::size_t kept_arena_bytes = std::size_t{1} << 20;
 
 }  // namespace
