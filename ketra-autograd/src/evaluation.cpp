@@ -21,8 +21,13 @@ struct Workspace {
     ArrayD first_output;
   };
   std::vector<Slot> slots;
-  // Outputs beyond the first, of the few operations that append several.
-  std::vector<std::pair<std::size_t, std::vector<ArrayD>>> further_outputs;
+  // Outputs beyond the first, of the few operations that append several: side by side,
+  // each node's in one run that further_runs locates.
+  std::vector<ArrayD> further_outputs;
+  struct FurtherRun {
+    std::size_t id, begin, count;
+  };
+  std::vector<FurtherRun> further_runs;
   std::vector<ArrayD> appended;               // outputs beyond the first of the running compute
   // Readers not yet computed (+1 for a requested node); nonzero exactly for the nodes
   // the ordering has reached.
@@ -46,8 +51,8 @@ struct Workspace {
   }
 
   // After a normal end every touched entry is in the order or fed. (A workspace left by a
-  // panic is dropped instead.)
-  void clear() {
+  // panic is discarded instead.) Workspaces for graphs above 65536 nodes are not kept.
+  bool recycle() noexcept {
     for (std::size_t id : order) {
       slots[id].value = nullptr;
       slots[id].first_output = ArrayD();
@@ -57,44 +62,19 @@ struct Workspace {
     order.clear();
     fed.clear();
     further_outputs.clear();
+    further_runs.clear();
+    appended.clear();
+    return slots.size() <= std::size_t{1} << 16;
   }
 };
 
-namespace {
-
-// Workspaces for graphs above this size are not kept for reuse.
-constexpr std::size_t kept_workspace_nodes = 1 << 16;
-
-std::vector<std::unique_ptr<Workspace>>& free_workspaces() {
-  thread_local std::vector<std::unique_ptr<Workspace>> free;
-  return free;
-}
-
-Workspace* acquire_workspace() {
-  auto& free = free_workspaces();
-  if (free.empty()) return new Workspace();
-  Workspace* ws = free.back().release();
-  free.pop_back();
-  return ws;
-}
-
-void return_workspace(Workspace* ws, bool clean) noexcept {
-  std::unique_ptr<Workspace> owned(ws);
-  if (!clean || owned->slots.size() > kept_workspace_nodes) return;
-  owned->clear();
-  try {
-    free_workspaces().push_back(std::move(owned));
-  } catch (...) {
-    // dropping the workspace only costs its reuse
-  }
-}
-
-}  // namespace
 }  // namespace detail
 
-Evaluation::Evaluation(graph::Context& ctx) : ctx_(&ctx), ws_(detail::acquire_workspace()) {}
+Evaluation::Evaluation(graph::Context& ctx) : ctx_(&ctx) {}
 
-Evaluation::~Evaluation() { detail::return_workspace(ws_, clean_); }
+Evaluation::~Evaluation() {
+  if (!clean_) ws_.discard();
+}
 
 void Evaluation::require_own(const tensor::Tensor& tensor) const {
   if (&tensor.graph() != static_cast<const graph::Graph*>(ctx_)) {
@@ -111,16 +91,18 @@ const ArrayD* Evaluation::value(std::size_t id) const {
   return id < ws_->slots.size() ? ws_->slots[id].value : nullptr;
 }
 
-std::vector<const ArrayD*> Evaluation::outputs(std::size_t id) const {
+const ArrayD* NodeOutputs::operator[](std::size_t i) const {
+  if (i >= size()) support::panic("output {} of a node with {} outputs was asked for", i, size());
+  return i == 0 ? first_ : &further_[i - 1];
+}
+
+NodeOutputs Evaluation::outputs(std::size_t id) const {
   require_values();
-  std::vector<const ArrayD*> all;
-  if (id >= ws_->slots.size() || ws_->slots[id].value != &ws_->slots[id].first_output) return all;
-  all.push_back(&ws_->slots[id].first_output);
-  for (const auto& [owner, further] : ws_->further_outputs) {
-    if (owner != id) continue;
-    for (const ArrayD& output : further) all.push_back(&output);
+  if (id >= ws_->slots.size() || ws_->slots[id].value != &ws_->slots[id].first_output) return {};
+  for (const detail::Workspace::FurtherRun& run : ws_->further_runs) {
+    if (run.id == id) return {ws_->slots[id].first_output, std::span(ws_->further_outputs).subspan(run.begin, run.count)};
   }
-  return all;
+  return {ws_->slots[id].first_output, {}};
 }
 
 std::optional<error::EvalError> Evaluation::compute(std::span<const tensor::Tensor> requests,
@@ -237,7 +219,9 @@ void Evaluation::compute_node(std::size_t id, std::span<const std::uint32_t> inp
     return;
   }
   slots[id].value = &first;
-  if (!further.empty()) ws_->further_outputs.emplace_back(id, std::move(further));
+  if (further.empty()) return;
+  ws_->further_runs.push_back({id, ws_->further_outputs.size(), further.size()});
+  for (ArrayD& output : further) ws_->further_outputs.push_back(std::move(output));
 }
 
 std::vector<EvalResult> Evaluation::first_outputs(std::span<const tensor::Tensor> requests) {

@@ -18,6 +18,9 @@ namespace {
 
 using tensor::Tensor;
 
+// Buffers of passes over graphs above this size are not kept for the next pass.
+constexpr std::size_t kept_nodes = std::size_t{1} << 12;
+
 [[noreturn]] void missing_record() { support::panic("Operation failed"); }
 
 const tensor::InputList& backprop_inputs(const tensor::TensorInternal& node) {
@@ -29,13 +32,38 @@ struct RankedNode {
   std::size_t rank;
 };
 
+struct MarkFrame {
+  std::size_t id;
+  bool expanded;
+};
+
+// Buffers of a pass, handed on to the next pass on the thread.
+struct PassScratch {
+  std::vector<std::uint8_t> is_x;
+  std::vector<MarkFrame> stack;
+  std::vector<RankedNode> heap;
+  // The node being differentiated: its inputs and their gradients.
+  std::vector<Tensor> inputs;
+  std::vector<std::optional<Tensor>> input_grads;
+
+  bool recycle() noexcept {
+    is_x.clear();
+    stack.clear();
+    heap.clear();
+    inputs.clear();
+    input_grads.clear();
+    return is_x.capacity() <= kept_nodes;
+  }
+};
+
 // One pass over one graph.
 class BackwardPass {
  public:
   BackwardPass(graph::Context& ctx, std::span<const Tensor> xs)
-      : ctx_(ctx), nodes_(ctx.num_nodes()), records_(nodes_), is_x_(nodes_, 0) {
+      : ctx_(ctx), nodes_(ctx.num_nodes()), records_(nodes_) {
+    scratch_->is_x.assign(nodes_, 0);
     for (const Tensor& x : xs) {
-      if (&x.graph() == &ctx && x.id() < nodes_) is_x_[x.id()] = 1;
+      if (&x.graph() == &ctx && x.id() < nodes_) scratch_->is_x[x.id()] = 1;
     }
   }
 
@@ -46,7 +74,7 @@ class BackwardPass {
 
  private:
   bool is_relevant_leaf(std::size_t id) const {
-    return ctx_.node(id).is_differentiable && is_x_[id] != 0;
+    return ctx_.node(id).is_differentiable && scratch_->is_x[id] != 0;
   }
   GradientRecord& record(std::size_t id) {
     GradientRecord* found = records_.find(id);
@@ -54,8 +82,9 @@ class BackwardPass {
     return *found;
   }
   void push(std::size_t id) {
-    heap_.push_back(RankedNode{id, ctx_.node(id).topo_rank});
-    std::push_heap(heap_.begin(), heap_.end(), by_rank);
+    std::vector<RankedNode>& heap = scratch_->heap;
+    heap.push_back(RankedNode{id, ctx_.node(id).topo_rank});
+    std::push_heap(heap.begin(), heap.end(), by_rank);
   }
   static bool by_rank(const RankedNode& a, const RankedNode& b) { return a.rank < b.rank; }
 
@@ -65,46 +94,40 @@ class BackwardPass {
   graph::Context& ctx_;
   std::size_t nodes_;  // the graph's size when the pass began
   GradientRecords records_;
-  std::vector<std::uint8_t> is_x_;
-  std::vector<RankedNode> heap_;
-  // Scratch of differentiate, kept across nodes.
-  std::vector<Tensor> inputs_;
-  std::vector<std::optional<Tensor>> input_grads_;
+  ketra_autograd::detail::Recycled<PassScratch> scratch_;
 };
 
 // Depth first with an explicit stack: a node's record is written once all its inputs
 // have theirs, so relevance flows up from the xs.
 void BackwardPass::mark(std::span<const Tensor> ys) {
-  struct Frame {
-    std::size_t id;
-    bool expanded;
-  };
-  std::vector<Frame> stack;
-  for (const Tensor& y : ys) stack.push_back(Frame{y.id(), false});
+  std::vector<MarkFrame>& stack = scratch_->stack;
+  for (const Tensor& y : ys) stack.push_back(MarkFrame{y.id(), false});
   while (!stack.empty()) {
-    const Frame frame = stack.back();
-    stack.pop_back();
-    const tensor::TensorInternal& node = ctx_.node(frame.id);
+    // The top frame's fields are read and written one by one: a copy of the whole frame
+    // would wait for the separate stores that wrote it.
+    const std::size_t id = stack.back().id;
+    const tensor::TensorInternal& node = ctx_.node(id);
     const tensor::InputList& inputs = backprop_inputs(node);
-    if (!frame.expanded) {
-      stack.push_back(Frame{frame.id, true});
+    if (!stack.back().expanded) {
+      stack.back().expanded = true;
       for (const tensor::Input& input : inputs) {
         if (records_.find(input.id) != nullptr) continue;
         const tensor::TensorInternal& operand = ctx_.node(input.id);
         if (!operand.inputs.empty() && operand.is_differentiable) {
-          stack.push_back(Frame{input.id, false});
+          stack.push_back(MarkFrame{input.id, false});
         } else {
           records_.insert(input.id, is_relevant_leaf(input.id));
         }
       }
       continue;
     }
+    stack.pop_back();
     bool relevant = false;
     if (node.is_differentiable) {
-      relevant = is_x_[frame.id] != 0;
+      relevant = scratch_->is_x[id] != 0;
       for (const tensor::Input& input : inputs) relevant = record(input.id).is_relevant || relevant;
     }
-    records_.insert(frame.id, relevant);
+    records_.insert(id, relevant);
   }
 }
 
@@ -132,10 +155,11 @@ Tensor BackwardPass::accumulated(GradientRecord& rec) {
 }
 
 void BackwardPass::walk() {
-  while (!heap_.empty()) {
-    std::pop_heap(heap_.begin(), heap_.end(), by_rank);
-    const std::size_t id = heap_.back().id;
-    heap_.pop_back();
+  std::vector<RankedNode>& heap = scratch_->heap;
+  while (!heap.empty()) {
+    std::pop_heap(heap.begin(), heap.end(), by_rank);
+    const std::size_t id = heap.back().id;
+    heap.pop_back();
     GradientRecord& rec = record(id);
     if (rec.partial_gradients.empty()) continue;
     differentiate(id, accumulated(rec));
@@ -147,29 +171,31 @@ void BackwardPass::differentiate(std::size_t id, Tensor gy) {
   // input list is copied since builders grow the graph's tables.
   const tensor::TensorInternal& node = ctx_.node(id);
   const op::Op& op = node.get_op();
-  inputs_.clear();
-  for (const tensor::Input& input : backprop_inputs(node)) inputs_.emplace_back(ctx_, input.id);
+  std::vector<Tensor>& inputs = scratch_->inputs;
+  std::vector<std::optional<Tensor>>& input_grads = scratch_->input_grads;
+  inputs.clear();
+  for (const tensor::Input& input : backprop_inputs(node)) inputs.emplace_back(ctx_, input.id);
   const Tensor y(ctx_, id);
   const detail::RuleChoice choice = detail::rule_for(op.name());
-  input_grads_.clear();
+  input_grads.clear();
   if (choice.rule == detail::GradRule::OwnGrad) {
-    op::GradientContext grad_ctx(std::span(&y, 1), inputs_, ctx_, std::span(&gy, 1), input_grads_);
+    op::GradientContext grad_ctx(std::span(&y, 1), inputs, ctx_, std::span(&gy, 1), input_grads);
     op.grad(grad_ctx);
   } else {
     // A name rule serves one input at a time, so inputs that would drop the result get
     // no nodes built for them.
-    const detail::RuleSite site{ctx_, op, y, gy, inputs_};
-    for (std::size_t i = 0; i < inputs_.size(); ++i) {
-      input_grads_.push_back(record(inputs_[i].id()).is_relevant ? detail::apply_rule(choice, site, i) : std::nullopt);
+    const detail::RuleSite site{ctx_, op, y, gy, inputs};
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      input_grads.push_back(record(inputs[i].id()).is_relevant ? detail::apply_rule(choice, site, i) : std::nullopt);
     }
   }
-  for (std::size_t j = 0; j < inputs_.size() && j < input_grads_.size(); ++j) {
-    if (!input_grads_[j]) continue;
-    if (&input_grads_[j]->graph() != &ctx_) support::panic("Detected tensors belonging to different graphs");
-    const std::size_t input_id = inputs_[j].id();
+  for (std::size_t j = 0; j < inputs.size() && j < input_grads.size(); ++j) {
+    if (!input_grads[j]) continue;
+    if (&input_grads[j]->graph() != &ctx_) support::panic("Detected tensors belonging to different graphs");
+    const std::size_t input_id = inputs[j].id();
     GradientRecord& target = record(input_id);
     if (!target.is_relevant) continue;
-    target.partial_gradients.push_back(input_grads_[j]->id());
+    target.partial_gradients.push_back(input_grads[j]->id());
     if (target.partial_gradients.size() == 1 && !ctx_.node(input_id).inputs.empty()) push(input_id);
   }
 }
@@ -188,6 +214,11 @@ Tensor zeros_like_known(const Tensor& x) {
 }
 
 }  // namespace
+
+bool detail::RecordList::recycle() noexcept {
+  records.clear();
+  return records.capacity() <= kept_nodes;
+}
 
 GradientRecords compute_gradients(std::span<const Tensor> ys, std::span<const Tensor> xs, graph::Context& ctx) {
   BackwardPass pass(ctx, xs);

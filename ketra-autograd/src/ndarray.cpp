@@ -52,6 +52,11 @@ Block empty_array_block{0, 1, 0, empty_array_block.inline_dims, {0, 0, 0, 0, 0}}
 
 constinit thread_local BlockPool block_pool{};
 
+const bool has_avx2 = [] {
+  __builtin_cpu_init();  // from a static initializer, the processor data may not be read yet
+  return __builtin_cpu_supports("avx2") != 0;
+}();
+
 Block* new_block(std::size_t cls) {
   open_pool();
   Block* block = static_cast<Block*>(::operator new(std::size_t{1} << cls));
@@ -278,6 +283,7 @@ void ArrayD::assign_slice(std::span<const SliceElem> slice, const ArrayD& source
 std::expected<ArrayD, ShapeError> ArrayD::broadcast_to(std::span<const std::size_t> shape) const {
   const std::optional<Strides> from = broadcast_strides(this->shape(), shape);
   if (!from) return std::unexpected(ShapeError{});
+  if (len() == 1) return from_elem(shape, (*this)[0]);  // one value everywhere: a plain fill
   ArrayD out = for_overwrite(shape);
   const double* src = block_->elements();
   double* dst = out.block_->elements();

@@ -46,56 +46,13 @@ KnownShape::KnownShape(std::span<const std::int64_t> dims) : dims_(dims) {
   }
 }
 
-OpBox& OpBox::operator=(OpBox&& other) noexcept {
-  if (this != &other) {
-    if (owned_) delete op_;
-    op_ = std::exchange(other.op_, nullptr);
-    owned_ = std::exchange(other.owned_, false);
-  }
-  return *this;
-}
-
-OpBox::~OpBox() {
-  if (owned_) delete op_;
-}
+void OpBox::destroy() noexcept { op_->~Op(); }
 
 void TensorInternal::missing_op() { support::panic("bad impl: Op is now stolen in gradient.rs"); }
 
-void TensorBuilder::require_same_graph(const Tensor& tensor) const {
-  if (&tensor.graph() != graph_) support::panic("Detected tensors belonging to different graphs");
-}
+void TensorBuilder::foreign_tensor() { support::panic("Detected tensors belonging to different graphs"); }
 
-TensorBuilder& TensorBuilder::set_shape(Tensor shape) {
-  require_same_graph(shape);
-  node_.shape = shape.id();
-  return *this;
-}
-
-TensorBuilder& TensorBuilder::set_variable(variable::VariableID id) {
-  node_.variable_id = id;
-  return *this;
-}
-
-TensorBuilder& TensorBuilder::append_input_with_selector(Tensor input, bool is_mutable) {
-  require_same_graph(input);
-  node_.inputs.push_back(Input{input.id(), 0, is_mutable});
-  return *this;
-}
-
-TensorBuilder& TensorBuilder::set_known_shape(KnownShape shape) {
-  node_.known_shape = std::move(shape);
-  return *this;
-}
-
-TensorBuilder& TensorBuilder::set_placeholder_name(std::string_view name) {
-  node_.placeholder_name = name;
-  return *this;
-}
-
-TensorBuilder& TensorBuilder::set_differentiable(bool differentiable) {
-  node_.is_differentiable = differentiable;
-  return *this;
-}
+void* TensorBuilder::op_storage(std::size_t size, std::size_t align) { return graph_->allocate_op(size, align); }
 
 Tensor TensorBuilder::build_boxed(OpBox op) {
   std::size_t rank = 0;

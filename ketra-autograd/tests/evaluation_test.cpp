@@ -225,6 +225,27 @@ TEST(Evaluation, OnlyTheFirstOutputIsTheValue) {
   });
 }
 
+// Evaluations on one thread reuse each other's buffers: a node's outputs are only those
+// its own operation appended in this evaluation.
+TEST(Evaluation, OutputsOfAnEarlierEvaluationAreGone) {
+  graph::run([](graph::Context& ctx) {
+    const Tensor two = apply(TwoOutputs{}, {}, ctx);
+    evaluation::Evaluation evaluation(ctx);
+    const std::vector<Tensor> requests{two};
+    ASSERT_FALSE(evaluation.compute(requests, {}).has_value());
+    EXPECT_EQ(evaluation.outputs(two.id()).size(), 2u);
+  });
+  graph::run([](graph::Context& ctx) {
+    const Tensor one = apply(Tagged("one"), {}, ctx);  // the id the two outputs had
+    evaluation::Evaluation evaluation(ctx);
+    const std::vector<Tensor> requests{one};
+    ASSERT_FALSE(evaluation.compute(requests, {}).has_value());
+    const auto outputs = evaluation.outputs(one.id());
+    ASSERT_EQ(outputs.size(), 1u);
+    EXPECT_EQ(outputs[0], evaluation.value(one.id()));
+  });
+}
+
 // An optimiser step reads every output of its update nodes and also collects the
 // results; neither order may hand it an emptied array.
 TEST(Evaluation, OutputsAndResultsInEitherOrder) {

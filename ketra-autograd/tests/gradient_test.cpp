@@ -399,6 +399,25 @@ TEST(Grad, UnrelatedVariablesGetTimesZero) {
   });
 }
 
+// Passes on one thread reuse each other's records: a node this pass never reached has
+// none, whatever the last pass recorded for the same id.
+TEST(Grad, APassSeesNoRecordOfThePassBefore) {
+  variable::VariableEnvironment env;
+  const auto w = env.slot("w").set(vec({2.0}));
+  env.run([&](graph::Context& ctx) {
+    const Tensor x = ctx.variable_by_id(w);
+    const Tensor y = mul(x, x);
+    EXPECT_EQ(values_of(value(ctx, grad(std::span(&y, 1), std::span(&x, 1))[0])), (std::vector<double>{4.0}));
+  });
+  env.run([&](graph::Context& ctx) {
+    const Tensor x = ctx.variable_by_id(w);  // the same id as the last pass's x
+    const Tensor y = exp(tensor_ops::shape(x));
+    const Tensor g = grad(std::span(&y, 1), std::span(&x, 1))[0];
+    EXPECT_EQ(ctx.node(g.id()).get_op().name(), "ketra_autograd::tensor_ops::binary_ops::MulOp");  // x·0
+    EXPECT_EQ(values_of(value(ctx, g)), (std::vector<double>{0.0}));
+  });
+}
+
 TEST(Grad, ReachedButPassedNothingGivesZerosOfTheKnownShape) {
   graph::run([](graph::Context& ctx) {
     const Tensor x = ctx.placeholder("x", {2, -1});

@@ -217,6 +217,28 @@ TEST(Variable, OneNodePerIdInAGraph) {
   });
 }
 
+// Graphs on one thread reuse each other's storage: none may see a node, input list,
+// variable or operation of the graph before it.
+TEST(Graph, TheNextGraphOnTheThreadStartsEmpty) {
+  variable::VariableEnvironment env;
+  const variable::VariableID w = env.slot("w").set(ArrayD::scalar(3.0));
+  env.run([&](graph::Context& ctx) {
+    const Tensor x = ctx.variable_by_id(w);
+    for (int i = 0; i < 600; ++i) node_over({x});  // more records than one graph reserves
+    tensor_ops::scalar(2.0, ctx);
+  });
+  env.run([&](graph::Context& ctx) {
+    EXPECT_EQ(ctx.num_nodes(), 0u);
+    const Tensor five = tensor_ops::scalar(5.0, ctx);
+    const Tensor x = ctx.variable_by_id(w);
+    EXPECT_EQ(x.id(), 1u);  // a node of its own, not the last graph's node 0
+    EXPECT_EQ(ctx.num_nodes(), 2u);
+    EXPECT_TRUE(ctx.input_ids(x.id()).empty());
+    EXPECT_EQ(*five.eval(ctx), ArrayD::scalar(5.0));
+    EXPECT_EQ(*x.eval(ctx), ArrayD::scalar(3.0));
+  });
+}
+
 TEST(Graph, WarnsOnceWhenTheFiftyThousandAndFirstNodeIsAdded) {
   graph::run([](graph::Context& ctx) {
     ::testing::internal::CaptureStderr();

@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "ketra_autograd/detail/borrowed_name.hpp"
+#include "ketra_autograd/detail/recycled.hpp"
 #include "ketra_autograd/error.hpp"
 #include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/ndarray.hpp"
+#include "ketra_autograd/small_vec.hpp"
 #include "ketra_autograd/tensor.hpp"
 
 namespace ketra_autograd::evaluation {
@@ -49,10 +51,27 @@ class Feeder {
   std::span<const Feed> feeds() const noexcept { return feeds_; }
 
  private:
-  std::vector<Feed> feeds_;
+  SmallVec<Feed, 4> feeds_;  // a step's few feeds stay off the heap
 };
 
 using EvalResult = std::expected<ArrayD, error::EvalError>;
+
+// The outputs of one computed node in the order its operation appended them; empty for a
+// node without any. Valid while its evaluation keeps its values.
+class NodeOutputs {
+ public:
+  NodeOutputs() = default;
+  NodeOutputs(const ArrayD& first, std::span<const ArrayD> further) noexcept : first_(&first), further_(further) {}
+
+  std::size_t size() const noexcept { return first_ == nullptr ? 0 : 1 + further_.size(); }
+  bool empty() const noexcept { return first_ == nullptr; }
+  // Output i; panics when there is no output i.
+  const ArrayD* operator[](std::size_t i) const;
+
+ private:
+  const ArrayD* first_ = nullptr;
+  std::span<const ArrayD> further_;
+};
 
 namespace detail {
 struct Workspace;
@@ -77,7 +96,7 @@ class Evaluation {
   const ArrayD* value(std::size_t id) const;
   // All outputs a requested node's operation appended (empty for fed, variable and failed
   // nodes, and for nodes this evaluation did not compute). Panics once the values are taken.
-  std::vector<const ArrayD*> outputs(std::size_t id) const;
+  NodeOutputs outputs(std::size_t id) const;
   // One result per request: a copy of the node's value, or "Failed to compute tensor {id}"
   // (also for a node this evaluation did not compute). Panics once the values are taken.
   std::vector<EvalResult> first_outputs(std::span<const tensor::Tensor> requests);
@@ -97,7 +116,7 @@ class Evaluation {
   std::vector<bool> last_requests(std::span<const tensor::Tensor> requests);
 
   graph::Context* ctx_;
-  detail::Workspace* ws_;
+  ketra_autograd::detail::Recycled<detail::Workspace> ws_;
   bool clean_ = true;   // false while computing: a panic leaves the workspace unusable
   bool taken_ = false;  // the values were moved out by take_first_outputs
 };

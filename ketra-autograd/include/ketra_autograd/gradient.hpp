@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "ketra_autograd/detail/recycled.hpp"
 #include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/small_vec.hpp"
 #include "ketra_autograd/tensor.hpp"
@@ -18,30 +19,42 @@ struct GradientRecord {
   bool reached = false;
 };
 
+namespace detail {
+
+// The record list of a pass, handed on to the next pass on the thread.
+struct RecordList {
+  std::vector<GradientRecord> records;
+  bool recycle() noexcept;
+};
+
+}  // namespace detail
+
 // The records of one pass, indexed by node id.
 class GradientRecords {
  public:
-  explicit GradientRecords(std::size_t nodes) : records_(nodes) {}
+  explicit GradientRecords(std::size_t nodes) { list_->records.resize(nodes); }
 
   // The record of a reached node; null for a node the pass never reached, one of
   // another graph, or one added after the pass began.
   const GradientRecord* find(const tensor::Tensor& tensor, const graph::Graph& graph) const noexcept {
-    if (&tensor.graph() != &graph || tensor.id() >= records_.size() || !records_[tensor.id()].reached) return nullptr;
-    return &records_[tensor.id()];
+    const std::vector<GradientRecord>& records = list_->records;
+    if (&tensor.graph() != &graph || tensor.id() >= records.size() || !records[tensor.id()].reached) return nullptr;
+    return &records[tensor.id()];
   }
   GradientRecord* find(std::size_t id) noexcept {
-    return id < records_.size() && records_[id].reached ? &records_[id] : nullptr;
+    std::vector<GradientRecord>& records = list_->records;
+    return id < records.size() && records[id].reached ? &records[id] : nullptr;
   }
   // Gives the node a record without partials, replacing any it had.
   void insert(std::size_t id, bool is_relevant) {
-    GradientRecord& record = records_[id];
+    GradientRecord& record = list_->records[id];
     record.partial_gradients.clear();
     record.is_relevant = is_relevant;
     record.reached = true;
   }
 
  private:
-  std::vector<GradientRecord> records_;
+  ketra_autograd::detail::Recycled<detail::RecordList> list_;
 };
 
 // Marks the nodes between the ys and the xs, seeds every y with one shared scalar 1.0

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "ketra_autograd/detail/recycled.hpp"
 #include "ketra_autograd/small_vec.hpp"
 
 namespace ketra_autograd {
@@ -56,13 +57,7 @@ static_assert(sizeof(Block) == 64);
 
 // Freed blocks are kept per thread by power-of-two size class. The pool is trivially
 // destructible, so it stays usable while other thread-local objects are torn down; a
-// reaper empties it when the thread ends and stops further pooling. Under AddressSanitizer
-// nothing is pooled: a kept block would hide a read of a released array from it.
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool pooling = false;
-#else
-inline constexpr bool pooling = true;
-#endif
+// reaper empties it when the thread ends and stops further pooling.
 inline constexpr std::size_t pooled_classes = 21;  // up to 1 MiB
 inline constexpr std::size_t pooled_per_class = 64;
 // Large blocks are kept in fewer numbers, so that an idle thread holds at most about 1 MiB
@@ -163,6 +158,34 @@ void walk_strided(std::span<const std::size_t> shape, std::span<const std::ptrdi
 
 [[noreturn]] void shape_too_large(std::span<const std::size_t> shape);
 
+// Whether the processor runs AVX2 instructions, found out at start-up. Read before that,
+// it is false, which costs only speed: both loops of fill_each give the same bits.
+extern const bool has_avx2;
+
+// dst[i] = element(i) for every i < n. Each element is its own few operations on its own
+// operands, with no sum or contraction across lanes, so a wider vector unit yields the
+// same bits as a narrow one.
+template <typename Element>
+[[gnu::always_inline]] inline void fill_lanes(double* dst, std::size_t n, Element& element) {
+#pragma omp simd
+  for (std::size_t i = 0; i < n; ++i) dst[i] = element(i);
+}
+
+template <typename Element>
+[[gnu::target("avx2"), gnu::noinline]] void fill_lanes_avx2(double* dst, std::size_t n, Element& element) {
+  fill_lanes(dst, n, element);
+}
+
+// fill_lanes on the widest vectors the processor has.
+template <typename Element>
+void fill_each(double* dst, std::size_t n, Element&& element) {
+  if (has_avx2) {
+    fill_lanes_avx2(dst, n, element);
+  } else {
+    fill_lanes(dst, n, element);
+  }
+}
+
 }  // namespace detail
 
 // The element count of the shape; nothing when the lengths of its non-zero axes multiply
@@ -249,10 +272,7 @@ class ArrayD {
   ArrayD map(F&& f) const {
     ArrayD out = for_overwrite(shape());
     const double* in = block_->elements();
-    double* dst = out.block_->elements();
-    const std::size_t n = len();
-#pragma omp simd
-    for (std::size_t i = 0; i < n; ++i) dst[i] = f(in[i]);
+    detail::fill_each(out.block_->elements(), len(), [&](std::size_t i) { return f(in[i]); });
     return out;
   }
 
@@ -267,6 +287,16 @@ class ArrayD {
     ArrayD out = from_elem(kept, init);
     const double* in = block_->elements();
     double* dst = out.block_->elements();
+    if (inner == 1) {
+      // One lane per result: a running value in a register instead of a store and reload
+      // per element, in the same order.
+      for (std::size_t o = 0; o < outer; ++o) {
+        double acc = dst[o];
+        for (std::size_t k = 0; k < length; ++k) acc = f(acc, in[o * length + k]);
+        dst[o] = acc;
+      }
+      return out;
+    }
     for (std::size_t o = 0; o < outer; ++o) {
       double* row = dst + o * inner;
       for (std::size_t k = 0; k < length; ++k) {
@@ -314,10 +344,7 @@ namespace detail {
 template <typename Element>
 ArrayD filled(std::span<const std::size_t> shape, Element&& element) {
   ArrayD out = ArrayD::for_overwrite(shape);
-  double* dst = out.data().data();
-  const std::size_t n = out.len();
-#pragma omp simd
-  for (std::size_t i = 0; i < n; ++i) dst[i] = element(i);
+  fill_each(out.data().data(), out.len(), element);
   return out;
 }
 

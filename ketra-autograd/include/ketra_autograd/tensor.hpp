@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -78,37 +79,46 @@ struct Input {
 using InputList = SmallVec<Input, 2>;
 
 // The owned operation of a node. Operation types without fields share one static
-// instance, so building their nodes allocates nothing.
+// instance; the others are constructed in their graph's storage and destroyed in place,
+// so building a node allocates nothing.
 class OpBox {
  public:
   OpBox() = default;
   OpBox(OpBox&& other) noexcept
-      : op_(std::exchange(other.op_, nullptr)), owned_(std::exchange(other.owned_, false)) {}
-  OpBox& operator=(OpBox&& other) noexcept;
+      : op_(std::exchange(other.op_, nullptr)), placed_(std::exchange(other.placed_, false)) {}
+  OpBox& operator=(OpBox&& other) noexcept {
+    if (this != &other) {
+      if (placed_) destroy();
+      op_ = std::exchange(other.op_, nullptr);
+      placed_ = std::exchange(other.placed_, false);
+    }
+    return *this;
+  }
   OpBox(const OpBox&) = delete;
   OpBox& operator=(const OpBox&) = delete;
-  ~OpBox();
-
-  template <typename O>
-  static OpBox make(O op) {
-    static_assert(std::is_base_of_v<op::Op, O>);
-    // Nothing but the vtable pointer: every object of the type is the same.
-    if constexpr (sizeof(O) == sizeof(void*) && std::is_default_constructible_v<O>) {
-      static const O instance{};
-      return OpBox(&instance, false);
-    } else {
-      return OpBox(new O(std::move(op)), true);
-    }
+  ~OpBox() {
+    if (placed_) destroy();
   }
+
+  // The instance every node of the field-less type O shares.
+  template <typename O>
+  static OpBox shared() {
+    static const O instance{};
+    return OpBox(&instance, false);
+  }
+  // An operation constructed in storage that outlives the box; the box destroys it.
+  static OpBox placed(const op::Op* op) noexcept { return OpBox(op, true); }
 
   const op::Op* get() const noexcept { return op_; }
   explicit operator bool() const noexcept { return op_ != nullptr; }
 
  private:
-  OpBox(const op::Op* op, bool owned) noexcept : op_(op), owned_(owned) {}
+  OpBox(const op::Op* op, bool placed) noexcept : op_(op), placed_(placed) {}
+  // Runs the placed operation's destructor; its storage belongs to the graph.
+  void destroy() noexcept;
 
   const op::Op* op_ = nullptr;
-  bool owned_ = false;
+  bool placed_ = false;
 };
 
 // A node record of a graph.
@@ -139,25 +149,56 @@ class TensorBuilder {
  public:
   explicit TensorBuilder(graph::Graph& graph) noexcept : graph_(&graph) {}
 
-  TensorBuilder& set_shape(Tensor shape);
-  TensorBuilder& set_variable(variable::VariableID id);
+  TensorBuilder& set_shape(Tensor shape) {
+    require_same_graph(shape);
+    node_.shape = shape.id();
+    return *this;
+  }
+  TensorBuilder& set_variable(variable::VariableID id) {
+    node_.variable_id = id;
+    return *this;
+  }
   // Appends an operand (selector 0); it must belong to the builder's graph.
-  TensorBuilder& append_input_with_selector(Tensor input, bool is_mutable = false);
-  TensorBuilder& set_known_shape(KnownShape shape);
+  TensorBuilder& append_input_with_selector(Tensor input, bool is_mutable = false) {
+    require_same_graph(input);
+    node_.inputs.push_back(Input{input.id(), 0, is_mutable});
+    return *this;
+  }
+  TensorBuilder& set_known_shape(KnownShape shape) {
+    node_.known_shape = std::move(shape);
+    return *this;
+  }
   // The node keeps a view of the name: it must outlive the graph (no temporary string).
-  TensorBuilder& set_placeholder_name(std::string_view name);
+  TensorBuilder& set_placeholder_name(std::string_view name) {
+    node_.placeholder_name = name;
+    return *this;
+  }
   template <ketra_autograd::detail::TemporaryString S>
   TensorBuilder& set_placeholder_name(S&& name) = delete;
-  TensorBuilder& set_differentiable(bool differentiable);
+  TensorBuilder& set_differentiable(bool differentiable) {
+    node_.is_differentiable = differentiable;
+    return *this;
+  }
 
   template <typename O>
   Tensor build(O op) {
-    return build_boxed(OpBox::make(std::move(op)));
+    static_assert(std::is_base_of_v<op::Op, O> && alignof(O) <= alignof(std::max_align_t));
+    // Nothing but the vtable pointer: every object of the type is the same.
+    if constexpr (sizeof(O) == sizeof(void*) && std::is_default_constructible_v<O>) {
+      return build_boxed(OpBox::shared<O>());
+    } else {
+      return build_boxed(OpBox::placed(new (op_storage(sizeof(O), alignof(O))) O(std::move(op))));
+    }
   }
 
  private:
   Tensor build_boxed(OpBox op);
-  void require_same_graph(const Tensor& tensor) const;
+  // Room for an operation object in the graph's storage.
+  void* op_storage(std::size_t size, std::size_t align);
+  void require_same_graph(const Tensor& tensor) const {
+    if (&tensor.graph() != graph_) [[unlikely]] foreign_tensor();
+  }
+  [[noreturn]] static void foreign_tensor();
 
   graph::Graph* graph_;
   TensorInternal node_;

@@ -6,10 +6,12 @@ namespace ketra_autograd::optimizers {
 
 namespace {
 
+using WrittenArrays = SmallVec<ArrayD*, 4>;
+
 // The environment arrays that a node's mutable inputs stand for; empty when one of them
 // is not a variable with an array.
-std::vector<ArrayD*> written_arrays(const graph::Context& ctx, std::size_t node_id) {
-  std::vector<ArrayD*> arrays;
+WrittenArrays written_arrays(const graph::Context& ctx, std::size_t node_id) {
+  WrittenArrays arrays;
   for (const tensor::Input& input : ctx.node(node_id).inputs) {
     if (!input.is_mutable) continue;
     const auto& variable_id = ctx.node(input.id).variable_id;
@@ -33,10 +35,10 @@ void Optimizer::update(std::span<const tensor::Tensor> variables, std::span<cons
   if (evaluation.compute(nodes, feeds)) return;  // a feed named no placeholder
   const std::span<const std::size_t> taken = written_outputs();
   for (const tensor::Tensor& node : nodes) {
-    const std::vector<const ArrayD*> outputs = evaluation.outputs(node.id());
-    const std::vector<ArrayD*> targets = written_arrays(ctx, node.id());
+    const evaluation::NodeOutputs outputs = evaluation.outputs(node.id());
+    const WrittenArrays targets = written_arrays(ctx, node.id());
     if (outputs.empty() || targets.size() != taken.size()) continue;
-    for (std::size_t k = 0; k < taken.size(); ++k) *targets[k] = *outputs.at(taken[k]);
+    for (std::size_t k = 0; k < taken.size(); ++k) *targets[k] = *outputs[taken[k]];
   }
 }
 
