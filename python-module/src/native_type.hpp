@@ -1,6 +1,6 @@
 #pragma once
 // Python classes that own one native value each, built as the interpreter's own heap types
-// from a type specification: methods are method descriptors and attributes getset
+// from a table of slots: methods are method descriptors and attributes getset
 // descriptors, so that __text_signature__, inspect.signature and "cannot create ...
 // instances" behave exactly as for the interpreter's built-in classes.
 #include <Python.h>
@@ -99,12 +99,12 @@ template <typename T>
 py::object make_type(const char* qualified_name, std::vector<PyType_Slot> slots) {
   slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(&dealloc<T>)});
   slots.push_back({0, nullptr});
-  PyType_Spec spec{qualified_name, static_cast<int>(sizeof(Boxed<T>)), 0,
+  PyType_Spec layout{qualified_name, static_cast<int>(sizeof(Boxed<T>)), 0,
                    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots.data()};
   bool constructible = false;
   for (const PyType_Slot& slot : slots) constructible = constructible || slot.slot == Py_tp_new;
-  if (!constructible) spec.flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
-  PyObject* type = PyType_FromSpec(&spec);
+  if (!constructible) layout.flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
+  PyObject* type = PyType_FromSpec(&layout);
   if (type == nullptr) throw py::error_already_set();
   return py::reinterpret_steal<py::object>(type);
 }
