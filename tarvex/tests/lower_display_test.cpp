@@ -265,6 +265,9 @@ TEST(Latex, ConstantsAndLeaves) {
       {"last double within 1e-10 of three", c(3.0000000000999996), "3"},
       {"first double 1e-10 from three", c(3.0000000001), "3.000000"},
       {"three and 2e-10", c(3.0 + 2e-10), "3.000000"},
+      // Only next to zero can a double lie exactly 1e-10 from an integer: not within.
+      {"1e-10", c(1e-10), "0.000000"},
+      {"-1e-10", c(-1e-10), "-0.000000"},
       {"near minus two", c(-2.0000000000001), "-2"},
       {"half", c(0.5), "0.500000"},
       {"minus half", c(-2.5), "-2.500000"},
