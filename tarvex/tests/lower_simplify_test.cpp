@@ -187,9 +187,6 @@ TEST(SimplifyInnerFolding, ToleranceAndDomainEdges) {
   EXPECT_EQ(fold(OpKind::Ln, 0.0), -inf);
   EXPECT_TRUE(std::isnan(fold(OpKind::Ln, -1.0)));
   EXPECT_TRUE(std::isnan(fold(OpKind::Exp, nan)));
-  EXPECT_EQ(fold(OpKind::Atanh, 1.0), inf);
-  EXPECT_EQ(fold(OpKind::Atanh, -1.0), -inf);
-  EXPECT_TRUE(std::isnan(fold(OpKind::Atanh, 2.0)));
   // The log1p form bit for bit: glibc's atanh(-0.3) is -0.30951960420311175, one unit
   // apart, and the folded bits decide the structural hash, hence which tree shapes count
   // as duplicates.
