@@ -7,28 +7,18 @@
 #include <vector>
 
 #include "harness.hpp"
-#include "support/siphash.hpp"
 #include "tarvex/canonical.hpp"
 #include "tarvex/lower.hpp"
-#include "tarvex/lower/display.hpp"
 #include "tarvex/lower/pattern.hpp"
+#include "tarvex/lower_simplify.hpp"
 #include "tarvex/symreg/topology.hpp"
 
 namespace {
 
 using tarvex::canonical::Canonical;
-using tarvex::lower::LoweredOp;
 using tarvex::tree::EmlNode;
 using tarvex::tree::EmlTree;
 using tarvex::tree::NodePtr;
-
-std::size_t lowered_size(const LoweredOp& op) {
-  switch (tarvex::lower::arity(op.kind())) {
-    case 0: return 1;
-    case 1: return 1 + lowered_size(op.lhs());
-    default: return 1 + lowered_size(op.lhs()) + lowered_size(op.rhs());
-  }
-}
 
 // Lowering every tree, per input node, against walking the same trees.
 void bench_all_small_trees() {
@@ -51,9 +41,7 @@ void bench_all_small_trees() {
              count);
   report.add("lower and hash", bench::seconds_per_call([&] {
                for (const auto& t : trees) {
-                 support::SipHasher13 hasher;
-                 tarvex::lower::display::structural_hash(tarvex::lower::pattern::lower_node(*t), hasher);
-                 bench::keep(hasher.finish());
+                 bench::keep(tarvex::lower_simplify::ops_struct_hash(tarvex::lower::pattern::lower_node(*t)));
                }
              }),
              count);
@@ -62,7 +50,7 @@ void bench_all_small_trees() {
 // Lowering one tree, per node of its lowered form.
 void bench_single(bench::Report& report, const std::string& name, const EmlTree& tree) {
   const std::size_t in = tree.size();
-  const std::size_t out = lowered_size(tarvex::lower::lower(tree));
+  const std::size_t out = tarvex::lower_simplify::node_count(tarvex::lower::lower(tree));
   const double seconds = bench::seconds_per_call([&] { bench::keep(tarvex::lower::lower(tree).kind()); });
   report.add(name + ", " + std::to_string(in) + " -> " + std::to_string(out) + " nodes", seconds,
              static_cast<double>(out));

@@ -70,18 +70,17 @@ TEST(Canonical, TextForms) {
   EXPECT_EQ(to_string(Canonical::sub(one(), Canonical::neg(one()))),
             "eml(eml(1, eml(eml(1, 1), 1)), eml(eml(eml(1, eml(eml(1, eml(1, eml(1, 1))), 1)), "
             "eml(eml(1, 1), 1)), 1))");
-}
-
-TEST(Canonical, CompositesAreBuiltFromTheSimplerEncodings) {
-  const EmlTree a = x(0);
-  const EmlTree b = x(1);
-  EXPECT_EQ(to_string(Canonical::mul(a, b)),
-            "eml(" + to_string(Canonical::sub(Canonical::ln(a), Canonical::neg(Canonical::ln(b)))) +
-                ", 1)");
-  EXPECT_EQ(to_string(Canonical::div(a, b)),
-            "eml(" + to_string(Canonical::sub(Canonical::ln(a), Canonical::ln(b))) + ", 1)");
-  EXPECT_EQ(to_string(Canonical::reciprocal(a)),
-            "eml(" + to_string(Canonical::neg(Canonical::ln(a))) + ", 1)");
+  // The composites, exp of the simpler encodings: E(sub(ln a, neg(ln b))), E(sub(ln a,
+  // ln b)) and E(neg(ln x)).
+  EXPECT_EQ(to_string(Canonical::mul(x(0), x(1))),
+            "eml(eml(eml(1, eml(eml(1, eml(1, eml(eml(1, x0), 1))), 1)), eml(eml(eml(1, eml(eml(1, "
+            "eml(1, eml(eml(1, eml(eml(1, x1), 1)), 1))), 1)), eml(eml(1, 1), 1)), 1)), 1)");
+  EXPECT_EQ(to_string(Canonical::div(x(0), x(1))),
+            "eml(eml(eml(1, eml(eml(1, eml(1, eml(eml(1, x0), 1))), 1)), "
+            "eml(eml(1, eml(eml(1, x1), 1)), 1)), 1)");
+  EXPECT_EQ(to_string(Canonical::reciprocal(x(0))),
+            "eml(eml(eml(1, eml(eml(1, eml(1, eml(eml(1, eml(eml(1, x0), 1)), 1))), 1)), "
+            "eml(eml(1, 1), 1)), 1)");
 }
 
 TEST(Canonical, NumVarsIsTheLargestOfTheOperands) {

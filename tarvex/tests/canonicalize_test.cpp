@@ -21,7 +21,6 @@ using tarvex::lower_simplify::node_count;
 using tarvex::lower_simplify::ops_struct_hash;
 using tarvex::lower_simplify::substitute_atoms;
 
-
 // Sum x0 + x1 + ... + x_(count-1), folded left.
 LoweredOp sum_of_variables(std::size_t count) {
   LoweredOp sum = x(0);
@@ -38,10 +37,6 @@ TEST(OpsStructHash, ZeroKeyedSipHashOfTheStructuralStream) {
   reference.write_u64_le(std::bit_cast<std::uint64_t>(1.5));
   reference.write_u8(2);
   EXPECT_EQ(ops_struct_hash(add(x(0), c(1.5))), reference.finish());
-
-  EXPECT_EQ(ops_struct_hash(named(NamedConst::Pi)), ops_struct_hash(c(3.141592653589793)));
-  EXPECT_NE(ops_struct_hash(c(0.0)), ops_struct_hash(c(-0.0)));
-  EXPECT_NE(ops_struct_hash(add(x(0), x(1))), ops_struct_hash(add(x(1), x(0))));
 }
 
 TEST(PolynomialHelpers, CountVarsAndNodeCount) {
@@ -99,8 +94,6 @@ TEST_P(CanonicalizePoly, GivesTheExpectedForm) {
   EXPECT_EQ(describe(c.input), before);  // the input is never changed
 }
 
-const LoweredOp x0_plus_x1_plus_1 = add(add(x(0), x(1)), c(1));
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, CanonicalizePoly,
     testing::Values(
@@ -112,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         CanonicalCase{"equal_size_accepted", add(x(0), x(1)), "Add(Var(1), Var(0))"},
         CanonicalCase{"whole_atom", div(exp_(x(0)), x(1)), "Div(Exp(Var(0)), Var(1))"},
         CanonicalCase{"no_variables", add(exp_(c(1)), c(1)), "Add(Const(1), Exp(Const(1)))"},
-        CanonicalCase{"too_many_terms", pow(x0_plus_x1_plus_1, c(10)),
+        CanonicalCase{"too_many_terms", pow(add(add(x(0), x(1)), c(1)), c(10)),
                       "Pow(Add(Add(Var(0), Var(1)), Const(1)), Const(10))"},
         CanonicalCase{"irrational_named", add(named(NamedConst::Pi), x(0)),
                       "Add(NamedConst(0), Var(0))"},

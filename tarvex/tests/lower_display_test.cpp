@@ -13,7 +13,6 @@
 #include "tarvex/lower.hpp"
 #include "tarvex/lower/display.hpp"
 #include "tarvex/special.hpp"
-#include "tarvex/tree.hpp"
 
 namespace {
 
@@ -64,47 +63,33 @@ TEST(StructuralHash, KnownDigests) {
   }
 }
 
-// The stream written by hand: x0 is byte 1 then eight zero bytes.
-void write_x0(support::SipHasher13& hasher) {
-  hasher.write_u8(1);
-  hasher.write_u64_le(0);
-}
-
-TEST(StructuralHash, CodeBytesOfOneOperandVariants) {
+// The stream written by hand: operands in post-order (x0 is byte 1 then eight zero bytes),
+// then the operation's code byte.
+TEST(StructuralHash, CodeBytes) {
   const struct {
     OpKind kind;
     std::uint8_t code;
   } cases[] = {
+      {OpKind::Add, 2},       {OpKind::Sub, 3},      {OpKind::Mul, 4},      {OpKind::Div, 5},
       {OpKind::Exp, 6},       {OpKind::Ln, 7},       {OpKind::Sin, 8},      {OpKind::Cos, 9},
-      {OpKind::Neg, 11},      {OpKind::Tan, 12},     {OpKind::Sinh, 13},    {OpKind::Cosh, 14},
-      {OpKind::Tanh, 15},     {OpKind::Asin, 16},    {OpKind::Acos, 17},    {OpKind::Atan, 18},
-      {OpKind::Asinh, 19},    {OpKind::Acosh, 20},   {OpKind::Atanh, 21},   {OpKind::Erf, 22},
-      {OpKind::LnGamma, 23},  {OpKind::Digamma, 24}, {OpKind::Ei, 25},      {OpKind::Si, 26},
-      {OpKind::Ci, 27},       {OpKind::Trigamma, 28},
+      {OpKind::Pow, 10},      {OpKind::Neg, 11},     {OpKind::Tan, 12},     {OpKind::Sinh, 13},
+      {OpKind::Cosh, 14},     {OpKind::Tanh, 15},    {OpKind::Asin, 16},    {OpKind::Acos, 17},
+      {OpKind::Atan, 18},     {OpKind::Asinh, 19},   {OpKind::Acosh, 20},   {OpKind::Atanh, 21},
+      {OpKind::Erf, 22},      {OpKind::LnGamma, 23}, {OpKind::Digamma, 24}, {OpKind::Ei, 25},
+      {OpKind::Si, 26},       {OpKind::Ci, 27},      {OpKind::Trigamma, 28},
   };
   for (const auto& t : cases) {
     SCOPED_TRACE(static_cast<int>(t.kind));
+    const bool binary = tarvex::lower::arity(t.kind) == 2;
     support::SipHasher13 expected;
-    write_x0(expected);
+    expected.write_u8(1);  // x0
+    expected.write_u64_le(0);
+    if (binary) {
+      expected.write_u8(0);  // 2.5
+      expected.write_u64_le(std::bit_cast<std::uint64_t>(2.5));
+    }
     expected.write_u8(t.code);
-    EXPECT_EQ(hash_of(un(t.kind, x(0))), expected.finish());
-  }
-}
-
-TEST(StructuralHash, TwoOperandVariantsArePostOrder) {
-  const struct {
-    OpKind kind;
-    std::uint8_t code;
-  } cases[] = {{OpKind::Add, 2}, {OpKind::Sub, 3}, {OpKind::Mul, 4}, {OpKind::Div, 5},
-               {OpKind::Pow, 10}};
-  for (const auto& t : cases) {
-    SCOPED_TRACE(static_cast<int>(t.kind));
-    support::SipHasher13 expected;
-    write_x0(expected);
-    expected.write_u8(0);
-    expected.write_u64_le(std::bit_cast<std::uint64_t>(2.5));
-    expected.write_u8(t.code);
-    EXPECT_EQ(hash_of(bin(t.kind, x(0), c(2.5))), expected.finish());
+    EXPECT_EQ(hash_of(binary ? bin(t.kind, x(0), c(2.5)) : un(t.kind, x(0))), expected.finish());
   }
 }
 
@@ -134,9 +119,7 @@ struct EvalCase {
   const char* name;
   LoweredOp op;
   double expected;
-  // 0: bit for bit (NaN matches NaN). Values of the C library get a few units in the last
-  // place, since the compiler may fold the reference with correct rounding.
-  double tolerance;
+  double tolerance;  // 0: bit for bit (NaN matches NaN)
 };
 
 void expect_value(double actual, double expected, double tolerance) {
@@ -150,7 +133,7 @@ void expect_value(double actual, double expected, double tolerance) {
   }
 }
 
-TEST(Eval, ArithmeticAndElementaryFunctions) {
+TEST(Eval, ValuesAndDomainEdges) {
   const std::vector<double> vars = {2.0, -3.0, 0.5};
   const EvalCase cases[] = {
       {"constant", c(1.25), 1.25, 0},
@@ -163,20 +146,8 @@ TEST(Eval, ArithmeticAndElementaryFunctions) {
       {"zero by zero", bin(OpKind::Div, c(0.0), c(0.0)), nan, 0},
       {"pow", bin(OpKind::Pow, x(0), c(10.0)), 1024.0, 0},
       {"neg zero", un(OpKind::Neg, c(0.0)), -0.0, 0},
-      {"exp", un(OpKind::Exp, x(2)), std::exp(0.5), 1e-15},
       {"ln of negative", un(OpKind::Ln, x(1)), nan, 0},
       {"ln of zero", un(OpKind::Ln, c(0.0)), -inf, 0},
-      {"sin", un(OpKind::Sin, x(0)), std::sin(2.0), 1e-15},
-      {"cos", un(OpKind::Cos, x(0)), std::cos(2.0), 1e-15},
-      {"tan", un(OpKind::Tan, x(2)), std::tan(0.5), 1e-15},
-      {"sinh", un(OpKind::Sinh, x(2)), std::sinh(0.5), 1e-15},
-      {"cosh", un(OpKind::Cosh, x(2)), std::cosh(0.5), 1e-15},
-      {"tanh", un(OpKind::Tanh, x(2)), std::tanh(0.5), 1e-15},
-      {"asin", un(OpKind::Asin, x(2)), std::asin(0.5), 1e-15},
-      {"acos", un(OpKind::Acos, x(2)), std::acos(0.5), 1e-15},
-      {"atan", un(OpKind::Atan, x(1)), std::atan(-3.0), 1e-15},
-      {"asinh", un(OpKind::Asinh, x(1)), std::asinh(-3.0), 1e-15},
-      {"acosh", un(OpKind::Acosh, x(0)), std::acosh(2.0), 1e-15},
       {"atanh half", un(OpKind::Atanh, x(2)), 0.549306144334054845697622618461, 1e-15},
       {"atanh half is half ln 3", un(OpKind::Atanh, c(0.5)), 0.5 * std::log(3.0), 1e-15},
       {"atanh negative", un(OpKind::Atanh, c(-0.25)), -0.255412811882995341602757048152, 1e-15},
@@ -192,33 +163,6 @@ TEST(Eval, ArithmeticAndElementaryFunctions) {
     SCOPED_TRACE(t.name);
     expect_value(eval(t.op, vars), t.expected, t.tolerance);
   }
-}
-
-TEST(Eval, SpecialFunctions) {
-  const double gamma = 0.5772156649015329;
-  const EvalCase cases[] = {
-      // Reference values computed with mpmath at 30 digits.
-      {"erf", un(OpKind::Erf, c(0.5)), 0.520499877813046537682746653892, 1e-14},
-      {"lgamma", un(OpKind::LnGamma, c(0.5)), 0.572364942924700087071713675677, 1e-14},
-      // The asymptotic series of digamma and trigamma are good to about 1e-12 and 1e-11.
-      {"digamma", un(OpKind::Digamma, c(1.0)), -0.577215664901532860606512090082, 1e-11},
-      {"trigamma", un(OpKind::Trigamma, c(1.0)), 1.64493406684822643647241516665, 1e-10},
-      {"ei", un(OpKind::Ei, c(1.0)), 1.89511781635593675546652093433, 1e-14},
-      {"si", un(OpKind::Si, c(2.0)), 1.6054129768026948485767201482, 1e-14},
-      {"si is odd", un(OpKind::Si, c(-2.0)), -1.6054129768026948485767201482, 1e-14},
-      {"si of negative zero", un(OpKind::Si, c(-0.0)), 0.0, 1e-300},
-      {"si of NaN", un(OpKind::Si, c(nan)), nan, 0},
-      {"ci", un(OpKind::Ci, c(1.5)), 0.470356317195399886675082152237, 1e-14},
-      {"ci near zero", un(OpKind::Ci, c(1e-9)), std::log(1e-9) + gamma, 1e-15},
-      {"ci of zero", un(OpKind::Ci, c(0.0)), nan, 0},
-      {"ci of negative", un(OpKind::Ci, c(-1.0)), nan, 0},
-      {"ci of NaN", un(OpKind::Ci, c(nan)), nan, 0},
-  };
-  for (const auto& t : cases) {
-    SCOPED_TRACE(t.name);
-    expect_value(eval(t.op, {}), t.expected, t.tolerance);
-  }
-  EXPECT_EQ(eval(un(OpKind::Si, c(-2.0)), {}), -eval(un(OpKind::Si, c(2.0)), {}));
 }
 
 TEST(Eval, SpecialFunctionsAreThoseOfTheLibrary) {
@@ -237,10 +181,6 @@ TEST(Eval, SpecialFunctionsAreThoseOfTheLibrary) {
       expect_value(eval(un(t.kind, x(0)), std::vector<double>{arg}), t.function(arg), 0);
     }
   }
-}
-
-TEST(Eval, EmptyVariablesWithoutVariables) {
-  EXPECT_EQ(eval(bin(OpKind::Add, c(1.0), LoweredOp::named(NamedConst::Half)), {}), 1.5);
 }
 
 TEST(Eval, VariableBeyondValuesPanics) {
@@ -284,6 +224,9 @@ TEST(Latex, ConstantsAndLeaves) {
       {"last double within 1e-10 of three", c(3.0000000000999996), "3"},
       {"first double 1e-10 from three", c(3.0000000001), "3.000000"},
       {"three and 2e-10", c(3.0 + 2e-10), "3.000000"},
+      // Only next to zero can a double lie exactly 1e-10 from an integer: not within.
+      {"1e-10", c(1e-10), "0.000000"},
+      {"-1e-10", c(-1e-10), "-0.000000"},
       {"near minus two", c(-2.0000000000001), "-2"},
       {"half", c(0.5), "0.500000"},
       {"minus half", c(-2.5), "-2.500000"},
@@ -368,25 +311,6 @@ TEST(Latex, FunctionTexts) {
     SCOPED_TRACE(static_cast<int>(t.kind));
     EXPECT_EQ(to_latex(un(t.kind, sum())), t.text);
   }
-}
-
-TEST(Latex, NonFiniteConstantsShowInLowerCase) {
-  for (double value : {nan, inf, -inf}) {
-    std::string text = to_latex(bin(OpKind::Mul, x(0), c(value)));
-    for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    EXPECT_TRUE(text.find("nan") != std::string::npos || text.find("inf") != std::string::npos)
-        << text;
-  }
-}
-
-TEST(Latex, FromEmlTrees) {
-  using tarvex::tree::EmlNode;
-  using tarvex::tree::EmlTree;
-  const auto x0 = EmlNode::var(0);
-  EXPECT_EQ(to_latex(tarvex::lower::lower(EmlTree::from_node(EmlNode::eml(x0, EmlNode::one())))),
-            "e^{x_{0}}");
-  EXPECT_EQ(to_latex(tarvex::lower::lower(EmlTree::from_node(EmlNode::eml(x0, EmlNode::var(1))))),
-            "e^{x_{0}} - \\ln\\left(x_{1}\\right)");
 }
 
 }  // namespace

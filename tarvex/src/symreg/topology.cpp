@@ -3,9 +3,7 @@
 #include <span>
 #include <unordered_set>
 
-#include "support/siphash.hpp"
-#include "tarvex/lower/display.hpp"
-#include "tarvex/lower/pattern.hpp"
+#include "tarvex/lower.hpp"
 #include "tarvex/lower_simplify.hpp"
 #include "tarvex/simplify.hpp"
 #include "tarvex/tree.hpp"
@@ -85,10 +83,7 @@ class SemanticFilter {
 
 std::uint64_t semantic_key(const EmlTree& tree) {
   const EmlTree simplified = simplify::simplify(tree);
-  const auto lowered = lower::pattern::lower_node(*simplified.root);
-  support::SipHasher13 hasher;
-  lower::display::structural_hash(lower_simplify::simplify(lowered), hasher);
-  return hasher.finish();
+  return lower_simplify::ops_struct_hash(lower_simplify::simplify(lower::lower(simplified)));
 }
 
 std::vector<EmlTree> dedupe_by_semantics(std::vector<EmlTree> trees) {
