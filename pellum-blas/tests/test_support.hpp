@@ -42,6 +42,16 @@ bool same_bits(T x, T y) {
   return bits(x) == bits(y);
 }
 
+// Reproducible values in [-1, 1) with full mantissas, so that rounding order shows.
+template <typename T>
+std::vector<T> random_values(std::size_t n, std::uint32_t seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> dist(-1.0, 1.0);
+  std::vector<T> out(n);
+  for (T& v : out) v = T(dist(gen));
+  return out;
+}
+
 // rows × cols in column-major storage with leading dimension ld >= rows, followed by a
 // tail of canaries; the rows between `rows` and ld are canaries too.
 template <typename T>
@@ -62,10 +72,9 @@ struct Padded {
   MatMut<T> view_mut() { return {storage.data(), rows, cols, ld}; }
 
   void fill_random(std::uint32_t seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    const std::vector<T> values = random_values<T>(rows * cols, seed);
     for (std::size_t j = 0; j < cols; ++j) {
-      for (std::size_t i = 0; i < rows; ++i) at(i, j) = T(dist(gen));
+      for (std::size_t i = 0; i < rows; ++i) at(i, j) = values[i + j * rows];
     }
   }
 
@@ -178,16 +187,6 @@ template <typename T>
 inline constexpr T nan = std::numeric_limits<T>::quiet_NaN();
 template <typename T>
 inline constexpr T inf = std::numeric_limits<T>::infinity();
-
-// Reproducible values in [-1, 1) with full mantissas, so that rounding order shows.
-template <typename T>
-std::vector<T> random_values(std::size_t n, std::uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> dist(-1.0, 1.0);
-  std::vector<T> out(n);
-  for (T& v : out) v = T(dist(gen));
-  return out;
-}
 
 // Equal bit for bit (so NaN equals NaN and +0 differs from -0).
 template <typename T>

@@ -41,13 +41,6 @@ TEST(AlignedVec, ElementsArePositiveZeroAndLineAligned) {
   for (const float x : f.as_slice()) EXPECT_EQ(std::bit_cast<std::uint32_t>(x), 0u);
 }
 
-TEST(AlignedVec, WholeBufferIsWritable) {
-  // Under AddressSanitizer this catches a buffer that ends before its last element.
-  auto v = AlignedVec<float>::zeros_in(33);
-  for (float& x : v.as_slice()) x = 1.0f;
-  EXPECT_EQ(v.data()[32], 1.0f);
-}
-
 TEST(AlignedVec, ReusedMemoryComesBackZeroed) {
   // A released block is kept by the thread; the next buffer that fits reuses it and
   // must still read as all zeros, whatever the previous owner wrote.
@@ -65,7 +58,8 @@ TEST(AlignedVec, ReusedMemoryComesBackZeroed) {
 
 TEST(AlignedVec, BuffersAliveTogetherNeverShareMemory) {
   // Rounds of allocations, the first two released, so that later ones reuse kept blocks;
-  // each live buffer holds its own index, which a shared block would overwrite.
+  // each live buffer holds its own index, which a shared block would overwrite. Every
+  // element is written, so under AddressSanitizer a buffer cut short is caught too.
   std::vector<AlignedVec<double>> alive;
   for (int round = 0; round < 3; ++round) {
     alive.clear();

@@ -178,9 +178,15 @@ void trsm(std::int32_t layout, std::int32_t side, std::int32_t uplo, std::int32_
       level3::trsm::generic::trsm_in_place(t->p.right, t->p.upper, t->trans, t->unit, t->a, t->b));
 }
 
+// cgemm and zgemm: scalars and matrices arrive as untyped (real, imaginary) pairs.
 template <typename T>
-typename ComplexField<T>::Value complex_at(const void* pair) {
-  return ComplexField<T>::load(static_cast<const T*>(pair));
+void complex_gemm(std::int32_t layout, std::int32_t trans_a, std::int32_t trans_b, std::int32_t m,
+                  std::int32_t n, std::int32_t k, const void* alpha, const void* a, std::int32_t lda,
+                  const void* b, std::int32_t ldb, const void* beta, void* c, std::int32_t ldc) {
+  using F = ComplexField<T>;
+  gemm<F>(layout, trans_a, trans_b, m, n, k, F::load(static_cast<const T*>(alpha)),
+          static_cast<const T*>(a), lda, static_cast<const T*>(b), ldb,
+          F::load(static_cast<const T*>(beta)), static_cast<T*>(c), ldc);
 }
 
 }  // namespace
@@ -208,18 +214,14 @@ void cblas_cgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M, int3
                  const void* alpha, const void* A, int32_t lda, const void* B, int32_t ldb,
                  const void* beta, void* C, int32_t ldc) noexcept {
   without_unwinding([&] {
-    gemm<ComplexField<float>>(Layout, TransA, TransB, M, N, K, complex_at<float>(alpha),
-                              static_cast<const float*>(A), lda, static_cast<const float*>(B), ldb,
-                              complex_at<float>(beta), static_cast<float*>(C), ldc);
+    complex_gemm<float>(Layout, TransA, TransB, M, N, K, alpha, A, lda, B, ldb, beta, C, ldc);
   });
 }
 void cblas_zgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M, int32_t N, int32_t K,
                  const void* alpha, const void* A, int32_t lda, const void* B, int32_t ldb,
                  const void* beta, void* C, int32_t ldc) noexcept {
   without_unwinding([&] {
-    gemm<ComplexField<double>>(Layout, TransA, TransB, M, N, K, complex_at<double>(alpha),
-                               static_cast<const double*>(A), lda, static_cast<const double*>(B),
-                               ldb, complex_at<double>(beta), static_cast<double*>(C), ldc);
+    complex_gemm<double>(Layout, TransA, TransB, M, N, K, alpha, A, lda, B, ldb, beta, C, ldc);
   });
 }
 void cblas_ssymm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t M, int32_t N, float alpha,

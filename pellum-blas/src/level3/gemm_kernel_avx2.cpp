@@ -34,19 +34,16 @@ struct Avx2 {
 constexpr detail::PrefetchPlan f64_plan{3, {768, 1024}, 2, 576};
 constexpr detail::PrefetchPlan f32_plan{3, {384, 0}, 1, 384};
 
-constexpr gemm_kernel::Tile f64_tile = gemm_kernel::tile_for<double>(gemm_kernel::KernelLevel::Avx2);
-constexpr gemm_kernel::Tile f32_tile = gemm_kernel::tile_for<float>(gemm_kernel::KernelLevel::Avx2);
-
 }  // namespace
 
 void micro_kernel_f64_avx2(std::size_t kc, const double* a, const double* b, double* c, std::size_t ldc,
                            double alpha, double beta) {
-  detail::tile_kernel<Avx2, double, f64_tile.mr, f64_tile.nr, f64_plan>(kc, a, b, c, ldc, alpha, beta);
+  detail::tile_kernel<Avx2, double, gemm_kernel::KernelLevel::Avx2, f64_plan>(kc, a, b, c, ldc, alpha, beta);
 }
 
 void micro_kernel_f32_avx2(std::size_t kc, const float* a, const float* b, float* c, std::size_t ldc,
                            float alpha, float beta) {
-  detail::tile_kernel<Avx2, float, f32_tile.mr, f32_tile.nr, f32_plan>(kc, a, b, c, ldc, alpha, beta);
+  detail::tile_kernel<Avx2, float, gemm_kernel::KernelLevel::Avx2, f32_plan>(kc, a, b, c, ldc, alpha, beta);
 }
 
 }  // namespace pellum_blas::level3::gemm_kernel_avx2

@@ -33,19 +33,16 @@ struct Avx512 {
 constexpr detail::PrefetchPlan f64_plan{4, {2048, 2560}, 2, 768};
 constexpr detail::PrefetchPlan f32_plan{2, {512, 0}, 1, 512};
 
-constexpr gemm_kernel::Tile f64_tile = gemm_kernel::tile_for<double>(gemm_kernel::KernelLevel::Avx512);
-constexpr gemm_kernel::Tile f32_tile = gemm_kernel::tile_for<float>(gemm_kernel::KernelLevel::Avx512);
-
 }  // namespace
 
 void micro_kernel_f64_avx512(std::size_t kc, const double* a, const double* b, double* c, std::size_t ldc,
                              double alpha, double beta) {
-  detail::tile_kernel<Avx512, double, f64_tile.mr, f64_tile.nr, f64_plan>(kc, a, b, c, ldc, alpha, beta);
+  detail::tile_kernel<Avx512, double, gemm_kernel::KernelLevel::Avx512, f64_plan>(kc, a, b, c, ldc, alpha, beta);
 }
 
 void micro_kernel_f32_avx512(std::size_t kc, const float* a, const float* b, float* c, std::size_t ldc,
                              float alpha, float beta) {
-  detail::tile_kernel<Avx512, float, f32_tile.mr, f32_tile.nr, f32_plan>(kc, a, b, c, ldc, alpha, beta);
+  detail::tile_kernel<Avx512, float, gemm_kernel::KernelLevel::Avx512, f32_plan>(kc, a, b, c, ldc, alpha, beta);
 }
 
 }  // namespace pellum_blas::level3::gemm_kernel_avx512

@@ -36,19 +36,16 @@ struct Sse42 {
 
 constexpr detail::PrefetchPlan no_prefetch{};
 
-constexpr gemm_kernel::Tile f64_tile = gemm_kernel::tile_for<double>(gemm_kernel::KernelLevel::Sse42);
-constexpr gemm_kernel::Tile f32_tile = gemm_kernel::tile_for<float>(gemm_kernel::KernelLevel::Sse42);
-
 }  // namespace
 
 void micro_kernel_f64_sse42(std::size_t kc, const double* a, const double* b, double* c, std::size_t ldc,
                             double alpha, double beta) {
-  detail::tile_kernel<Sse42, double, f64_tile.mr, f64_tile.nr, no_prefetch>(kc, a, b, c, ldc, alpha, beta);
+  detail::tile_kernel<Sse42, double, gemm_kernel::KernelLevel::Sse42, no_prefetch>(kc, a, b, c, ldc, alpha, beta);
 }
 
 void micro_kernel_f32_sse42(std::size_t kc, const float* a, const float* b, float* c, std::size_t ldc,
                             float alpha, float beta) {
-  detail::tile_kernel<Sse42, float, f32_tile.mr, f32_tile.nr, no_prefetch>(kc, a, b, c, ldc, alpha, beta);
+  detail::tile_kernel<Sse42, float, gemm_kernel::KernelLevel::Sse42, no_prefetch>(kc, a, b, c, ldc, alpha, beta);
 }
 
 }  // namespace pellum_blas::level3::gemm_kernel_sse42::inner

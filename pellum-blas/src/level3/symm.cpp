@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "pellum_blas/level3/detail/scratch.hpp"
+#include "pellum_blas/level3/detail/triangle.hpp"
 #include "pellum_blas/level3/gemm.hpp"
 
 namespace pellum_blas::level3::symm {
@@ -36,8 +37,8 @@ detail::ScratchMatrix<T> full_copy(MatRef<T> a, bool upper) {
   const std::size_t n = a.nrows();
   detail::ScratchMatrix<T> full(n, n);
   for (std::size_t k = 0; k < n; ++k) {
-    const std::size_t first = upper ? 0 : k, last = upper ? k : n - 1;
-    for (std::size_t i = first; i <= last; ++i) full(i, k) = full(k, i) = *a.ptr_at(i, k);
+    const detail::TriangleRows rows = detail::triangle_rows(upper, k, n);
+    for (std::size_t i = rows.first; i < rows.end; ++i) full(i, k) = full(k, i) = *a.ptr_at(i, k);
   }
   return full;
 }

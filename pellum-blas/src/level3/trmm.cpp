@@ -18,9 +18,10 @@ template <typename T>
 detail::ScratchMatrix<T> expanded(const Triangle<T>& op) {
   const std::size_t n = op.order();
   detail::ScratchMatrix<T> full(n, n);
-  for (std::size_t k = 0; k < n; ++k)
-    for (std::size_t i = op.upper ? 0 : k; i < (op.upper ? k + 1 : n); ++i)
-      full(i, k) = op.at(i, k);
+  for (std::size_t k = 0; k < n; ++k) {
+    const detail::TriangleRows rows = detail::triangle_rows(op.upper, k, n);
+    for (std::size_t i = rows.first; i < rows.end; ++i) full(i, k) = op.at(i, k);
+  }
   return full;
 }
 

@@ -104,7 +104,7 @@ template <typename T>
 BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
                                 std::size_t start, std::size_t end, std::size_t ncols) {
   if (ncols == 0 || start >= end) return {};
-  detail::check_inside(end <= a.nrows() && end <= a.ncols() && end <= b.nrows() && ncols <= b.ncols());
+  check_extents(a, b, end, end, ncols);
   if (end - start > substitution::max_left_block)
     support::panic("trsm_naive_submatrix: a block of {} rows exceeds {}", end - start,
                    substitution::max_left_block);
@@ -122,7 +122,7 @@ template <typename T>
 BlasStatus trsm_naive_submatrix_right(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
                                       std::size_t nrows, std::size_t start, std::size_t end) {
   if (start >= end) return {};
-  detail::check_inside(end <= a.nrows() && end <= a.ncols() && end <= b.ncols() && nrows <= b.nrows());
+  check_extents(a, b, end, nrows, end);
   const Triangle<T> op(a, upper, trans, unit);
   const bool forward = solves_forward(true, op);
   // The columns before a zero on the diagonal are solved and folded into the rest.

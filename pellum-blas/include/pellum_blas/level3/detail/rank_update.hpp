@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "pellum_blas/level3/detail/scratch.hpp"
+#include "pellum_blas/level3/detail/triangle.hpp"
 
 namespace pellum_blas::level3::detail {
 
@@ -13,14 +14,6 @@ inline constexpr std::size_t rank_update_product_min_depth = 8;
 
 inline bool rank_update_takes_product(std::size_t n, std::size_t k) {
   return n >= rank_update_product_min_order && k >= rank_update_product_min_depth;
-}
-
-// Rows [first, end) of column j inside the triangle: 0..j (upper) or j..n−1 (lower).
-struct TriangleRows {
-  std::size_t first, end;
-};
-inline TriangleRows triangle_rows(bool upper, std::size_t j, std::size_t n) {
-  return upper ? TriangleRows{0, j + 1} : TriangleRows{j, n};
 }
 
 // The triangle <- beta·triangle: beta = 0 (either sign) writes +0.0 without reading, beta = 1

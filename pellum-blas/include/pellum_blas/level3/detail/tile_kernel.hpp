@@ -4,6 +4,8 @@
 // options, so every instantiation (and the lambda inside) is compiled for that set.
 #include <cstddef>
 
+#include "pellum_blas/level3/gemm_kernel.hpp"
+
 namespace pellum_blas::level3::detail {
 
 // Panel bytes prefetched into L1 ahead of each depth chunk, while the target chunk
@@ -17,9 +19,12 @@ struct PrefetchPlan {
 
 // Isa provides, for T: splat, load, store (unaligned), madd(acc, a, b) = acc + a·b
 // (fused or not), fold(beta, c, acc) = beta·c + acc, and the depth unrolling `unroll`.
-// The vector type's + and * are the plain rounded operations.
-template <typename Isa, typename T, std::size_t MR, std::size_t NR, PrefetchPlan plan>
+// The vector type's + and * are the plain rounded operations. The tile is the level's, from
+// the one table the packing reads too.
+template <typename Isa, typename T, gemm_kernel::KernelLevel level, PrefetchPlan plan>
 inline void tile_kernel(std::size_t kc, const T* a, const T* b, T* c, std::size_t ldc, T alpha, T beta) {
+  constexpr std::size_t MR = gemm_kernel::tile_for<T>(level).mr;
+  constexpr std::size_t NR = gemm_kernel::tile_for<T>(level).nr;
   using V = decltype(Isa::splat(T{}));
   constexpr std::size_t lanes = sizeof(V) / sizeof(T);
   constexpr std::size_t rows_in_vectors = MR / lanes;

@@ -1,5 +1,6 @@
 #pragma once
-// op(A) of the triangular routines, read from A's stored triangle.
+// Triangles of square matrices: the rows one covers, and op(A) of the triangular routines
+// read from A's stored triangle.
 #include <cstddef>
 
 #include "pellum_matrix/detail/view.hpp"
@@ -11,6 +12,14 @@ namespace pellum_blas::level3::detail {
 // up front, with the views' own complaint.
 inline void check_inside(bool inside) {
   if (!inside) pellum_matrix::detail::index_out_of_bounds();
+}
+
+// Rows [first, end) of column j inside the triangle: 0..j (upper) or j..n−1 (lower).
+struct TriangleRows {
+  std::size_t first, end;
+};
+inline TriangleRows triangle_rows(bool upper, std::size_t j, std::size_t n) {
+  return upper ? TriangleRows{0, j + 1} : TriangleRows{j, n};
 }
 
 template <typename T>
