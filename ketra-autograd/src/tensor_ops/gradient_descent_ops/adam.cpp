@@ -37,7 +37,7 @@ ArrayD adjusted_gradient(const ArrayD& p, const ArrayD& g) {
 
 // A single-element state array spread over g's shape when g has rank 1 or more.
 const ArrayD& expanded(const ArrayD& state, const ArrayD& g, std::optional<ArrayD>& storage) {
-  if (state.len() != 1 || g.ndim() == 0) return state;
+  if (state.len() != 1 || g.ndim() == 0 || same_shape(state.shape(), g.shape())) return state;
   storage = ArrayD::from_elem(g.shape(), state[0]);
   return *storage;
 }
