@@ -15,12 +15,7 @@
 namespace {
 
 using namespace ketra_autograd;
-using ketra_autograd::testing::array;
-using ketra_autograd::testing::compute;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::shape_of;
-using ketra_autograd::testing::values_of;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using optimizers::adam::Adam;
 using tensor::Tensor;
 using tensor_ops::gradient_descent_ops::adam::AdamOp;

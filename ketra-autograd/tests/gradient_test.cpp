@@ -23,11 +23,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops::arithmetic;
-using ketra_autograd::testing::array;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::shape_of;
-using ketra_autograd::testing::values_of;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using tensor::Tensor;
 using tensor_ops::grad;
 

@@ -13,12 +13,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
-using ketra_autograd::testing::compute;
-using ketra_autograd::testing::iota;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::shape_of;
-using ketra_autograd::testing::values_of;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using tensor::Tensor;
 
 std::vector<std::int64_t> known_dims(graph::Graph& g, Tensor t) {

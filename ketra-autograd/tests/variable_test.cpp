@@ -15,8 +15,7 @@
 namespace {
 
 using namespace ketra_autograd;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using variable::VariableEnvironment;
 using variable::VariableID;
 
