@@ -206,12 +206,7 @@ Tensor unrelated(const Tensor& x, graph::Graph& ys_graph) {
 }
 
 // Zeros of x's known shape, for an x that every rule on the way passed nothing.
-Tensor zeros_like_known(const Tensor& x) {
-  std::vector<std::size_t> shape = x.shape();
-  std::size_t count = 1;
-  for (std::size_t d : shape) count *= d;
-  return Tensor::from_vec(std::vector<double>(count, 0.0), std::move(shape), x.graph());
-}
+Tensor zeros_like_known(const Tensor& x) { return tensor_ops::convert_to_tensor(ArrayD::zeros(x.shape()), x.graph()); }
 
 }  // namespace
 

@@ -15,12 +15,7 @@
 namespace {
 
 using namespace ketra_autograd;
-using ketra_autograd::testing::array;
-using ketra_autograd::testing::compute;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::shape_of;
-using ketra_autograd::testing::values_of;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using optimizers::adam::Adam;
 using tensor::Tensor;
 using tensor_ops::gradient_descent_ops::adam::AdamOp;
@@ -162,8 +157,6 @@ struct AdjustCase {
 
 void PrintTo(const AdjustCase& c, std::ostream* out) { *out << c.name; }
 
-std::string case_name(const ::testing::TestParamInfo<AdjustCase>& info) { return info.param.name; }
-
 double one_step(double p, double g) {
   const auto out = compute(AdamOp(alpha, eps, b1, b2), {vec({p}), vec({g}), vec({0.0}), vec({0.0}), vec({1.0})});
   return out.out()[0];
@@ -197,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
         AdjustCase{"scalar_variable_takes_gradient_shape", ArrayD::scalar(1.0), vec({2.0}), {1}, {1}, {2.0}},
         AdjustCase{"one_element_variable_spread", vec({1.0}), array({1, 1}, {2.0}), {1, 1}, {1, 1}, {2.0}},
         AdjustCase{"rank0_gradient_spreads", vec({1.0, 2.0}), ArrayD::scalar(2.0), {2}, {}, {2.0}}),
-    case_name);
+    case_name<AdjustCase>);
 
 TEST(AdamOp, RejectsTooFewInputsAndANonScalarStep) {
   const AdamOp op(alpha, eps, b1, b2);

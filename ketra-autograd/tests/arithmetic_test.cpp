@@ -19,13 +19,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops::arithmetic;
-using ketra_autograd::testing::iota;
-using ketra_autograd::testing::node_names_from;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::same_bits;
-using ketra_autograd::testing::shape_of;
-using ketra_autograd::testing::values_of;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using tensor::Tensor;
 using tensor_ops::convert_to_tensor;
 using tensor_ops::scalar;

@@ -21,9 +21,7 @@ namespace {
 using namespace ketra_autograd;
 using evaluation::Feeder;
 using evaluation::PlaceholderKey;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::values_of;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using tensor::Tensor;
 using tensor::TensorBuilder;
 
@@ -435,7 +433,7 @@ TEST(Evaluation, GraphsOnSeveralThreadsAtOnce) {
         const double offset = static_cast<double>(t * 1000 + static_cast<std::size_t>(g));
         results[t].push_back(graph::run([offset](graph::Context& ctx) {
           const Tensor x = ctx.placeholder("x", {-1});
-          Tensor sum = apply(Plus{}, {x, tensor_ops::convert_to_tensor(ketra_autograd::testing::iota({6}), ctx)}, ctx);
+          Tensor sum = apply(Plus{}, {x, tensor_ops::convert_to_tensor(iota({6}), ctx)}, ctx);
           for (int step = 0; step < 20; ++step) sum = apply(Plus{}, {sum, x}, ctx);
           const Tensor grid = tensor_ops::reshape(sum, tensor::as_tensor(std::array<std::int32_t, 2>{2, 3}, ctx));
           const Tensor turned = apply(tensor_ops::math_ops::Transpose(false),
@@ -458,7 +456,7 @@ TEST(Evaluation, GraphsOnSeveralThreadsAtOnce) {
       for (std::size_t i = 0; i < 3; ++i) {
         for (std::size_t j = 0; j < 2; ++j) expected.push_back(static_cast<double>(j * 3 + i) + 21.0 * offset);
       }
-      EXPECT_EQ(ketra_autograd::testing::shape_of(results[t][g]), (std::vector<std::size_t>{3, 2}));
+      EXPECT_EQ(shape_of(results[t][g]), (std::vector<std::size_t>{3, 2}));
       EXPECT_EQ(values_of(results[t][g]), expected) << "thread " << t << ", graph " << g;
     }
   }

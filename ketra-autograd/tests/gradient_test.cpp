@@ -23,11 +23,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops::arithmetic;
-using ketra_autograd::testing::array;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::shape_of;
-using ketra_autograd::testing::values_of;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using tensor::Tensor;
 using tensor_ops::grad;
 
@@ -178,7 +174,6 @@ struct LossCase {
   std::vector<std::pair<std::size_t, std::size_t>> clipped;  // (constant, row) held by a clip
 };
 void PrintTo(const LossCase& c, std::ostream* out) { *out << c.name; }
-std::string case_name(const ::testing::TestParamInfo<LossCase>& info) { return info.param.name; }
 
 // x0 holds 0, a negative and a large value for the clips; x1 keeps values moderate.
 const Data data{{{0.5, 1.0}, {1.5, 0.5}, {0.0, 2.0}, {-1.0, 0.3}, {60.0, 1.2}, {2.0, 0.7}},
@@ -219,7 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
         LossCase{"depth3_four_consts", eml(eml(c(0), eml(x(1), c(1))), eml(c(2), c(3))), {0.2, 1.3, -0.4, 0.9}, {}},
         LossCase{"depth3_six_consts", eml(eml(eml(c(0), x(1)), eml(c(1), c(2))), eml(eml(c(3), x(1)), eml(c(4), c(5)))),
                  {0.1, 0.5, 1.2, -0.3, 0.6, 2.0}, {}}),
-    case_name);
+    case_name<LossCase>);
 
 // ---- Own and matrix gradients against central differences of the graph's own values ---
 
@@ -229,7 +224,6 @@ struct ReductionCase {
   std::function<Tensor(Tensor)> build;
 };
 void PrintTo(const ReductionCase& c, std::ostream* out) { *out << c.name; }
-std::string reduction_name(const ::testing::TestParamInfo<ReductionCase>& info) { return info.param.name; }
 
 Tensor reduce_sum_axis(Tensor x, std::int32_t axis) {
   return tensor::TensorBuilder(x.graph())
@@ -291,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(
                         return weighted(tensor_ops::reduction::reduce_prod(x, std::array<std::int32_t, 1>{1}, false),
                                         vec({1, -2}));
                       }}),
-    reduction_name);
+    case_name<ReductionCase>);
 
 namespace la = tensor_ops::linear_algebra;
 
@@ -310,7 +304,7 @@ INSTANTIATE_TEST_SUITE_P(
                       }},
         ReductionCase{"matrix_inverse", array({2, 2}, {2, 1, 0.5, 3}),
                       [](Tensor x) { return weighted(la::matrix_inverse(x), array({2, 2}, {1, 2, -3, 0.5})); }}),
-    reduction_name);
+    case_name<ReductionCase>);
 
 // Rules that build matrix and backward nodes, checked by the operation of the node each
 // input receives (ConvertToTensor: the zeros of an input passed nothing).

@@ -19,8 +19,7 @@
 namespace {
 
 using namespace ketra_autograd;
-using ketra_autograd::testing::case_name;
-using ketra_autograd::testing::panic_message;
+using namespace ketra_autograd::testing;
 using tensor::KnownShape;
 using tensor::Tensor;
 using tensor::TensorBuilder;

@@ -17,19 +17,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
-using ketra_autograd::testing::array;
-using ketra_autograd::testing::case_name;
-using ketra_autograd::testing::compute;
-using ketra_autograd::testing::ComputeCase;
-using ketra_autograd::testing::OpComputes;
-using ketra_autograd::testing::grads_of;
-using ketra_autograd::testing::iota;
-using ketra_autograd::testing::node_names_from;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::same_bits;
-using ketra_autograd::testing::shape_of;
-using ketra_autograd::testing::values_of;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using tensor::Tensor;
 using Names = std::vector<std::string>;
 

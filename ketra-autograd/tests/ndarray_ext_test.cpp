@@ -9,7 +9,7 @@
 namespace {
 
 using namespace ketra_autograd;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using List = std::vector<std::size_t>;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();

@@ -12,12 +12,7 @@
 namespace {
 
 using namespace ketra_autograd;
-using ketra_autograd::testing::array;
-using ketra_autograd::testing::case_name;
-using ketra_autograd::testing::iota;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::shape_of;
-using ketra_autograd::testing::values_of;
+using namespace ketra_autograd::testing;
 using Shape = std::vector<std::size_t>;
 
 // Row-major multi-index of a flat position.

@@ -17,15 +17,13 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
-using ketra_autograd::testing::case_name;
-using ketra_autograd::testing::expect_grads_match_finite_differences;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using Shape = std::vector<std::size_t>;
 
 // Random values in [low, high); each call draws from its own seed.
 ArrayD random_in(Shape shape, double low = -2.0, double high = 2.0) {
   static unsigned seed = 1;
-  return ketra_autograd::testing::random_array(shape, low, high, seed++);
+  return random_array(shape, low, high, seed++);
 }
 
 struct GradCase {

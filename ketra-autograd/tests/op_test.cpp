@@ -24,8 +24,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using tensor::Tensor;
 
 struct NameCase {

@@ -16,19 +16,7 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
 using namespace ketra_autograd::tensor_ops::reduction_ops;
-using ketra_autograd::testing::array;
-using ketra_autograd::testing::case_name;
-using ketra_autograd::testing::compute;
-using ketra_autograd::testing::ComputeCase;
-using ketra_autograd::testing::FailureCase;
-using ketra_autograd::testing::make_op;
-using ketra_autograd::testing::OpComputes;
-using ketra_autograd::testing::OpFailures;
-using ketra_autograd::testing::grads_of;
-using ketra_autograd::testing::iota;
-using ketra_autograd::testing::node_names_from;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using tensor::Tensor;
 using Names = std::vector<std::string>;
 

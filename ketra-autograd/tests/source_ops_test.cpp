@@ -13,12 +13,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
-using ketra_autograd::testing::compute;
-using ketra_autograd::testing::iota;
-using ketra_autograd::testing::panic_message;
-using ketra_autograd::testing::shape_of;
-using ketra_autograd::testing::values_of;
-using ketra_autograd::testing::vec;
+using namespace ketra_autograd::testing;
 using tensor::Tensor;
 
 std::vector<std::int64_t> known_dims(graph::Graph& g, Tensor t) {
@@ -41,10 +36,7 @@ TEST(ExternalSource, GradientPassesTheArrivingGradient) {
   graph::run([](graph::Context& ctx) {
     const Tensor x = ctx.placeholder("x", {-1});
     const Tensor gy = scalar(1.0, ctx);
-    const std::vector<Tensor> outputs{x}, arriving{gy};
-    std::vector<std::optional<Tensor>> grads;
-    op::GradientContext gctx(outputs, {}, ctx, arriving, grads);
-    ctx.node(x.id()).get_op().grad(gctx);
+    const auto grads = grads_of(ctx, x, gy);
     ASSERT_EQ(grads.size(), 1u);
     EXPECT_EQ(grads[0], gy);
   });
@@ -58,11 +50,7 @@ TEST(Scalar, IsAZeroDimensionalConstant) {
     EXPECT_TRUE(ctx.node(three.id()).is_differentiable);
     EXPECT_EQ(*three.eval(ctx), ArrayD::scalar(3.0));
 
-    const Tensor gy = scalar(1.0, ctx);
-    const std::vector<Tensor> outputs{three}, arriving{gy};
-    std::vector<std::optional<Tensor>> grads;
-    op::GradientContext gctx(outputs, {}, ctx, arriving, grads);
-    ctx.node(three.id()).get_op().grad(gctx);
+    const auto grads = grads_of(ctx, three, scalar(1.0, ctx));
     ASSERT_EQ(grads.size(), 1u);
     EXPECT_FALSE(grads[0].has_value());
   });
@@ -76,11 +64,7 @@ TEST(ConvertToTensor, OwnsItsArrayAndIsNeverDifferentiable) {
     EXPECT_EQ(*c.eval(ctx), iota({2, 3}));
     EXPECT_EQ(*c.eval(ctx), iota({2, 3}));
 
-    const std::vector<Tensor> outputs{c}, arriving{c};
-    std::vector<std::optional<Tensor>> grads;
-    op::GradientContext gctx(outputs, {}, ctx, arriving, grads);
-    ctx.node(c.id()).get_op().grad(gctx);
-    EXPECT_TRUE(grads.empty());
+    EXPECT_TRUE(grads_of(ctx, c, c).empty());
   });
 }
 

@@ -37,7 +37,7 @@ ArrayD adjusted_gradient(const ArrayD& p, const ArrayD& g) {
 
 // A single-element state array spread over g's shape when g has rank 1 or more.
 const ArrayD& expanded(const ArrayD& state, const ArrayD& g, std::optional<ArrayD>& storage) {
-  if (state.len() != 1 || g.ndim() == 0) return state;
+  if (state.len() != 1 || g.ndim() == 0 || same_shape(state.shape(), g.shape())) return state;
   storage = ArrayD::from_elem(g.shape(), state[0]);
   return *storage;
 }
@@ -45,21 +45,9 @@ const ArrayD& expanded(const ArrayD& state, const ArrayD& g, std::optional<Array
 // f(a[i], b[i]) over a's shape, b paired as a 0-d value, by index or broadcast to a.
 template <typename F>
 ArrayD paired(const ArrayD& a, const ArrayD& b, F&& f) {
-  ArrayD out = ArrayD::for_overwrite(a.shape());
-  double* dst = out.data().data();
-  const std::size_t n = a.len();
-  if (b.ndim() == 0) {
-    for (std::size_t i = 0; i < n; ++i) dst[i] = f(a[i], b[0]);
-  } else if (same_shape(a.shape(), b.shape())) {
-    for (std::size_t i = 0; i < n; ++i) dst[i] = f(a[i], b[i]);
-  } else {
-    auto stretched = b.broadcast_to(a.shape());
-    if (!stretched) {
-      support::panic("ndarray: could not broadcast array from shape: {} to: {}", b.shape_text(), a.shape_text());
-    }
-    for (std::size_t i = 0; i < n; ++i) dst[i] = f(a[i], (*stretched)[i]);
-  }
-  return out;
+  std::optional<ArrayD> out = zip_in_shape(a, b, a.shape(), f);
+  if (!out) support::panic("ndarray: could not broadcast array from shape: {} to: {}", b.shape_text(), a.shape_text());
+  return std::move(*out);
 }
 
 }  // namespace
