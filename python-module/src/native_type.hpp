@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,7 @@ struct Boxed {
 // A new instance of `type` that owns `value`.
 template <typename T>
 Ref box(PyTypeObject* type, T value) {
+  static_assert(std::is_nothrow_move_constructible_v<T>, "a half-made instance would be freed as a whole");
   const auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   Ref object = Ref::steal(allocate(type, 0));
   new (&reinterpret_cast<Boxed<T>*>(object.get())->value) T(std::move(value));
