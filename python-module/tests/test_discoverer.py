@@ -228,15 +228,24 @@ except ValueError:
     ]
 
 
-def test_exit_while_a_daemon_thread_fits():
-    # At shutdown the interpreter ends a daemon thread that asks for the lock back by
-    # unwinding it; the process must still exit normally. The line goes to standard error:
-    # standard output is silenced, by design, while any thread's fit trains.
-    done = run_python(WITH_SQUARE_DATA + """
+@pytest.mark.parametrize(
+    "settings",
+    [
+        # Short fits: the thread is mostly asking for the lock back when the interpreter
+        # shuts down, which ends it by unwinding it through the binding.
+        pytest.param("max_depth=1, max_epochs=5", id="ended-when-taking-the-lock"),
+        # A long fit is still running while the process exits and tears down its statics.
+        pytest.param("", id="fitting-while-the-process-exits"),
+    ],
+)
+def test_exit_while_a_daemon_thread_fits(settings):
+    # The line goes to standard error: standard output is silenced, by design, while any
+    # thread's fit trains.
+    done = run_python(WITH_SQUARE_DATA + f"""
 import sys, threading, time
 def fit_forever():
     while True:
-        vorn.Discoverer(max_depth=1, max_epochs=5).fit(x, y)
+        vorn.Discoverer({settings}).fit(x, y)
 threading.Thread(target=fit_forever, daemon=True).start()
 time.sleep(0.2)
 print("main thread done", file=sys.stderr)
