@@ -50,6 +50,7 @@ TEST(IsSymmetric, RelativeMeasure) {
       {"empty", Matrix(0, 0), true},
       {"zero", Matrix::Zero(3, 3), true},
       {"nan", matrix({{1, nan}, {nan, 1}}), false},
+      {"nan_on_the_diagonal_only", matrix({{nan, 0}, {0, 1}}), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
