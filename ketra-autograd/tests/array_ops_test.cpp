@@ -295,8 +295,9 @@ const array_ops::Gather gather_op(0, false);
 const array_ops::Gather gather_normalizing_op(0, true);
 const array_ops::Gather gather_columns_op(1, false);
 const array_ops::Gather gather_last_axis_op(-1, true);
-const array_ops::GatherGrad scatter_op(0);
-const array_ops::GatherGrad scatter_columns_op(1);
+const array_ops::GatherGrad scatter_op(0, true);
+const array_ops::GatherGrad scatter_plain_op(0, false);
+const array_ops::GatherGrad scatter_columns_op(1, false);
 
 INSTANTIATE_TEST_SUITE_P(
     AddN, OpComputes,
@@ -332,6 +333,12 @@ INSTANTIATE_TEST_SUITE_P(
         ComputeCase{"row_placed", &scatter_op, {vec({2}), iota({3, 2}), array({1, 2}, {5, 6})}, {3, 2},
                              {0, 0, 0, 0, 5, 6}},
         ComputeCase{"negative_index_from_the_end", &scatter_op, {vec({-1}), iota({3}), vec({4})}, {3}, {0, 0, 4}},
+        // Written where Gather reads: -0.5 + 4 and -1.5 + 4 truncated; NaN and -4 + 3 as 0.
+        ComputeCase{"negative_fractions", &scatter_op, {vec({-0.5, -1.5}), iota({4}), vec({1, 2})}, {4}, {0, 0, 2, 1}},
+        ComputeCase{"unreadable_and_below_the_axis", &scatter_op, {vec({nan, -4}), iota({3}), vec({1, 2})}, {3},
+                             {3, 0, 0}},
+        ComputeCase{"fraction_truncated_without_normalizing", &scatter_plain_op, {vec({-0.5}), iota({3}), vec({4})},
+                             {3}, {4, 0, 0}},
         ComputeCase{"matrix_indices", &scatter_op, {array({2, 2}, {0, 1, 1, 2}), iota({3}), array({2, 2}, {1, 2, 3, 4})},
                              {3}, {1, 5, 4}},
         ComputeCase{"columns", &scatter_columns_op, {vec({2, 0}), iota({2, 3}), array({2, 2}, {1, 2, 3, 4})},
@@ -349,7 +356,7 @@ TEST(GatherAndAddN, ViolatedInvariantsPanic) {
   EXPECT_EQ(panic_message([] { compute(gather_columns_op, {vec({0}), vec({2, 3, 4})}); }),
             "Gather: axis 1 is out of range for an array of rank 1");
   EXPECT_EQ(panic_message([] { compute(scatter_op, {vec({0, 1}), iota({3}), vec({1})}); }), "Operation failed");
-  EXPECT_EQ(panic_message([] { compute(scatter_op, {vec({nan}), iota({3}), vec({1})}); }), "Operation failed");
+  EXPECT_EQ(panic_message([] { compute(scatter_plain_op, {vec({-1}), iota({3}), vec({1})}); }), "Invalid index value");
   EXPECT_EQ(panic_message([] { compute(scatter_op, {vec({3}), iota({3}), vec({1})}); }),
             "GatherGrad: index 3 is out of range for an axis of length 3");
 }
