@@ -156,6 +156,8 @@ TEST(ExpandDims, InsertsUnitAxes) {
   EXPECT_EQ(expanded({1}), (Shape{3, 1}));
   EXPECT_EQ(expanded({0, 0}), (Shape{1, 1, 3}));
   EXPECT_EQ(shape_of(compute(array_ops::ExpandDims{}, {ArrayD::scalar(2.0), vec({0})}).out()), Shape{1});
+  // Negative axes count from the end of x's own rank, not of the growing shape.
+  EXPECT_EQ(shape_of(compute(array_ops::ExpandDims{}, {iota({2, 3}), vec({-2, -1})}).out()), (Shape{1, 1, 2, 3}));
   EXPECT_EQ(panic_message([] { compute(array_ops::ExpandDims{}, {iota({3}), vec({5})}); }),
             "expand_dims: cannot insert axis 5 into shape [3]");
   EXPECT_EQ(panic_message([] { compute(array_ops::ExpandDims{}, {iota({3}), vec({-3})}); }),
