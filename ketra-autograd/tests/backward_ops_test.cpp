@@ -23,6 +23,7 @@ using namespace ketra_autograd::tensor_ops::decomposition_ops::backward_ops;
 using tensor_ops::dense::to_array;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double epsilon = std::numeric_limits<double>::epsilon();
 const double r2 = 1 / std::sqrt(2.0);
 
 ArrayD diagonal(double a, double b) { return array({2, 2}, {a, 0, 0, b}); }
@@ -71,7 +72,7 @@ TEST(SvdJacobi, ReconstructsLikeEigen) {
   const struct {
     const char* name;
     Index m, n;
-  } shapes[] = {{"square", 6, 6}, {"tall", 8, 3}, {"wide", 3, 8}, {"row", 1, 5}, {"column", 5, 1}};
+  } shapes[] = {{"square", 6, 6}, {"tall", 8, 3}, {"wide", 3, 8}, {"row", 1, 5}, {"column", 5, 1}, {"order_20", 20, 20}};
   for (const auto& shape : shapes) {
     SCOPED_TRACE(shape.name);
     const Matrix a = random_matrix(shape.m, shape.n, 51);
@@ -300,6 +301,12 @@ TEST(LuWithoutPivoting, Goldens) {
   const LuFactors skipped = lu_without_pivoting(matrix({{0, 1}, {1, 0}}));
   EXPECT_EQ(skipped.l, Matrix::Identity(2, 2));
   EXPECT_EQ(skipped.u, matrix({{0, 1}, {0, 0}}));
+  // A pivot at or below machine epsilon is skipped; one above it eliminates.
+  for (double pivot : {1e-17, epsilon, 2 * epsilon}) {
+    SCOPED_TRACE(pivot);
+    const double factor = pivot > epsilon ? 1 / pivot : 0;
+    EXPECT_EQ(lu_without_pivoting(matrix({{pivot, 1}, {1, 1}})).l, matrix({{1, 0}, {factor, 1}}));
+  }
 }
 
 TEST(LUExtractBackward, AtTheIdentityPicksTriangles) {
@@ -341,6 +348,12 @@ TEST(QrGramSchmidt, DependentColumnStaysUnnormalised) {
   const QrFactors f = qr_gram_schmidt(matrix({{1, 3}, {0, 0}}));
   EXPECT_EQ(f.q, matrix({{1, 0}, {0, 0}}));
   EXPECT_EQ(f.r, matrix({{1, 3}, {0, 0}}));
+  // A residual norm at or below machine epsilon is kept as it is; one above it is normalised.
+  for (double residual : {1e-17, epsilon, 2 * epsilon}) {
+    SCOPED_TRACE(residual);
+    const double kept = residual > epsilon ? 1 : residual;
+    EXPECT_EQ(qr_gram_schmidt(matrix({{1, 1}, {0, residual}})).q, matrix({{1, 0}, {0, kept}}));
+  }
 }
 
 TEST(QRExtractBackward, AtTheIdentityClosedForms) {
