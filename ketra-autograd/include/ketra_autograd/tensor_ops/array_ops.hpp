@@ -122,9 +122,9 @@ class Gather final : public op::Op {
 };
 
 // (indices, params, gy) -> zeros of params' shape with each sub-array of gy added at the
-// position along `axis` that a Gather with the same normalize_negative_indices read it
-// from, by Gather's own reading and panics; repeated indices accumulate. gy of another
-// element count panics with "Operation failed".
+// position along `axis` that Gather, with the same normalize_negative_indices, read it
+// from: indices are read, and refused, exactly as Gather reads them. Repeated indices
+// accumulate; gy of another element count panics with "Operation failed".
 class GatherGrad final : public op::Op {
  public:
   GatherGrad(std::int64_t axis, bool normalize_negative_indices) noexcept
