@@ -45,8 +45,8 @@ void divide_columns(Matrix& t, std::span<const double> s, double smallest) {
   }
 }
 
-// F[i][j] = 1 / ((s_j − s_i)·(s_j + s_i)) off the diagonal where that gap exceeds
-// `smallest` in magnitude; 0 elsewhere, NaN gaps included.
+// F[i][j] = 1 / (s_j² − s_i²) off the diagonal where that gap exceeds `smallest` in
+// magnitude; 0 elsewhere, NaN gaps included.
 Matrix inverse_gaps(std::span<const double> s, double smallest) {
   const Index k = length(s);
   Matrix f = Matrix::Zero(k, k);
@@ -54,7 +54,7 @@ Matrix inverse_gaps(std::span<const double> s, double smallest) {
     for (Index j = 0; j < k; ++j) {
       const double si = s[static_cast<std::size_t>(i)];
       const double sj = s[static_cast<std::size_t>(j)];
-      const double gap = (sj - si) * (sj + si);
+      const double gap = sj * sj - si * si;
       if (i != j && std::abs(gap) > smallest) f(i, j) = 1.0 / gap;
     }
   }
@@ -81,7 +81,8 @@ Matrix svd_backward(MatrixRef u, std::span<const double> s, MatrixRef vt, Matrix
 
   // The coupling terms are formed from the singular values scaled by a power of two that
   // brings the largest near 1: gaps of squares neither overflow nor underflow at any
-  // scale, and the scaling is exact, so the terms are those of the unscaled values.
+  // scale, and the scaling is exact, so at ordinary scales every term keeps the bits of
+  // the unscaled formula.
   const double largest = dense::largest_magnitude_ignoring_nan(s);
   const int exponent = dense::scale_exponent(largest);
   std::vector<double> scaled(s.begin(), s.end());
