@@ -48,7 +48,11 @@ Readings read_row(const EmlNode& node, std::span<const double> row) {
   switch (node.kind()) {
     case EmlKind::One: return {1.0, 1.0};
     case EmlKind::Const: return {node.value(), node.value()};
-    case EmlKind::Var: require_column(node.index(), row.size()); return {row[node.index()], row[node.index()]};
+    case EmlKind::Var: {
+      require_column(node.index(), row.size());
+      const double value = row[node.index()];
+      return {value, value};
+    }
     case EmlKind::Eml: {
       const Readings a = read_row(*node.left(), row);
       const Readings b = read_row(*node.right(), row);

@@ -54,8 +54,9 @@ Tensor build_forward(const EmlNode& node, std::span<const Tensor> columns, Tenso
 
 // Whether the tree read as its generated code reads it, exp(a) - ln(b) at every eml node
 // with nothing clipped, gives on every row of x a finite value within
-// unguarded_tolerance·(1 + |p|) of its guarded prediction p. Plain doubles, no graph; x
-// and variable indices as for eval_tree.
+// unguarded_tolerance·(1 + |p|) of its guarded prediction p; true for no rows. Plain
+// doubles, no graph. An x that is not 2-D, or a variable index not below the column count
+// on a row read, is a caller fault and panics.
 bool unguarded_agrees(const EmlTree& tree, const ArrayD& x);
 
 }  // namespace vorn_core::forest
