@@ -36,7 +36,10 @@ struct PredictionCase {
   std::vector<double> expected;
 };
 
-std::string case_name(const ::testing::TestParamInfo<PredictionCase>& info) { return info.param.name; }
+template <typename Case>
+std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
 
 class EvalTree : public ::testing::TestWithParam<PredictionCase> {};
 
@@ -62,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {exp_50 - std::log(1.7976931348623157e308)}},
         PredictionCase{"nested", eml(eml(x(0), one()), x(1)), array({1, 2}, {0, e}), {e - 1.0}},
         PredictionCase{"no_rows", eml(x(0), one()), ArrayD::zeros(std::vector<std::size_t>{0, 1}), {}}),
-    case_name);
+    case_name<PredictionCase>);
 
 struct AgreementCase {
   std::string name;
@@ -70,8 +73,6 @@ struct AgreementCase {
   ArrayD x;
   bool agrees;
 };
-
-std::string agreement_name(const ::testing::TestParamInfo<AgreementCase>& info) { return info.param.name; }
 
 class UnguardedAgrees : public ::testing::TestWithParam<AgreementCase> {};
 
@@ -100,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The exp guard binds (e^-688 read as e^-50), yet the two readings differ by less
         // than the bound.
         AgreementCase{"binding_guard_below_an_agreeing_root", eml(eml(one(), x(0)), one()), column({1e300}), true}),
-    agreement_name);
+    case_name<AgreementCase>);
 
 TEST(EvalTreeErrors, BareNonFiniteLeaves) {
   const std::string message = "numerical instability: forward pass produced non-finite values";
