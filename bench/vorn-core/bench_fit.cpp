@@ -13,6 +13,7 @@
 #include "vorn_core/detail/discoverer.hpp"
 #include "vorn_core/discoverer.hpp"
 #include "vorn_core/fit.hpp"
+#include "vorn_core/forest.hpp"
 #include "vorn_core/polish.hpp"
 
 namespace {
@@ -79,6 +80,9 @@ int main() {
   }));
   phases.add("snapping", bench::seconds_per_call([&] {
     for (const EmlTree& tree : refined) bench::keep(polish::snap_constants(tree, data, discoverer::snap_tolerance));
+  }));
+  phases.add("unguarded check of the screened shapes", bench::seconds_per_call([&] {
+    for (const solution::Solution& s : screening.candidates) bench::keep(forest::unguarded_agrees(s.tree, data.x));
   }));
 
   std::vector<std::vector<double>> columns(1);

@@ -9,6 +9,7 @@
 #include "vorn_core/detail/discoverer.hpp"
 #include "vorn_core/detail/forest.hpp"
 #include "vorn_core/fit.hpp"
+#include "vorn_core/forest.hpp"
 #include "vorn_core/polish.hpp"
 
 namespace vorn_core::discoverer {
@@ -89,6 +90,9 @@ std::expected<ParetoFront, error::VornError> Discoverer::fit(const DataSet& data
   for (const EmlTree& tree : detail::select_for_fitting(shapes, screening.ranking)) {
     if (auto solution = detail::fit_shape(tree, data, *this)) candidates.push_back(std::move(*solution));
   }
+  // Members are handed out as code that applies no guards: one whose code would not give
+  // the values it was scored by does not enter the front, whichever way it came.
+  std::erase_if(candidates, [&](const Solution& s) { return !forest::unguarded_agrees(s.tree, data.x); });
   if (candidates.empty()) {
     return std::unexpected(error::VornError::not_converged("no finite-scoring candidate expression found"));
   }
