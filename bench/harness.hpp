@@ -11,6 +11,8 @@
 //
 //   bench::Report report("dgemm n=512", "product", "flop");
 //   report.add("ours", bench::seconds_per_call([&] { multiply(); }), 1, 2.0 * 512 * 512 * 512);
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -44,6 +46,41 @@ double seconds_per_call(Body&& body) {
   return best;
 }
 
+// What one call of body cost: wall-clock seconds, and the calling thread's system seconds
+// and minor page faults as the kernel counts them. For calls too long to repeat.
+struct CallCost {
+  double seconds = 0.0;
+  double system_seconds = 0.0;
+  long minor_faults = 0;
+};
+
+template <typename Body>
+CallCost cost_of_call(Body&& body) {
+  using Clock = std::chrono::steady_clock;
+  rusage before{};
+  rusage after{};
+  getrusage(RUSAGE_THREAD, &before);
+  const Clock::time_point start = Clock::now();
+  body();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  getrusage(RUSAGE_THREAD, &after);
+  const auto system_seconds = [](const rusage& usage) {
+    return static_cast<double>(usage.ru_stime.tv_sec) + static_cast<double>(usage.ru_stime.tv_usec) * 1e-6;
+  };
+  return {seconds, system_seconds(after) - system_seconds(before), after.ru_minflt - before.ru_minflt};
+}
+
+// The value rounded to the decimals, as text.
+inline std::string rounded(double value, int decimals) {
+  const double scale = std::pow(10.0, decimals);
+  return support::shortest(std::round(value * scale) / scale);
+}
+
+// The text right-aligned in a field of the width.
+inline std::string padded(std::string text, std::size_t width) {
+  return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
 // Makes a result observable, so that the work producing it is not optimised away.
 template <typename T>
 void keep(const T& value) {
@@ -74,13 +111,6 @@ class Report {
   }
 
  private:
-  static std::string rounded(double value, int decimals) {
-    const double scale = std::pow(10.0, decimals);
-    return support::shortest(std::round(value * scale) / scale);
-  }
-  static std::string padded(std::string text, std::size_t width) {
-    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
-  }
   static void print(const std::string& text) {
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 
+#include "ketra_autograd/ndarray.hpp"
 #include "support/panic.hpp"
 #include "tarvex/symreg/topology.hpp"
 #include "vorn_core/detail/discoverer.hpp"
@@ -84,6 +85,9 @@ std::optional<Solution> fit_shape(const EmlTree& tree, const DataSet& data, cons
 
 std::expected<ParetoFront, error::VornError> Discoverer::fit(const DataSet& data) const {
   if (data.y.len() == 0) return std::unexpected(error::VornError::shape_mismatch("empty dataset"));
+  // Arrays as long as the data are made and dropped by the thousand; reused, large data
+  // does not map and unmap memory at every step.
+  const ketra_autograd::ArrayReuseScope reuse;
   const std::vector<EmlTree> shapes = detail::shapes(effective_depth(max_depth), data.columns());
   detail::Screening screening = detail::screen(shapes, data);
   std::vector<Solution> candidates = std::move(screening.candidates);
