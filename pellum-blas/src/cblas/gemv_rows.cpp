@@ -4,9 +4,9 @@
 // sum by its own next term. The sums keep their order and their roundings; compiled once
 // per instruction set.
 #include <cstring>
-#include <utility>
 
 #include "gemv_rows.hpp"
+#include "pellum_blas/detail/register_transpose.hpp"
 #include "pellum_blas/level3/detail/simd_width.hpp"
 
 namespace pellum_blas::cblas {
@@ -14,38 +14,6 @@ namespace {
 
 // Rows, and so independent sums, that one pass aims to keep in flight.
 constexpr std::size_t rows_in_flight = 16;
-
-// The lane stage `d` of the transpose takes for output lane k from the pair of rows
-// (i, i + d), i without bit d: the low row keeps its own lanes without bit d and takes the
-// partner's lanes below them; the high row the reverse. Every stage swaps bit d of the
-// row and the lane index; all stages together transpose.
-template <std::size_t d, bool high, std::size_t L>
-constexpr int lane(std::size_t k) {
-  if (high) return static_cast<int>((k & d) == 0 ? k + d : L + k);
-  return static_cast<int>((k & d) == 0 ? k : L + k - d);
-}
-
-// Stage d on the rows i and i + d (vectors stay in memory operands here, never passed by
-// value, so that no function signature depends on the instruction set).
-template <std::size_t d, typename V, std::size_t L, std::size_t... K>
-[[gnu::always_inline]] inline void swap_blocks(V (&v)[L], std::size_t i, std::index_sequence<K...>) {
-  const V low = __builtin_shufflevector(v[i], v[i + d], lane<d, false, L>(K)...);
-  const V high = __builtin_shufflevector(v[i], v[i + d], lane<d, true, L>(K)...);
-  v[i] = low;
-  v[i + d] = high;
-}
-
-// v[r] lane q becomes v[q] lane r.
-template <std::size_t d = 1, typename V, std::size_t L>
-[[gnu::always_inline]] inline void transpose(V (&v)[L]) {
-  if constexpr (d < L) {
-#pragma GCC unroll 16
-    for (std::size_t i = 0; i < L; ++i) {
-      if ((i & d) == 0) swap_blocks<d>(v, i, std::make_index_sequence<L>());
-    }
-    transpose<2 * d>(v);
-  }
-}
 
 // One row by itself: the plain loop.
 template <typename T>
@@ -85,7 +53,7 @@ template <typename T, std::size_t Bytes, std::size_t Groups>
         std::memcpy(&v[r], a + (g * L + r) * lda + j, Bytes);
         v[r] = (v[r] * alpha_v) * xv;
       }
-      transpose(v);
+      pellum_blas::detail::transpose_in_registers(v);
 #pragma GCC unroll 16
       for (std::size_t q = 0; q < L; ++q) acc[g] = acc[g] + v[q];  // column j + q, in order
     }
