@@ -59,6 +59,7 @@ void pack_a(MatRef<T> a, std::size_t i0, std::size_t mcur, std::size_t p0, std::
     if (full_rows < mcur) {
       T* group = out + full_rows * kcur + p * MR;
       const std::size_t mr = mcur - full_rows;
+#pragma GCC unroll 16
       for (std::size_t i = 0; i < MR; ++i) group[i] = i < mr ? column[full_rows + i] : T(0);
     }
   }
@@ -85,8 +86,10 @@ void pack_b(MatRef<T> b, std::size_t p0, std::size_t kcur, std::size_t j0, std::
         for (std::size_t q0 = p; q0 < p + pack_unroll; q0 += L) {
           for (std::size_t jb = 0; jb < NR; jb += L) {
             Vec block[L];
+#pragma GCC unroll 4
             for (std::size_t j = 0; j < L; ++j) std::memcpy(&block[j], source + (jb + j) * stride + q0, sizeof(Vec));
             pellum_blas::detail::transpose_in_registers(block);
+#pragma GCC unroll 4
             for (std::size_t q = 0; q < L; ++q) std::memcpy(panel + (q0 + q) * NR + jb, &block[q], sizeof(Vec));
           }
         }
