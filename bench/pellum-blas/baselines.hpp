@@ -1,5 +1,5 @@
 #pragma once
-// The peers the BLAS benchmarks time ours against, in the same process: Eigen's product,
+// The peers the BLAS benchmarks and the speed check time ours against, in the same process: Eigen's product,
 // built once per instruction set (the module for the best set the processor runs, next to
 // the program), and OpenBLAS from the system, on one thread. Both are loaded with
 // dlopen(RTLD_LOCAL) and called through their handles: OpenBLAS exports the same cblas_*
@@ -12,8 +12,21 @@
 #include <type_traits>
 
 #include "pellum_blas/cblas.h"
+#include "pellum_blas/level3/gemm_kernel.hpp"
 
 namespace bench::blas {
+
+// The instruction-set level of our kernels, as the figures' headings name it.
+inline const char* kernel_level_name(pellum_blas::level3::gemm_kernel::KernelLevel level) {
+  using pellum_blas::level3::gemm_kernel::KernelLevel;
+  switch (level) {
+    case KernelLevel::Avx512: return "AVX-512F";
+    case KernelLevel::Avx2: return "AVX2+FMA";
+    case KernelLevel::Sse42: return "SSE4.2";
+    case KernelLevel::Scalar: return "scalar";
+  }
+  return "?";
+}
 
 // C = A·B, column-major, leading dimensions equal to the row counts.
 template <typename T>

@@ -20,8 +20,6 @@
 
 namespace {
 
-using pellum_blas::level3::gemm_kernel::KernelLevel;
-
 template <typename T>
 using Cblas = void (*)(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, T, const T*, int32_t, const T*,
                        int32_t, T, T*, int32_t);
@@ -66,23 +64,13 @@ void bench_size(const char* type, int n, const std::string& eigen_name, bench::b
   report.speed_ratio("ours", openblas_name);
 }
 
-const char* level_name(KernelLevel level) {
-  switch (level) {
-    case KernelLevel::Avx512: return "AVX-512F";
-    case KernelLevel::Avx2: return "AVX2+FMA";
-    case KernelLevel::Sse42: return "SSE4.2";
-    case KernelLevel::Scalar: return "scalar";
-  }
-  return "?";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const int max_n = argc > 1 ? std::atoi(argv[1]) : 2048;
   const bench::blas::Eigen eigen = bench::blas::load_eigen(argv[0]);
   const bench::blas::OpenBlas openblas = bench::blas::load_openblas();
-  std::fputs((std::string("kernels: ") + level_name(pellum_blas::level3::gemm_kernel::active_level()) +
+  std::fputs((std::string("kernels: ") + bench::blas::kernel_level_name(pellum_blas::level3::gemm_kernel::active_level()) +
               "; single thread\n")
                  .c_str(),
              stdout);
