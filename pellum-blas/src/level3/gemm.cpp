@@ -111,8 +111,9 @@ void prefetch_panel_start(const T* panel, std::size_t kcur) {
   for (std::size_t l = 0; l < lines; ++l) __builtin_prefetch(start + l * line_bytes, 0, 3);
 }
 
-// A tile cut by the edge of C: the kernel works on a zeroed MR × NR scratch holding the
-// valid part of C (unless beta is 0, when C is not read), which is then copied back.
+// A tile whose rows the edge of C cuts: the edge kernel works on a zeroed MR × NR scratch
+// holding the valid part of C (unless beta is 0, when C is not read), which is then copied
+// back; its rows may run past the valid ones, never past the scratch.
 template <typename T, std::size_t MR, std::size_t NR>
 void edge_tile(KernelFn<T> kernel, std::size_t kcur, const T* a_panel, const T* b_panel, T* c, std::size_t ldc,
                std::size_t mr, std::size_t nr, T alpha, T beta) {
@@ -167,8 +168,12 @@ void blocked_at(MatRef<T> a, MatRef<T> b, MatMut<T> c, T alpha, T beta, Blocking
             T* c_tile = c.ptr_at(i0 + r0, j0 + s0);
             if (mr == MR && nr == NR) {
               kernel(kcur, a_panel, b_panel, c_tile, ldc, alpha, block_beta);
+            } else if (mr == MR) {
+              // Only columns cut: the edge kernel writes just the valid ones, in place.
+              gemm_kernel::edge_kernel_for<T>(level, MR, nr)(kcur, a_panel, b_panel, c_tile, ldc, alpha, block_beta);
             } else {
-              edge_tile<T, MR, NR>(kernel, kcur, a_panel, b_panel, c_tile, ldc, mr, nr, alpha, block_beta);
+              edge_tile<T, MR, NR>(gemm_kernel::edge_kernel_for<T>(level, mr, nr), kcur, a_panel, b_panel, c_tile, ldc,
+                                   mr, nr, alpha, block_beta);
             }
           }
         }
