@@ -36,7 +36,7 @@ void scalar_tile(std::size_t kc, const T* a, const T* b, T* c, std::size_t ldc, 
   }
 }
 
-// The scalar tile leaves out columns only: all its rows are one register-free block.
+// The scalar edge kernels leave out columns only; all four rows are always computed.
 template <typename T>
 KernelFn<T> scalar_edge(std::size_t, std::size_t cols) {
   static constexpr KernelFn<T> by_columns[] = {scalar_tile<T, 1>, scalar_tile<T, 2>, scalar_tile<T, 3>, scalar_tile<T, 4>};
