@@ -93,6 +93,7 @@ void vector_tile(const Operands<T>& op, std::size_t i0, std::size_t j0) {
 #pragma GCC unroll 4
       for (std::size_t v = 0; v < row_vectors; ++v) acc[cc][v] = S::zero();
     }
+#pragma GCC unroll 2
     for (std::size_t p = 0; p < op.k; ++p) {
       const T* a_col = op.a.ptr_at(i0, p);
       V a[row_vectors];
