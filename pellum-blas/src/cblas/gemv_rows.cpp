@@ -34,7 +34,8 @@ template <typename T, std::size_t Bytes, std::size_t Groups>
   for (std::size_t r = 0; r < Groups * L; ++r) lanes[r] = y[static_cast<std::ptrdiff_t>(r) * incy];
   V acc[Groups];
   std::memcpy(acc, lanes, sizeof acc);
-  const V alpha_v = V{} + alpha;
+  V alpha_v;  // alpha in every lane (not 0 + alpha, which turns -0 into +0)
+  for (std::size_t l = 0; l < L; ++l) alpha_v[l] = alpha;
   std::size_t j = 0;
   for (; j + L <= nx; j += L) {
     V xv;
