@@ -11,6 +11,10 @@
 //
 //   bench::Report report("dgemm n=512", "product", "flop");
 //   report.add("ours", bench::seconds_per_call([&] { multiply(); }), 1, 2.0 * 512 * 512 * 512);
+//
+// and a figure may be compared with any earlier one, not only the baseline:
+//
+//   report.speed_ratio("ours", "OpenBLAS");  // prints ours' speed ÷ OpenBLAS' speed
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -20,6 +24,8 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "support/number_text.hpp"
 
@@ -108,9 +114,25 @@ class Report {
     line += "  " + padded(rounded(per_unit / baseline_, 2), 9) + " x baseline";
     if (!work_.empty()) line += "  " + padded(rounded(work / seconds * 1e-9, 2), 9) + " G" + work_ + "/s";
     print(line + "\n");
+    figures_.emplace_back(label, per_unit);
+  }
+
+  // Prints how many times as fast the figure `label` ran as the figure `than`, both added
+  // before; a missing one prints nothing.
+  void speed_ratio(std::string_view label, std::string_view than) {
+    const double* faster = time_of(label);
+    const double* slower = time_of(than);
+    if (faster == nullptr || slower == nullptr) return;
+    std::string line = "  speed " + std::string(label) + " / " + std::string(than);
+    line.resize(std::max<std::size_t>(line.size() + 1, 46), ' ');
+    print(line + padded(rounded(*slower / *faster, 2), 12) + "\n");
   }
 
  private:
+  const double* time_of(std::string_view label) const {
+    for (const auto& [name, per_unit] : figures_) {
+      if (name == label) return &per_unit;
+    }
   static void print(const std::string& text) {
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
@@ -119,6 +141,7 @@ class Report {
   std::string unit_;
   std::string work_;
   double baseline_ = 0.0;
+  std::vector<std::pair<std::string, double>> figures_;  // label, seconds per unit
 };
 
 }  // namespace bench
