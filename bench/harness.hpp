@@ -133,6 +133,8 @@ class Report {
     for (const auto& [name, per_unit] : figures_) {
       if (name == label) return &per_unit;
     }
+    return nullptr;
+  }
   static void print(const std::string& text) {
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
