@@ -11,6 +11,12 @@
 //
 //   bench::Report report("dgemm n=512", "product", "flop");
 //   report.add("ours", bench::seconds_per_call([&] { multiply(); }), 1, 2.0 * 512 * 512 * 512);
+//
+// and a figure may be compared with any earlier one, not only the baseline:
+//
+//   report.speed_ratio("ours", "OpenBLAS");  // prints ours' speed ÷ OpenBLAS' speed
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -18,6 +24,8 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "support/number_text.hpp"
 
@@ -42,6 +50,41 @@ double seconds_per_call(Body&& body) {
     best = std::min(best, elapsed / static_cast<double>(calls));
   }
   return best;
+}
+
+// What one call of body cost: wall-clock seconds, and the calling thread's system seconds
+// and minor page faults as the kernel counts them. For calls too long to repeat.
+struct CallCost {
+  double seconds = 0.0;
+  double system_seconds = 0.0;
+  long minor_faults = 0;
+};
+
+template <typename Body>
+CallCost cost_of_call(Body&& body) {
+  using Clock = std::chrono::steady_clock;
+  rusage before{};
+  rusage after{};
+  getrusage(RUSAGE_THREAD, &before);
+  const Clock::time_point start = Clock::now();
+  body();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  getrusage(RUSAGE_THREAD, &after);
+  const auto system_seconds = [](const rusage& usage) {
+    return static_cast<double>(usage.ru_stime.tv_sec) + static_cast<double>(usage.ru_stime.tv_usec) * 1e-6;
+  };
+  return {seconds, system_seconds(after) - system_seconds(before), after.ru_minflt - before.ru_minflt};
+}
+
+// The value rounded to the decimals, as text.
+inline std::string rounded(double value, int decimals) {
+  const double scale = std::pow(10.0, decimals);
+  return support::shortest(std::round(value * scale) / scale);
+}
+
+// The text right-aligned in a field of the width.
+inline std::string padded(std::string text, std::size_t width) {
+  return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
 }
 
 // Makes a result observable, so that the work producing it is not optimised away.
@@ -71,15 +114,26 @@ class Report {
     line += "  " + padded(rounded(per_unit / baseline_, 2), 9) + " x baseline";
     if (!work_.empty()) line += "  " + padded(rounded(work / seconds * 1e-9, 2), 9) + " G" + work_ + "/s";
     print(line + "\n");
+    figures_.emplace_back(label, per_unit);
+  }
+
+  // Prints how many times as fast the figure `label` ran as the figure `than`, both added
+  // before; a missing one prints nothing.
+  void speed_ratio(std::string_view label, std::string_view than) {
+    const double* faster = time_of(label);
+    const double* slower = time_of(than);
+    if (faster == nullptr || slower == nullptr) return;
+    std::string line = "  speed " + std::string(label) + " / " + std::string(than);
+    line.resize(std::max<std::size_t>(line.size() + 1, 46), ' ');
+    print(line + padded(rounded(*slower / *faster, 2), 12) + "\n");
   }
 
  private:
-  static std::string rounded(double value, int decimals) {
-    const double scale = std::pow(10.0, decimals);
-    return support::shortest(std::round(value * scale) / scale);
-  }
-  static std::string padded(std::string text, std::size_t width) {
-    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+  const double* time_of(std::string_view label) const {
+    for (const auto& [name, per_unit] : figures_) {
+      if (name == label) return &per_unit;
+    }
+    return nullptr;
   }
   static void print(const std::string& text) {
     std::fputs(text.c_str(), stdout);
@@ -89,6 +143,7 @@ class Report {
   std::string unit_;
   std::string work_;
   double baseline_ = 0.0;
+  std::vector<std::pair<std::string, double>> figures_;  // label, seconds per unit
 };
 
 }  // namespace bench

@@ -4,6 +4,8 @@
 set -euo pipefail
 
 apt_packages=(gcc g++ ninja-build libeigen3-dev libfmt-dev libgtest-dev locales)
+# The BLAS benchmarks' second baseline, loaded at run time only; never linked.
+apt_packages+=(libopenblas0)
 # The Python module builds against the interpreter's headers and installs with pip.
 python3 -c 'import os, sys, sysconfig; sys.exit(not os.path.exists(sysconfig.get_paths()["include"] + "/Python.h"))' \
   || apt_packages+=(python3-dev)

@@ -16,17 +16,38 @@ void free_block_memory(detail::Block* block) noexcept {
   ::operator delete(static_cast<void*>(block));
 }
 
+// Frees the pooled blocks of the class beyond the first `keep` (pooled blocks keep their
+// dims inline).
+void free_pooled_beyond(detail::BlockPool& pool, std::size_t cls, std::size_t keep) noexcept {
+  for (; pool.count[cls] > keep; --pool.count[cls]) {
+    ::operator delete(static_cast<void*>(pool.free[cls][pool.count[cls] - 1]));
+  }
+}
+
 struct PoolReaper {
   PoolReaper() noexcept { detail::block_pool.open = true; }
   ~PoolReaper() {
     detail::BlockPool& pool = detail::block_pool;
     pool.open = false;
-    for (std::size_t cls = 0; cls < detail::pooled_classes; ++cls) {
-      for (std::size_t i = 0; i < pool.count[cls]; ++i) ::operator delete(static_cast<void*>(pool.free[cls][i]));
-      pool.count[cls] = 0;
-    }
+    for (std::size_t cls = 0; cls < detail::pooled_classes; ++cls) free_pooled_beyond(pool, cls, 0);
   }
 };
+
+// The bytes of the pooled blocks beyond the idle bound of their class.
+std::size_t bytes_beyond_idle(const detail::BlockPool& pool) noexcept {
+  std::size_t bytes = 0;
+  for (std::size_t cls = 0; cls < detail::pooled_classes; ++cls) {
+    const std::size_t idle = detail::idle_capacity(cls);
+    if (pool.count[cls] > idle) bytes += (pool.count[cls] - idle) << cls;
+  }
+  return bytes;
+}
+
+// Whether an open reuse scope lets the pool keep one more block of the class.
+bool scope_has_room(const detail::BlockPool& pool, std::size_t cls) noexcept {
+  return detail::pooling && pool.open && pool.open_scopes > 0 && pool.count[cls] < detail::pooled_per_class &&
+         bytes_beyond_idle(pool) + (std::size_t{1} << cls) <= detail::scoped_extra_bytes;
+}
 
 // Registers the reaper on the thread's first allocation from the heap.
 void open_pool() {
@@ -68,7 +89,7 @@ void give_external_dims(Block& block) { block.dims = new std::size_t[block.rank]
 
 void release_unpooled(Block* block) noexcept {
   const std::size_t cls = block->size_class;
-  if (cls < pooled_classes && pool_has_room(block_pool, cls)) {
+  if (cls < pooled_classes && (pool_has_room(block_pool, cls) || scope_has_room(block_pool, cls))) {
     if (block->dims != block->inline_dims) {  // a pooled block keeps its dims inline
       delete[] block->dims;
       block->dims = block->inline_dims;
@@ -91,6 +112,16 @@ void reshape_block(Block& block, std::span<const std::size_t> shape) {
 }
 
 }  // namespace detail
+
+ArrayReuseScope::ArrayReuseScope() noexcept { ++detail::block_pool.open_scopes; }
+
+ArrayReuseScope::~ArrayReuseScope() {
+  detail::BlockPool& pool = detail::block_pool;
+  if (--pool.open_scopes > 0) return;
+  for (std::size_t cls = 0; cls < detail::pooled_classes; ++cls) {
+    free_pooled_beyond(pool, cls, detail::idle_capacity(cls));
+  }
+}
 
 std::string ShapeError::debug() const { return "ShapeError/IncompatibleShape: incompatible shapes"; }
 

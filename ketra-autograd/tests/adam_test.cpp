@@ -189,8 +189,32 @@ INSTANTIATE_TEST_SUITE_P(
         AdjustCase{"same_shape", array({2, 2}, {1, 2, 3, 4}), array({2, 2}, {4, 3, 2, 1}), {2, 2}, {2, 2}, {4, 3, 2, 1}},
         AdjustCase{"scalar_variable_takes_gradient_shape", ArrayD::scalar(1.0), vec({2.0}), {1}, {1}, {2.0}},
         AdjustCase{"one_element_variable_spread", vec({1.0}), array({1, 1}, {2.0}), {1, 1}, {1, 1}, {2.0}},
-        AdjustCase{"rank0_gradient_spreads", vec({1.0, 2.0}), ArrayD::scalar(2.0), {2}, {}, {2.0}}),
+        AdjustCase{"rank0_gradient_spreads", vec({1.0, 2.0}), ArrayD::scalar(2.0), {2}, {}, {2.0}},
+        AdjustCase{"one_element_state_against_rank0_gradient", vec({1.0}), ArrayD::scalar(2.0), {1}, {}, {2.0}}),
     case_name<AdjustCase>);
+
+// Steps from state that tells the orders of the arithmetic apart (p = 1, g = 2 from fresh
+// state does not): ((1 − b2)·g)·g against (1 − b2)·g², multiplying by the reciprocal of
+// the bias correction against dividing, alpha·(m̂ / d) against (alpha·m̂) / d. Transcribed
+// independently in Python's doubles.
+TEST(AdamOp, StepsFromNonTrivialState) {
+  const struct {
+    double p, g, m, v, t, p_next, m_next, v_next;
+  } cases[] = {
+      {-0.05, -1.75, -0.14, 0.3, 1, -0.0435636707197237, -0.301, 0.3027625},
+      {-0.12, -1.85, 0.41, 0, 1, -0.15700572283510988, 0.18400000000000002, 0.0034225000000000037},
+      {0.15, -1.96, 0.63, 0.13, 5, 0.1416241693359732, 0.3710000000000001, 0.1337116},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.p);
+    const auto out = compute(AdamOp(alpha, eps, b1, b2), {vec({c.p}), vec({c.g}), vec({c.m}), vec({c.v}), vec({c.t})});
+    ASSERT_TRUE(out.result) << out.error_debug();
+    EXPECT_EQ(values_of(out.outputs.at(0)), std::vector<double>{c.p_next});
+    EXPECT_EQ(values_of(out.outputs.at(2)), std::vector<double>{c.m_next});
+    EXPECT_EQ(values_of(out.outputs.at(3)), std::vector<double>{c.v_next});
+    EXPECT_EQ(values_of(out.outputs.at(4)), std::vector<double>{c.t + 1});
+  }
+}
 
 TEST(AdamOp, RejectsTooFewInputsAndANonScalarStep) {
   const AdamOp op(alpha, eps, b1, b2);
@@ -202,6 +226,10 @@ TEST(AdamOp, RejectsTooFewInputsAndANonScalarStep) {
   // A rank-0 step count stays rank 0.
   const auto rank0 = compute(op, {vec({1.0}), vec({2.0}), vec({0.0}), vec({0.0}), ArrayD::scalar(1.0)});
   EXPECT_EQ(shape_of(rank0.outputs.at(4)), std::vector<std::size_t>{});
+  // Inputs past the fifth are ignored.
+  const auto six = compute(op, {vec({1.0}), vec({2.0}), vec({0.0}), vec({0.0}), vec({1.0}), vec({9.0})});
+  ASSERT_TRUE(six.result) << six.error_debug();
+  EXPECT_EQ(values_of(six.out()), std::vector<double>{0.9627931590846772});
   EXPECT_EQ(panic_message([&] { compute(op, {vec({1.0, 2.0}), vec({1.0, 2.0, 3.0}), vec({0.0, 0.0}), vec({0.0, 0.0}), vec({1.0})}); }),
             "ndarray: could not broadcast array from shape: [3] to: [2]");
 }

@@ -156,6 +156,8 @@ TEST(ExpandDims, InsertsUnitAxes) {
   EXPECT_EQ(expanded({1}), (Shape{3, 1}));
   EXPECT_EQ(expanded({0, 0}), (Shape{1, 1, 3}));
   EXPECT_EQ(shape_of(compute(array_ops::ExpandDims{}, {ArrayD::scalar(2.0), vec({0})}).out()), Shape{1});
+  // Negative axes count from the end of x's own rank, not of the growing shape.
+  EXPECT_EQ(shape_of(compute(array_ops::ExpandDims{}, {iota({2, 3}), vec({-2, -1})}).out()), (Shape{1, 1, 2, 3}));
   EXPECT_EQ(panic_message([] { compute(array_ops::ExpandDims{}, {iota({3}), vec({5})}); }),
             "expand_dims: cannot insert axis 5 into shape [3]");
   EXPECT_EQ(panic_message([] { compute(array_ops::ExpandDims{}, {iota({3}), vec({-3})}); }),
@@ -295,8 +297,9 @@ const array_ops::Gather gather_op(0, false);
 const array_ops::Gather gather_normalizing_op(0, true);
 const array_ops::Gather gather_columns_op(1, false);
 const array_ops::Gather gather_last_axis_op(-1, true);
-const array_ops::GatherGrad scatter_op(0);
-const array_ops::GatherGrad scatter_columns_op(1);
+const array_ops::GatherGrad scatter_op(0, true);
+const array_ops::GatherGrad scatter_plain_op(0, false);
+const array_ops::GatherGrad scatter_columns_op(1, false);
 
 INSTANTIATE_TEST_SUITE_P(
     AddN, OpComputes,
@@ -332,6 +335,12 @@ INSTANTIATE_TEST_SUITE_P(
         ComputeCase{"row_placed", &scatter_op, {vec({2}), iota({3, 2}), array({1, 2}, {5, 6})}, {3, 2},
                              {0, 0, 0, 0, 5, 6}},
         ComputeCase{"negative_index_from_the_end", &scatter_op, {vec({-1}), iota({3}), vec({4})}, {3}, {0, 0, 4}},
+        // Written where Gather reads: -0.5 + 4 and -1.5 + 4 truncated; NaN and -4 + 3 as 0.
+        ComputeCase{"negative_fractions", &scatter_op, {vec({-0.5, -1.5}), iota({4}), vec({1, 2})}, {4}, {0, 0, 2, 1}},
+        ComputeCase{"unreadable_and_below_the_axis", &scatter_op, {vec({nan, -4}), iota({3}), vec({1, 2})}, {3},
+                             {3, 0, 0}},
+        ComputeCase{"fraction_truncated_without_normalizing", &scatter_plain_op, {vec({-0.5}), iota({3}), vec({4})},
+                             {3}, {4, 0, 0}},
         ComputeCase{"matrix_indices", &scatter_op, {array({2, 2}, {0, 1, 1, 2}), iota({3}), array({2, 2}, {1, 2, 3, 4})},
                              {3}, {1, 5, 4}},
         ComputeCase{"columns", &scatter_columns_op, {vec({2, 0}), iota({2, 3}), array({2, 2}, {1, 2, 3, 4})},
@@ -349,7 +358,7 @@ TEST(GatherAndAddN, ViolatedInvariantsPanic) {
   EXPECT_EQ(panic_message([] { compute(gather_columns_op, {vec({0}), vec({2, 3, 4})}); }),
             "Gather: axis 1 is out of range for an array of rank 1");
   EXPECT_EQ(panic_message([] { compute(scatter_op, {vec({0, 1}), iota({3}), vec({1})}); }), "Operation failed");
-  EXPECT_EQ(panic_message([] { compute(scatter_op, {vec({nan}), iota({3}), vec({1})}); }), "Operation failed");
+  EXPECT_EQ(panic_message([] { compute(scatter_plain_op, {vec({-1}), iota({3}), vec({1})}); }), "Invalid index value");
   EXPECT_EQ(panic_message([] { compute(scatter_op, {vec({3}), iota({3}), vec({1})}); }),
             "GatherGrad: index 3 is out of range for an axis of length 3");
 }

@@ -23,6 +23,7 @@ using namespace ketra_autograd::tensor_ops::decomposition_ops::backward_ops;
 using tensor_ops::dense::to_array;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double epsilon = std::numeric_limits<double>::epsilon();
 const double r2 = 1 / std::sqrt(2.0);
 
 ArrayD diagonal(double a, double b) { return array({2, 2}, {a, 0, 0, b}); }
@@ -71,7 +72,7 @@ TEST(SvdJacobi, ReconstructsLikeEigen) {
   const struct {
     const char* name;
     Index m, n;
-  } shapes[] = {{"square", 6, 6}, {"tall", 8, 3}, {"wide", 3, 8}, {"row", 1, 5}, {"column", 5, 1}};
+  } shapes[] = {{"square", 6, 6}, {"tall", 8, 3}, {"wide", 3, 8}, {"row", 1, 5}, {"column", 5, 1}, {"order_20", 20, 20}};
   for (const auto& shape : shapes) {
     SCOPED_TRACE(shape.name);
     const Matrix a = random_matrix(shape.m, shape.n, 51);
@@ -164,6 +165,45 @@ TEST(SVDBackward, ZeroSingularValueOfATallMatrixIsNotInverted) {
   ASSERT_TRUE(computed.result) << computed.error_debug();
   EXPECT_TRUE(out_matrix(computed).allFinite());
 }
+
+struct SvdScaleCase {
+  std::string name;
+  Matrix a, du, expected;
+};
+
+void PrintTo(const SvdScaleCase& c, std::ostream* os) { *os << c.name; }
+
+class SVDBackwardScale : public ::testing::TestWithParam<SvdScaleCase> {};
+
+// The U gradient wherever the singular values lie, its gap and inversion thresholds
+// relative to the largest. Nonzero expected values are central differences of a 60-digit
+// SVD; zeros are where a threshold cuts the term. Compared relative to the largest entry.
+TEST_P(SVDBackwardScale, MatchesFiniteDifferences) {
+  const SvdScaleCase& c = GetParam();
+  const Computed computed = compute(SVDBackwardOp(0), {to_array(c.a), to_array(c.du)});
+  ASSERT_TRUE(computed.result) << computed.error_debug();
+  const double unit = c.expected.isZero(0.0) ? 1.0 : c.expected.cwiseAbs().maxCoeff();
+  EXPECT_TRUE(near(out_matrix(computed) / unit, c.expected / unit, 1e-12));
+}
+
+const Matrix e01 = matrix({{0, 1}, {0, 0}});
+const Matrix e12 = matrix({{0, 0, 0}, {0, 0, 1}, {0, 0, 0}});
+const Matrix e21 = matrix({{0, 0}, {0, 0}, {0, 1}});
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SVDBackwardScale,
+    ::testing::Values(
+        SvdScaleCase{"tiny", matrix({{1e-6, 0}, {0, 5e-7}}), e01, matrix({{0, -666666.66666666667}, {-1333333.3333333333, 0}})},
+        SvdScaleCase{"huge", matrix({{3e155, 0}, {0, 1e155}}), e01, matrix({{0, -1.25e-156}, {-3.75e-156, 0}})},
+        // Relative gaps of squares 3e-12 and 8e-14 against the threshold 1e-12.
+        SvdScaleCase{"gap_above_threshold", Matrix(Eigen::Vector3d(1, 2e-6, 1e-6).asDiagonal()), e12,
+                     matrix({{0, 0, 0}, {0, 0, -333333.33333333333}, {0, -666666.66666666667, 0}})},
+        SvdScaleCase{"gap_below_threshold", Matrix(Eigen::Vector3d(1, 3e-7, 1e-7).asDiagonal()), e12, Matrix::Zero(3, 3)},
+        // Relative singular values 5e-12 and 5e-13 against the inversion threshold 1e-12.
+        SvdScaleCase{"inverted", matrix({{1, 0}, {0, 5e-12}, {0, 0}}), e21, matrix({{0, 0}, {0, 0}, {0, 2e11}})},
+        SvdScaleCase{"not_inverted", matrix({{1, 0}, {0, 5e-13}, {0, 0}}), e21, Matrix::Zero(3, 2)},
+        SvdScaleCase{"tiny_inverted", matrix({{1e-6, 0}, {0, 5e-18}, {0, 0}}), e21, matrix({{0, 0}, {0, 0}, {0, 2e17}})}),
+    case_name<SvdScaleCase>);
 
 // Σ_r w_r · c_rᵀ·B·c_r over the columns c_r: unchanged when a column flips its sign, so it
 // is a function of A whichever signs an SVD picks. Its gradient is (B + Bᵀ)·C·diag(w).
@@ -261,6 +301,12 @@ TEST(LuWithoutPivoting, Goldens) {
   const LuFactors skipped = lu_without_pivoting(matrix({{0, 1}, {1, 0}}));
   EXPECT_EQ(skipped.l, Matrix::Identity(2, 2));
   EXPECT_EQ(skipped.u, matrix({{0, 1}, {0, 0}}));
+  // A pivot at or below machine epsilon is skipped; one above it eliminates.
+  for (double pivot : {1e-17, epsilon, 2 * epsilon}) {
+    SCOPED_TRACE(pivot);
+    const double factor = pivot > epsilon ? 1 / pivot : 0;
+    EXPECT_EQ(lu_without_pivoting(matrix({{pivot, 1}, {1, 1}})).l, matrix({{1, 0}, {factor, 1}}));
+  }
 }
 
 TEST(LUExtractBackward, AtTheIdentityPicksTriangles) {
@@ -302,6 +348,12 @@ TEST(QrGramSchmidt, DependentColumnStaysUnnormalised) {
   const QrFactors f = qr_gram_schmidt(matrix({{1, 3}, {0, 0}}));
   EXPECT_EQ(f.q, matrix({{1, 0}, {0, 0}}));
   EXPECT_EQ(f.r, matrix({{1, 3}, {0, 0}}));
+  // A residual norm at or below machine epsilon is kept as it is; one above it is normalised.
+  for (double residual : {1e-17, epsilon, 2 * epsilon}) {
+    SCOPED_TRACE(residual);
+    const double kept = residual > epsilon ? 1 : residual;
+    EXPECT_EQ(qr_gram_schmidt(matrix({{1, 1}, {0, residual}})).q, matrix({{1, 0}, {0, kept}}));
+  }
 }
 
 TEST(QRExtractBackward, AtTheIdentityClosedForms) {

@@ -42,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
         ComputeCase{"sub_scalar_minus_vector", &sub_op, {ArrayD::scalar(10), vec({1, 2, 3})}, {3}, {9, 8, 7}},
         ComputeCase{"sub_one_element_minuend_broadcasts", &sub_op, {vec({10}), vec({1, 2, 3})}, {3}, {9, 8, 7}},
         ComputeCase{"sub_vector_minus_one_element", &sub_op, {vec({1, 2, 3}), vec({1})}, {3}, {0, 1, 2}},
+        ComputeCase{"sub_one_element_minus_scalar_keeps_rank_one", &sub_op, {vec({5}), ArrayD::scalar(2)}, {1}, {3}},
         ComputeCase{"sub_scalars_keep_zero_sign", &sub_op, {ArrayD::scalar(-0.0), ArrayD::scalar(0.0)}, {}, {-0.0}},
         ComputeCase{"mul_one_element_constant_spreads_over_column", &mul_op,
                     {vec({2.5}), vec({1, 2, 3, 4, 5})}, {5}, {2.5, 5, 7.5, 10, 12.5}},

@@ -130,8 +130,13 @@ TEST_P(MatMulGradient, MatchesFiniteDifferences) {
       ASSERT_TRUE(grad.has_value());
       EXPECT_EQ(ctx.node(grad->id()).get_op().name(), "ketra_autograd::tensor_ops::dot_ops::MatMul");
     }
-    EXPECT_TRUE(near(tensor_ops::dense::as_matrix(*grads[0]->eval(ctx)), expected_a, 1e-8));
-    EXPECT_TRUE(near(tensor_ops::dense::as_matrix(*grads[1]->eval(ctx)), expected_b, 1e-8));
+    const Matrix expected[] = {expected_a, expected_b};
+    for (std::size_t k = 0; k < 2; ++k) {
+      const auto value = grads[k]->eval(ctx);
+      ASSERT_TRUE(value.has_value()) << value.error().debug();
+      ASSERT_EQ(value->ndim(), 2u);
+      EXPECT_TRUE(near(tensor_ops::dense::as_matrix(*value), expected[k], 1e-8)) << "input " << k;
+    }
   });
 }
 

@@ -90,7 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"LUExtractL", 41, 1}, RuleCase{"LUExtractU", 41, 2}, RuleCase{"LUExtractP", 41, no_component},
         RuleCase{"QRExtractQ", 42, 0}, RuleCase{"QRExtractR", 42, 1}, RuleCase{"SVDExtractU", 43, 0},
         RuleCase{"SVDExtractS", 43, 1}, RuleCase{"SVDExtractVt", 43, 2}, RuleCase{"SVDExtractV", 44},
-        RuleCase{"", 44}),
+        RuleCase{"", 44},
+        // One name, two rules: the earlier decides.
+        RuleCase{"ReshapeSqueeze", 25}, RuleCase{"SigmoidReLU", 12}, RuleCase{"ConcatSlice", 30},
+        RuleCase{"FillOnes", 33}, RuleCase{"SliceScalarMulOp", 3}, RuleCase{"SliceScalarMulOp<f64>", 31}),
     case_name);
 
 TEST(RuleMemo, TrustsAnAddressOnlyWithTheSameText) {

@@ -50,6 +50,7 @@ TEST(IsSymmetric, RelativeMeasure) {
       {"empty", Matrix(0, 0), true},
       {"zero", Matrix::Zero(3, 3), true},
       {"nan", matrix({{1, nan}, {nan, 1}}), false},
+      {"nan_on_the_diagonal_only", matrix({{nan, 0}, {0, 1}}), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -132,6 +133,9 @@ TEST(LogmDaleckiiKrein, Goldens) {
 TEST(PowmSpectralBackward, Goldens) {
   EXPECT_TRUE(near(powm_spectral_backward(matrix({{1, 0}, {0, 3}}), Matrix::Ones(2, 2), 2.0),
                    matrix({{2, 4}, {4, 6}}), 1e-15));
+  // An asymmetric G: the gradient of Σ G ∘ A² is A·G + G·A, not its transpose.
+  EXPECT_TRUE(near(powm_spectral_backward(matrix({{2, 1}, {1, 2}}), matrix({{0, 1}, {0, 0}}), 2.0),
+                   matrix({{1, 4}, {0, 1}}), 1e-14));
   // p·λ^(p−1) is not taken at an eigenvalue of exactly 0.
   const Matrix at_zero = powm_spectral_backward(matrix({{0, 0}, {0, 4}}), Matrix::Identity(2, 2), 0.5);
   EXPECT_EQ(at_zero(0, 0), 0.0);

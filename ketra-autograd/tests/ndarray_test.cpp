@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -120,23 +122,88 @@ TEST(ArrayPoolDeathTest, AReleasedArrayIsReportedBySanitizedBuilds) {
 #endif
 }
 
+// The bytes of the blocks the calling thread keeps for reuse.
+std::size_t pooled_bytes() {
+  std::size_t bytes = 0;
+  for (std::size_t cls = 0; cls < detail::pooled_classes; ++cls) bytes += detail::block_pool.count[cls] << cls;
+  return bytes;
+}
+
 // An idle thread keeps at most about 1 MiB of blocks per size class, 8 MiB in all, however
-// many arrays of every size it had alive at once.
+// many arrays of every size it had alive at once, and so once more after a reuse scope,
+// which kept far more, has closed.
 TEST(ArrayPool, AnIdleThreadKeepsAtMostEightMebibytes) {
-  std::size_t held_bytes = 0;
-  std::thread([&held_bytes] {
-    for (std::size_t len = 1; len <= (std::size_t{1} << 17); len *= 2) {
-      std::vector<ArrayD> alive;
-      for (int i = 0; i < 70; ++i) alive.push_back(ArrayD::zeros(Shape{len}));
-    }
-    for (std::size_t cls = 0; cls < detail::pooled_classes; ++cls) {
-      held_bytes += detail::block_pool.count[cls] << cls;
-    }
-  }).join();
-  EXPECT_LE(held_bytes, std::size_t{8} << 20);
+  for (const bool scoped : {false, true}) {
+    SCOPED_TRACE(scoped ? "after a reuse scope" : "without a reuse scope");
+    std::size_t held_bytes = 0;
+    std::thread([&held_bytes, scoped] {
+      {
+        std::optional<ArrayReuseScope> scope;
+        if (scoped) scope.emplace();
+        for (std::size_t len = 1; len <= (std::size_t{1} << 17); len *= 2) {
+          std::vector<ArrayD> alive;
+          for (int i = 0; i < 70; ++i) alive.push_back(ArrayD::zeros(Shape{len}));
+        }
+      }
+      held_bytes = pooled_bytes();
+    }).join();
+    EXPECT_LE(held_bytes, std::size_t{8} << 20);
 #if !defined(__SANITIZE_ADDRESS__)
-  EXPECT_GT(held_bytes, std::size_t{4} << 20);  // it does keep the blocks it may
+    EXPECT_GT(held_bytes, std::size_t{4} << 20);  // it does keep the blocks it may
 #endif
+  }
+}
+
+// While a reuse scope is open, a class keeps as many blocks as it had alive at once,
+// beyond the idle bound and in classes an idle thread never keeps, until the scope's
+// allowance is spent; only the outermost scope's close frees them.
+TEST(ArrayPool, AReuseScopeKeepsLargeBlocksUpToItsAllowance) {
+  struct Step {
+    const char* name;
+    std::size_t len;
+    std::size_t alive;
+    std::size_t kept;  // blocks of the class kept once the arrays are dropped
+  };
+  constexpr std::size_t mib = std::size_t{1} << 20;
+  const Step steps[] = {
+      {"beyond the idle bound of its class", 100'000, 3, 3},  // 1 MiB blocks; idle keeps 1
+      {"of a class an idle thread never keeps", 200'000, 2, 2},  // 2 MiB blocks
+      // 128 MiB blocks: one more fits the 256 MiB allowance beside the 6 MiB above, two not.
+      {"until the allowance is spent", 10'000'000, 3, 1},
+  };
+  std::thread([&] {
+    {
+      const ArrayReuseScope outer;
+      std::size_t kept_bytes = 0;
+      {
+        const ArrayReuseScope inner;
+        for (const Step& step : steps) {
+          SCOPED_TRACE(step.name);
+          const std::size_t cls = detail::size_class(step.len);
+          std::vector<const double*> dropped;
+          {
+            std::vector<ArrayD> alive;
+            for (std::size_t i = 0; i < step.alive; ++i) alive.push_back(ArrayD::for_overwrite(Shape{step.len}));
+            for (const ArrayD& a : alive) dropped.push_back(a.data().data());
+          }
+          const std::size_t kept = detail::pooling ? step.kept : 0;
+          EXPECT_EQ(detail::block_pool.count[cls], kept);
+          // The next arrays of the class are made in kept blocks.
+          std::vector<ArrayD> again;
+          for (std::size_t i = 0; i < kept; ++i) again.push_back(ArrayD::for_overwrite(Shape{step.len}));
+          EXPECT_EQ(detail::block_pool.count[cls], 0u);
+          for (const ArrayD& a : again) EXPECT_NE(std::ranges::find(dropped, a.data().data()), dropped.end());
+        }
+        kept_bytes = pooled_bytes();
+      }
+      EXPECT_EQ(pooled_bytes(), kept_bytes);  // an inner scope's close frees nothing
+      EXPECT_LE(kept_bytes, (std::size_t{256} + 8) * mib);
+    }
+    const std::size_t idle_kept = detail::pooling ? 1 : 0;
+    EXPECT_EQ(detail::block_pool.count[detail::size_class(steps[0].len)], idle_kept);
+    EXPECT_EQ(detail::block_pool.count[detail::size_class(steps[1].len)], 0u);
+    EXPECT_EQ(detail::block_pool.count[detail::size_class(steps[2].len)], 0u);
+  }).join();
 }
 
 // Shapes whose element count or byte size leaves the machine word would otherwise wrap

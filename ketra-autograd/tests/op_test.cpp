@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{std::make_shared<array_ops::InferBinOpShape>(), "ketra_autograd::tensor_ops::array_ops::InferBinOpShape"},
         NameCase{std::make_shared<array_ops::AddN>(), "ketra_autograd::tensor_ops::array_ops::AddN"},
         NameCase{std::make_shared<array_ops::Gather>(0, true), "ketra_autograd::tensor_ops::array_ops::Gather"},
-        NameCase{std::make_shared<array_ops::GatherGrad>(0), "ketra_autograd::tensor_ops::array_ops::GatherGrad"},
+        NameCase{std::make_shared<array_ops::GatherGrad>(0, true), "ketra_autograd::tensor_ops::array_ops::GatherGrad"},
         NameCase{std::make_shared<math_ops::Exp>(), "ketra_autograd::tensor_ops::math_ops::Exp"},
         NameCase{std::make_shared<math_ops::Ln>(), "ketra_autograd::tensor_ops::math_ops::Ln"},
         NameCase{std::make_shared<math_ops::NegOp>(), "ketra_autograd::tensor_ops::math_ops::NegOp"},

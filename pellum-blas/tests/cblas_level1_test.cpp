@@ -143,6 +143,9 @@ TYPED_TEST(CblasLevel1, ZeroIncrementReusesOneElement) {
   EXPECT_EQ(Api::dot(4, x, 0, y, 0), T{-24});
   EXPECT_EQ(Api::asum(4, y, 0), T{8});
   EXPECT_EQ(Api::nrm2(4, x, 0), T{6});
+  T scaled[1] = {3};
+  Api::scal(3, 2, scaled, 0);
+  EXPECT_EQ(scaled[0], T{24});
   T out[3] = {0, 0, 0};
   Api::axpy(3, 2, x, 0, out, 1);
   EXPECT_TRUE(same_bits(std::vector<T>(out, out + 3), std::vector<T>(3, T{6})));

@@ -404,8 +404,9 @@ TYPED_TEST(CblasLevel3, TrsmMatchesTheReference) {
     std::size_t order, other;
   };
   // Direct below 64, 64-wide blocks up to 255, recursive halving from 256 (and an order
-  // whose halves are odd).
-  const Shape shapes[] = {{3, 2}, {63, 2}, {64, 3}, {255, 2}, {256, 1}, {300, 2}};
+  // whose halves are odd); 37 right-hand sides fill whole vector groups of the substitution
+  // and leave a tail.
+  const Shape shapes[] = {{3, 2}, {40, 37}, {63, 2}, {64, 3}, {255, 2}, {256, 1}, {300, 2}};
   for (const TriangularCase& t : triangular_cases())
     for (const Shape& s : shapes)
       for (const T alpha : s.order == 3 ? std::vector<T>{T{0}, T{-0.0}, T{1}, T{2.5}, nan<T>}

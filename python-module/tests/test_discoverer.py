@@ -163,6 +163,28 @@ def test_fit_finds_exp_exactly(exp_data):
     np.testing.assert_allclose(eval(best.numpy_code, {"np": np})(x[:, 0]), y, rtol=1e-15)
 
 
+LINE = np.linspace(-1.0, 1.0, 30).reshape(-1, 1)
+
+
+@pytest.mark.parametrize(
+    "y",
+    [
+        # No tree meets this target; the closest fitted one takes ln of x0 < 0 where the
+        # guard floors it.
+        pytest.param(2.0 * LINE[:, 0] + 1.0, id="line"),
+        # Exactly the screened shape eml(1, x0) as scored, its ln floored at 1e-12.
+        pytest.param(np.e - np.log(np.maximum(LINE[:, 0], 1e-12)), id="floored-ln"),
+    ],
+)
+def test_every_member_s_code_reproduces_its_error_on_the_training_rows(y):
+    result = vorn.Discoverer(max_epochs=100).fit(LINE, y)
+    for solution in result.top(len(result)):
+        with np.errstate(all="ignore"):
+            values = np.broadcast_to(eval(solution.numpy_code, {"np": np})(LINE[:, 0]), y.shape)
+        assert np.isfinite(values).all(), solution.pretty
+        np.testing.assert_allclose(np.mean((values - y) ** 2), solution.mse, rtol=1e-9, err_msg=solution.pretty)
+
+
 def test_fits_release_the_interpreter_lock():
     discoverer = vorn.Discoverer()
     started = time.perf_counter()

@@ -16,11 +16,12 @@ namespace tarvex_test {
 
 inline std::string describe(const tarvex::lower::LoweredOp& op) {
   using tarvex::lower::OpKind;
-  static constexpr std::array<std::string_view, tarvex::lower::op_kind_count> names = {
+  static constexpr auto names = std::to_array<std::string_view>({
       "Const", "Var",   "Add",  "Sub",   "Mul",   "Div",   "Exp",        "Ln",
       "Sin",   "Cos",   "Pow",  "Neg",   "Tan",   "Sinh",  "Cosh",       "Tanh",
       "Asin",  "Acos",  "Atan", "Asinh", "Acosh", "Atanh", "NamedConst", "Erf",
-      "LnGamma", "Digamma", "Trigamma", "Ei", "Si", "Ci"};
+      "LnGamma", "Digamma", "Trigamma", "Ei", "Si", "Ci"});
+  static_assert(names.size() == tarvex::lower::op_kind_count);
   std::string text(names[static_cast<std::size_t>(op.kind())]);
   text += '(';
   switch (op.kind()) {

@@ -4,11 +4,13 @@
 #include <cctype>
 #include <cmath>
 
+#include "ketra_autograd/ndarray.hpp"
 #include "support/panic.hpp"
 #include "tarvex/symreg/topology.hpp"
 #include "vorn_core/detail/discoverer.hpp"
 #include "vorn_core/detail/forest.hpp"
 #include "vorn_core/fit.hpp"
+#include "vorn_core/forest.hpp"
 #include "vorn_core/polish.hpp"
 
 namespace vorn_core::discoverer {
@@ -83,12 +85,18 @@ std::optional<Solution> fit_shape(const EmlTree& tree, const DataSet& data, cons
 
 std::expected<ParetoFront, error::VornError> Discoverer::fit(const DataSet& data) const {
   if (data.y.len() == 0) return std::unexpected(error::VornError::shape_mismatch("empty dataset"));
+  // Arrays as long as the data are made and dropped by the thousand; reused, large data
+  // does not map and unmap memory at every step.
+  const ketra_autograd::ArrayReuseScope reuse;
   const std::vector<EmlTree> shapes = detail::shapes(effective_depth(max_depth), data.columns());
   detail::Screening screening = detail::screen(shapes, data);
   std::vector<Solution> candidates = std::move(screening.candidates);
   for (const EmlTree& tree : detail::select_for_fitting(shapes, screening.ranking)) {
     if (auto solution = detail::fit_shape(tree, data, *this)) candidates.push_back(std::move(*solution));
   }
+  // Members are handed out as code that applies no guards: one whose code would not give
+  // the values it was scored by does not enter the front, whichever way it came.
+  std::erase_if(candidates, [&](const Solution& s) { return !forest::unguarded_agrees(s.tree, data.x); });
   if (candidates.empty()) {
     return std::unexpected(error::VornError::not_converged("no finite-scoring candidate expression found"));
   }

@@ -24,6 +24,51 @@ namespace {
 
 constexpr std::int64_t any_length = -1;
 
+void require_matrix(const ArrayD& x) {
+  if (x.ndim() != 2) support::panic("the data matrix must be 2-D, got shape {}", x.shape_text());
+}
+
+void require_column(std::size_t index, std::size_t columns) {
+  if (index >= columns) support::panic("variable index {} out of range for {} columns", index, columns);
+}
+
+// max(min(v, hi), lo) as the graph's clip computes it, so a NaN comes out as hi.
+double clip(double v, double lo, double hi) {
+  const double capped = v < hi ? v : hi;
+  return capped > lo ? capped : lo;
+}
+
+// A node's value on one row, as the graph computes it and as the generated code does.
+struct Readings {
+  double guarded;
+  double unguarded;
+};
+
+Readings read_row(const EmlNode& node, std::span<const double> row) {
+  switch (node.kind()) {
+    case EmlKind::One: return {1.0, 1.0};
+    case EmlKind::Const: return {node.value(), node.value()};
+    case EmlKind::Var: {
+      require_column(node.index(), row.size());
+      const double value = row[node.index()];
+      return {value, value};
+    }
+    case EmlKind::Eml: {
+      const Readings a = read_row(*node.left(), row);
+      const Readings b = read_row(*node.right(), row);
+      const double a_clipped = clip(a.guarded, exp_clip_low, exp_clip_high);
+      const double b_clipped = clip(b.guarded, ln_clip_low, ln_clip_high);
+      const double grown = std::exp(a_clipped);
+      const double shrunk = std::log(b_clipped);
+      // Where no guard binds the two readings are the same numbers: nothing to compute twice.
+      const double plain_grown = a.unguarded == a_clipped ? grown : std::exp(a.unguarded);
+      const double plain_shrunk = b.unguarded == b_clipped ? shrunk : std::log(b.unguarded);
+      return {grown - shrunk, plain_grown - plain_shrunk};
+    }
+  }
+  support::panic("unknown EML node kind");
+}
+
 }  // namespace
 
 std::string_view col_placeholder_name(std::size_t i) {
@@ -39,7 +84,7 @@ std::string_view col_placeholder_name(std::size_t i) {
 namespace detail {
 
 Columns::Columns(const ArrayD& x) {
-  if (x.ndim() != 2) support::panic("the data matrix must be 2-D, got shape {}", x.shape_text());
+  require_matrix(x);
   const std::size_t rows = x.shape()[0];
   const std::size_t count = x.shape()[1];
   const std::size_t shape[] = {rows};
@@ -69,7 +114,7 @@ void Columns::feed(const Placeholders& placeholders, evaluation::Feeder& feeder)
 }
 
 Tensor column(std::span<const Tensor> columns, std::size_t index) {
-  if (index >= columns.size()) support::panic("variable index {} out of range for {} columns", index, columns.size());
+  require_column(index, columns.size());
   return columns[index];
 }
 
@@ -124,6 +169,19 @@ Tensor build_forward(const EmlNode& node, std::span<const Tensor> columns, Tenso
     }
   }
   support::panic("unknown EML node kind");
+}
+
+bool unguarded_agrees(const EmlTree& tree, const ArrayD& x) {
+  require_matrix(x);
+  const std::size_t count = x.shape()[1];
+  for (std::size_t r = 0; r < x.shape()[0]; ++r) {
+    const Readings root = read_row(*tree.root, x.data().subspan(r * count, count));
+    if (!std::isfinite(root.unguarded)) return false;
+    if (!(std::fabs(root.unguarded - root.guarded) <= unguarded_tolerance * (1.0 + std::fabs(root.guarded)))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace vorn_core::forest

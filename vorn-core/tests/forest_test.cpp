@@ -36,7 +36,10 @@ struct PredictionCase {
   std::vector<double> expected;
 };
 
-std::string case_name(const ::testing::TestParamInfo<PredictionCase>& info) { return info.param.name; }
+template <typename Case>
+std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
 
 class EvalTree : public ::testing::TestWithParam<PredictionCase> {};
 
@@ -62,7 +65,43 @@ INSTANTIATE_TEST_SUITE_P(
                        {exp_50 - std::log(1.7976931348623157e308)}},
         PredictionCase{"nested", eml(eml(x(0), one()), x(1)), array({1, 2}, {0, e}), {e - 1.0}},
         PredictionCase{"no_rows", eml(x(0), one()), ArrayD::zeros(std::vector<std::size_t>{0, 1}), {}}),
-    case_name);
+    case_name<PredictionCase>);
+
+struct AgreementCase {
+  std::string name;
+  NodePtr root;
+  ArrayD x;
+  bool agrees;
+};
+
+class UnguardedAgrees : public ::testing::TestWithParam<AgreementCase> {};
+
+TEST_P(UnguardedAgrees, ComparesTheRenderedReadingWithTheGuardedOne) {
+  const AgreementCase& c = GetParam();
+  EXPECT_EQ(unguarded_agrees(tree(c.root), c.x), c.agrees);
+}
+
+// The guarded value of eml(1, x0) at the ln floor is 30.35, so the bound there is
+// 1e-9 · 31.35; at the exp ceiling it is 1e-9 · (1 + e^50), that is e^50 · 1e-9.
+INSTANTIATE_TEST_SUITE_P(
+    Rows, UnguardedAgrees,
+    ::testing::Values(
+        AgreementCase{"no_guard_binds", eml(eml(x(0), one()), x(1)), array({2, 2}, {0.5, 2, -3, 0.25}), true},
+        AgreementCase{"no_rows", eml(one(), x(0)), ArrayD::zeros(std::vector<std::size_t>{0, 1}), true},
+        AgreementCase{"rows_without_columns_are_read", eml(c(60), one()), ArrayD::zeros(std::vector<std::size_t>{2, 0}),
+                      false},
+        AgreementCase{"ln_of_zero_is_infinite", eml(one(), x(0)), column({1, 0}), false},
+        AgreementCase{"ln_of_negative_is_nan", eml(one(), x(0)), column({1, -1}), false},
+        AgreementCase{"nan_column", eml(x(0), one()), column({1, nan}), false},
+        AgreementCase{"exp_ceiling_finite_but_far", eml(x(0), one()), column({60}), false},
+        AgreementCase{"exp_ceiling_within_bound", eml(x(0), one()), column({50 + 5e-10}), true},
+        AgreementCase{"exp_ceiling_beyond_bound", eml(x(0), one()), column({50 + 2e-9}), false},
+        AgreementCase{"ln_floor_within_one_plus_guarded", eml(one(), x(0)), column({1e-12 * (1 - 3.08e-8)}), true},
+        AgreementCase{"ln_floor_beyond_bound", eml(one(), x(0)), column({1e-12 * (1 - 3.2e-8)}), false},
+        // The exp guard binds (e^-688 read as e^-50), yet the two readings differ by less
+        // than the bound.
+        AgreementCase{"binding_guard_below_an_agreeing_root", eml(eml(one(), x(0)), one()), column({1e300}), true}),
+    case_name<AgreementCase>);
 
 TEST(EvalTreeErrors, BareNonFiniteLeaves) {
   const std::string message = "numerical instability: forward pass produced non-finite values";
@@ -73,6 +112,8 @@ TEST(EvalTreeErrors, BareNonFiniteLeaves) {
 
 TEST(EvalTreeErrors, VariableWithoutColumnIsACallerFault) {
   EXPECT_EQ(panic_message([] { (void)eval_tree(tree(eml(x(1), one())), column({1})); }),
+            "variable index 1 out of range for 1 columns");
+  EXPECT_EQ(panic_message([] { (void)unguarded_agrees(tree(eml(x(1), one())), column({1})); }),
             "variable index 1 out of range for 1 columns");
   EXPECT_EQ(panic_message([] { (void)eval_tree(tree(one()), vec({1, 2})); }),
             "the data matrix must be 2-D, got shape [2]");

@@ -44,14 +44,17 @@ TEST(SilenceStdout, OverlappingGuardsEndingInCreationOrderRestore) {
   // The first guard ends while the second still lives: output stays silenced until the
   // last one ends, then reaches the former destination again.
   CapturedStdout captured;
+  std::latch first_made(1);
   std::latch second_made(1);
   std::latch first_ended(1);
   std::thread first([&] {
     const auto guard = SilenceStdout::make();
+    first_made.count_down();
     second_made.wait();
   });
   std::thread second([&] {
-    while (!stdout_is_null_device()) std::this_thread::yield();  // the first guard lives
+    first_made.wait();
+    EXPECT_TRUE(stdout_is_null_device());
     const auto guard = SilenceStdout::make();
     second_made.count_down();
     first_ended.wait();

@@ -58,19 +58,28 @@ static_assert(sizeof(Block) == 64);
 // Freed blocks are kept per thread by power-of-two size class. The pool is trivially
 // destructible, so it stays usable while other thread-local objects are torn down; a
 // reaper empties it when the thread ends and stops further pooling.
-inline constexpr std::size_t pooled_classes = 21;  // up to 1 MiB
 inline constexpr std::size_t pooled_per_class = 64;
 // Large blocks are kept in fewer numbers, so that an idle thread holds at most about 1 MiB
 // per size class (8 MiB in all) instead of 64 blocks of every size it ever used.
 inline constexpr std::size_t pooled_bytes_per_class = std::size_t{1} << 20;
+// While an ArrayReuseScope is open, the thread keeps up to this many bytes more, of any
+// size class: arrays as long as the data then come back step after step of a fit instead
+// of being mapped afresh and handed back to the system each time.
+inline constexpr std::size_t scoped_extra_bytes = std::size_t{256} << 20;
+inline constexpr std::size_t pooled_classes = std::bit_width(scoped_extra_bytes);  // up to 256 MiB
 struct BlockPool {
   Block* free[pooled_classes][pooled_per_class];
   std::size_t count[pooled_classes];
+  std::size_t open_scopes;
   bool open;  // true once the reaper is registered, false before and after it
 };
-inline bool pool_has_room(const BlockPool& pool, std::size_t cls) noexcept {
+inline constexpr std::size_t idle_capacity(std::size_t cls) noexcept {
   const std::size_t capacity = pooled_bytes_per_class >> cls;
-  return pooling && pool.open && pool.count[cls] < (capacity < pooled_per_class ? capacity : pooled_per_class);
+  return capacity < pooled_per_class ? capacity : pooled_per_class;
+}
+// Room within the idle bound; the out-of-line release also looks at the scoped allowance.
+inline bool pool_has_room(const BlockPool& pool, std::size_t cls) noexcept {
+  return pooling && pool.open && pool.count[cls] < idle_capacity(cls);
 }
 extern constinit thread_local BlockPool block_pool;
 
@@ -320,6 +329,18 @@ class ArrayD {
   void unshare_empty();
 
   detail::Block* block_;
+};
+
+// Held by a loop that makes and drops arrays of many thousand elements over and over (a
+// fit on large data): while one is open on a thread, the arrays the thread frees are kept
+// for reuse up to detail::scoped_extra_bytes beyond its idle bound; when the outermost
+// one closes, the thread frees what exceeds the idle bound. Closes on the thread it opened.
+class ArrayReuseScope {
+ public:
+  ArrayReuseScope() noexcept;
+  ~ArrayReuseScope();
+  ArrayReuseScope(const ArrayReuseScope&) = delete;
+  ArrayReuseScope& operator=(const ArrayReuseScope&) = delete;
 };
 
 // Row-major strides of a contiguous array of the shape.

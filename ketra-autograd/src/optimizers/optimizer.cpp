@@ -26,9 +26,7 @@ WrittenArrays written_arrays(const graph::Context& ctx, std::size_t node_id) {
 
 void Optimizer::update(std::span<const tensor::Tensor> variables, std::span<const tensor::Tensor> gradients,
                        graph::Context& ctx, std::optional<evaluation::Feeder> feeder) const {
-  if (variables.size() != gradients.size()) {
-    support::panic("assertion `left == right` failed\n  left: {}\n right: {}", variables.size(), gradients.size());
-  }
+  if (variables.size() != gradients.size()) support::assertion_failed("==", variables.size(), gradients.size());
   const std::vector<tensor::Tensor> nodes = build_update_nodes(variables, gradients, ctx);
   evaluation::Evaluation evaluation(ctx);
   const std::span<const evaluation::Feed> feeds = feeder ? feeder->feeds() : std::span<const evaluation::Feed>();

@@ -182,26 +182,27 @@ AxisBlocks blocks_around(std::span<const std::size_t> shape, std::size_t axis) {
   return blocks;
 }
 
-Dims gather_positions(const ArrayD& indices, std::size_t axis_length, bool normalize_negative) {
-  if (normalize_negative) return ndarray_ext::normalize_negative_axes(indices, axis_length);
+// The positions along an axis of `axis_length` that Gather reads the indices at, and
+// that GatherGrad writes back to: each entry truncated, with normalize_negative a
+// negative entry counting from the end (unreadable ones as 0), without it an unreadable
+// entry panicking. A position beyond the axis panics naming the operation.
+Dims gather_positions(const ArrayD& indices, std::size_t axis_length, bool normalize_negative, const char* op_name) {
   Dims positions;
-  for (double entry : indices.data()) {
-    const auto position = support::truncate_u64(entry);
-    if (!position) support::panic("Invalid index value");
-    positions.push_back(static_cast<std::size_t>(*position));
+  if (normalize_negative) {
+    positions = ndarray_ext::normalize_negative_axes(indices, axis_length);
+  } else {
+    for (double entry : indices.data()) {
+      const auto position = support::truncate_u64(entry);
+      if (!position) support::panic("Invalid index value");
+      positions.push_back(static_cast<std::size_t>(*position));
+    }
+  }
+  for (std::size_t position : positions) {
+    if (position >= axis_length) {
+      support::panic("{}: index {} is out of range for an axis of length {}", op_name, position, axis_length);
+    }
   }
   return positions;
-}
-
-// Where GatherGrad adds gy's j-th sub-array: the entry truncated, negative counting from
-// the end of the axis as Gather reads it.
-std::size_t scatter_position(double entry, std::size_t axis_length) {
-  const std::int64_t index = signed_entry(entry);
-  const std::int64_t position = index < 0 ? index + static_cast<std::int64_t>(axis_length) : index;
-  if (position < 0 || position >= static_cast<std::int64_t>(axis_length)) {
-    support::panic("GatherGrad: index {} is out of range for an axis of length {}", index, axis_length);
-  }
-  return static_cast<std::size_t>(position);
 }
 
 }  // namespace
@@ -268,12 +269,7 @@ op::ComputeResult Gather::compute(op::ComputeContext& ctx) const {
   const ArrayD& params = ctx.input(1);
   const std::size_t axis = resolve_axis(axis_, params.ndim(), "Gather");
   const AxisBlocks blocks = blocks_around(params.shape(), axis);
-  const Dims positions = gather_positions(indices, blocks.length, normalize_negative_indices_);
-  for (std::size_t position : positions) {
-    if (position >= blocks.length) {
-      support::panic("Gather: index {} is out of range for an axis of length {}", position, blocks.length);
-    }
-  }
+  const Dims positions = gather_positions(indices, blocks.length, normalize_negative_indices_, "Gather");
   Dims out_shape(params.shape().first(axis));
   for (std::size_t d : indices.shape()) out_shape.push_back(d);
   for (std::size_t d : params.shape().subspan(axis + 1)) out_shape.push_back(d);
@@ -298,7 +294,7 @@ void Gather::grad(op::GradientContext& ctx) const {
                                 .append_input_with_selector(params)
                                 .append_input_with_selector(ctx.output_grad())
                                 .set_shape(params_shape)
-                                .build(GatherGrad(axis_));
+                                .build(GatherGrad(axis_, normalize_negative_indices_));
   ctx.set_input_grad(0, std::nullopt);
   ctx.set_input_grad(1, gx);
 }
@@ -311,9 +307,10 @@ op::ComputeResult GatherGrad::compute(op::ComputeContext& ctx) const {
   const AxisBlocks blocks = blocks_around(params.shape(), axis);
   const std::size_t n = indices.len();
   if (gy.len() != blocks.outer * n * blocks.inner) support::panic("Operation failed");
+  const Dims positions = gather_positions(indices, blocks.length, normalize_negative_indices_, "GatherGrad");
   ArrayD out = ArrayD::zeros(params.shape());
   for (std::size_t j = 0; j < n; ++j) {
-    const std::size_t position = scatter_position(indices[j], blocks.length);
+    const std::size_t position = positions[j];
     for (std::size_t o = 0; o < blocks.outer; ++o) {
       const double* src = gy.data().data() + (o * n + j) * blocks.inner;
       double* dst = out.data().data() + (o * blocks.length + position) * blocks.inner;

@@ -2,14 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "support/panic.hpp"
 
 namespace ketra_autograd::tensor_ops::decomposition_backward {
 namespace {
 
-constexpr double gap_threshold = 1e-12;        // |s_j² − s_i²| at or below it: F[i][j] = 0
-constexpr double inversion_threshold = 1e-12;  // |s_j| at or below it: not inverted
+// Both relative to the largest singular value s_max.
+constexpr double gap_threshold = 1e-12;        // |s_j² − s_i²| at or below it·s_max²: F[i][j] = 0
+constexpr double inversion_threshold = 1e-12;  // |s_j| at or below it·s_max: not inverted
 
 Index length(std::span<const double> values) { return static_cast<Index>(values.size()); }
 
@@ -31,16 +33,32 @@ Matrix upper(MatrixRef a) {
   return out;
 }
 
-// Column j divided by s_j, or zeroed where |s_j| is too small to invert.
-void divide_columns(Matrix& t, std::span<const double> s) {
+// Column j divided by s_j, or zeroed where |s_j| is at or below `smallest`.
+void divide_columns(Matrix& t, std::span<const double> s, double smallest) {
   for (Index j = 0; j < t.cols(); ++j) {
     const double sj = s[static_cast<std::size_t>(j)];
-    if (std::abs(sj) > inversion_threshold) {
+    if (std::abs(sj) > smallest) {
       t.col(j) /= sj;
     } else {
       t.col(j).setZero();
     }
   }
+}
+
+// F[i][j] = 1 / (s_j² − s_i²) off the diagonal where that gap exceeds `smallest` in
+// magnitude; 0 elsewhere, NaN gaps included.
+Matrix inverse_gaps(std::span<const double> s, double smallest) {
+  const Index k = length(s);
+  Matrix f = Matrix::Zero(k, k);
+  for (Index i = 0; i < k; ++i) {
+    for (Index j = 0; j < k; ++j) {
+      const double si = s[static_cast<std::size_t>(i)];
+      const double sj = s[static_cast<std::size_t>(j)];
+      const double gap = sj * sj - si * si;
+      if (i != j && std::abs(gap) > smallest) f(i, j) = 1.0 / gap;
+    }
+  }
+  return f;
 }
 
 // F ∘ (X − Xᵀ).
@@ -61,35 +79,38 @@ Matrix svd_backward(MatrixRef u, std::span<const double> s, MatrixRef vt, Matrix
   dense::expect_shape("svd_backward", "dvt", dvt, k, n);
   if (length(ds) != k) support::panic("svd_backward: {} singular values but {} gradients", k, ds.size());
 
-  Matrix f = Matrix::Zero(k, k);
-  for (Index i = 0; i < k; ++i) {
-    for (Index j = 0; j < k; ++j) {
-      const double si = s[static_cast<std::size_t>(i)];
-      const double sj = s[static_cast<std::size_t>(j)];
-      const double gap = sj * sj - si * si;
-      if (i != j && std::abs(gap) > gap_threshold) f(i, j) = 1.0 / gap;
-    }
-  }
+  // The coupling terms are formed from the singular values scaled by a power of two that
+  // brings the largest near 1: gaps of squares neither overflow nor underflow at any
+  // scale, and the scaling is exact, so at ordinary scales every term keeps the bits of
+  // the unscaled formula.
+  const double largest = dense::largest_magnitude_ignoring_nan(s);
+  const int exponent = dense::scale_exponent(largest);
+  std::vector<double> scaled(s.begin(), s.end());
+  for (double& v : scaled) v = std::ldexp(v, -exponent);
+  const double scaled_largest = std::ldexp(largest, -exponent);
+  const Matrix f = inverse_gaps(scaled, gap_threshold * scaled_largest * scaled_largest);
   const Matrix x = u.transpose() * du;
   const Matrix y = vt * dvt.transpose();
   const Matrix j_part = antisymmetric_part_scaled(f, x);
   const Matrix k_part = antisymmetric_part_scaled(f, y);
   Matrix middle(k, k);
   for (Index i = 0; i < k; ++i) {
+    const double si = scaled[static_cast<std::size_t>(i)];
     for (Index j = 0; j < k; ++j) {
-      middle(i, j) = j_part(i, j) * s[static_cast<std::size_t>(j)] + s[static_cast<std::size_t>(i)] * k_part(i, j);
+      middle(i, j) = std::ldexp(j_part(i, j) * scaled[static_cast<std::size_t>(j)] + si * k_part(i, j), -exponent);
     }
     middle(i, i) += ds[static_cast<std::size_t>(i)];
   }
   Matrix da = u * middle * vt;
+  const double smallest_inverted = inversion_threshold * largest;
   if (m > k) {
     Matrix t = du - u * x;
-    divide_columns(t, s);
+    divide_columns(t, s, smallest_inverted);
     da += t * vt;
   }
   if (n > k) {
     Matrix t = dvt.transpose() - vt.transpose() * y;
-    divide_columns(t, s);
+    divide_columns(t, s, smallest_inverted);
     da += u * t.transpose();
   }
   return da;

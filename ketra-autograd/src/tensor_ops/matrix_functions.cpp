@@ -142,6 +142,8 @@ bool is_symmetric_f64(MatrixRef a) {
       if (i < j) asymmetry += (a(i, j) - a(j, i)) * (a(i, j) - a(j, i));
     }
   }
+  // A NaN only on the diagonal leaves the asymmetry finite; the norm carries it.
+  if (std::isnan(squares)) return false;
   const double norm = std::sqrt(squares);
   double d = std::sqrt(2.0 * asymmetry);
   if (norm > tiny_norm) d /= norm;

@@ -26,7 +26,7 @@ Tensor reduce_prod_node(Tensor x, Tensor axes, bool keep_dims) {
 }  // namespace detail
 
 Tensor add_n(std::span<const Tensor> tensors) {
-  if (tensors.empty()) support::panic("add_n: there is no tensor to add");
+  if (tensors.empty()) support::assertion_failed("!=", 0, 0);
   if (tensors.size() == 1) return tensors[0];
   tensor::TensorBuilder builder(tensors[0].graph());
   for (const Tensor& t : tensors) builder.append_input_with_selector(t);

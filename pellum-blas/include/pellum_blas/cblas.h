@@ -3,16 +3,21 @@
  *
  * Shared rules:
  * - Enumerations are 32-bit integers; each function tests one value per enumeration and
- *   reads any other as the alternative (Layout 101 is row-major, anything else
- *   column-major; Trans 111 is "not transposed"; Uplo 121 upper; Diag 131 non-unit;
- *   Side 141 left). For cgemm/zgemm 112 transposes and any other value conjugate-transposes.
+ *   reads any other, named or not, as the alternative; no value is rejected (Layout 101 is
+ *   row-major, anything else column-major; Trans 111 is "not transposed", so gemv, gemm,
+ *   syrk, syr2k, trmm and trsm transpose for 112, 113 or any value such as 0 or 367; Uplo
+ *   121 upper; Diag 131 non-unit; Side 141 left). For cgemm/zgemm 112 transposes and any
+ *   other value conjugate-transposes.
  * - A row-major call is run as the column-major call on the transposed problem.
  * - Nothing is touched, and 0 (or index 0, or 0 + 0i) is returned, when N <= 0 (vector
  *   functions), M <= 0 or N <= 0 (gemv, gemm, symm, trmm, trsm) or N <= 0 (syrk, syr2k).
  * - Nothing is touched either when K < 0 or a leading dimension is below the number of
  *   rows its matrix holds in memory (at least 1); no error is reported.
  * - A negative increment starts at the far end: element i of an N-vector with increment
- *   inc < 0 lies at X[(N - 1 - i)·|inc|]. An increment of 0 reuses one element.
+ *   inc < 0 lies at X[(N - 1 - i)·|inc|]. An increment of 0 reuses one element. asum,
+ *   iamax and scal read incX <= 0 so too rather than returning at once: iamax counts its
+ *   index from the far end, asum with incX = 0 adds |X[0]| N times, and scal with incX = 0
+ *   multiplies X[0] by alpha N times.
  * - beta = 0 (either sign) never reads the output of gemv, gemm, symm, syrk and syr2k: old
  *   NaN or infinity there does not survive. A NaN beta makes the output NaN.
  * - alpha = 0 is no promise that the operands are left unread: on some paths NaN or

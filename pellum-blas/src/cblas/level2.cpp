@@ -1,6 +1,7 @@
 // The exported matrix-vector product y <- alpha·op(A)·x + beta·y.
 #include <algorithm>
 
+#include "gemv_rows.hpp"
 #include "interface.hpp"
 
 namespace pellum_blas::cblas {
@@ -26,19 +27,24 @@ void gemv(std::int32_t layout, std::int32_t trans_a, std::int32_t m, std::int32_
   for (std::ptrdiff_t i = 0; i < ny; ++i) ys[i] = beta == 0 ? T{0} : ys[i] * beta;
 
   // With incy = 0 every y_i is one element, so only the row-by-row order is faithful.
-  if (rows_contiguous && incy != 0) {
-    for (std::ptrdiff_t j = 0; j < nx; ++j) {
-      const T xj = xs[j];
-      const T* column = a + j * step_j;
-      for (std::ptrdiff_t i = 0; i < ny; ++i) ys[i] = (column[i] * alpha) * xj + ys[i];
+  if (incy == 0) {
+    for (std::ptrdiff_t i = 0; i < ny; ++i) {
+      const T* row = a + i * step_i;
+      T yi = ys[i];
+      for (std::ptrdiff_t j = 0; j < nx; ++j) yi = (row[j * step_j] * alpha) * xs[j] + yi;
+      ys[i] = yi;
     }
     return;
   }
-  for (std::ptrdiff_t i = 0; i < ny; ++i) {
-    const T* row = a + i * step_i;
-    T yi = ys[i];
-    for (std::ptrdiff_t j = 0; j < nx; ++j) yi = (row[j * step_j] * alpha) * xs[j] + yi;
-    ys[i] = yi;
+  if (!rows_contiguous) {
+    add_row_products(a, static_cast<std::size_t>(lda), static_cast<std::size_t>(ny), static_cast<std::size_t>(nx),
+                     alpha, xs.at(0), incx, ys.at(0), incy);
+    return;
+  }
+  for (std::ptrdiff_t j = 0; j < nx; ++j) {
+    const T xj = xs[j];
+    const T* column = a + j * step_j;
+    for (std::ptrdiff_t i = 0; i < ny; ++i) ys[i] = (column[i] * alpha) * xj + ys[i];
   }
 }
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
+#include "pellum_blas/detail/register_transpose.hpp"
 #include "pellum_blas/detail/size_math.hpp"
 #include "pellum_blas/level3/detail/beta_scale.hpp"
 #include "pellum_blas/level3/gemm_small.hpp"
@@ -52,22 +54,26 @@ void pack_a(MatRef<T> a, std::size_t i0, std::size_t mcur, std::size_t p0, std::
   for (std::size_t p = 0; p < kcur; ++p) {
     if (p + pack_unroll < kcur) __builtin_prefetch(a.ptr_at(i0, p0 + p + pack_unroll), 0, 3);
     const T* __restrict column = a.ptr_at(i0, p0 + p);
-    for (std::size_t r0 = 0; r0 < full_rows; r0 += MR) {
-      T* group = out + r0 * kcur + p * MR;
-      for (std::size_t i = 0; i < MR; ++i) group[i] = column[r0 + i];
-    }
+    // One fixed-size copy per group, which the compiler expands in place.
+    for (std::size_t r0 = 0; r0 < full_rows; r0 += MR) std::memcpy(out + r0 * kcur + p * MR, column + r0, sizeof(T) * MR);
     if (full_rows < mcur) {
       T* group = out + full_rows * kcur + p * MR;
       const std::size_t mr = mcur - full_rows;
+#pragma GCC unroll 16
       for (std::size_t i = 0; i < MR; ++i) group[i] = i < mr ? column[full_rows + i] : T(0);
     }
   }
 }
 
 // B depth [p0, p0 + kcur) × columns [j0, j0 + ncur) as NR-column micro-panels: panel s
-// holds kcur groups of NR elements, columns beyond the block zero.
+// holds kcur groups of NR elements, columns beyond the block zero. A full panel goes four
+// depth steps at a time, as square blocks of one 16-byte vector per column transposed in
+// registers into one vector per depth step.
 template <typename T, std::size_t NR>
 void pack_b(MatRef<T> b, std::size_t p0, std::size_t kcur, std::size_t j0, std::size_t ncur, T* out) {
+  typedef T Vec __attribute__((vector_size(16)));
+  constexpr std::size_t L = sizeof(Vec) / sizeof(T);
+  static_assert(NR % L == 0 && pack_unroll % L == 0, "full panels split into whole square blocks");
   const std::size_t stride = b.col_stride();
   for (std::size_t s0 = 0; s0 < ncur; s0 += NR) {
     const std::size_t nr = std::min(NR, ncur - s0);
@@ -75,12 +81,17 @@ void pack_b(MatRef<T> b, std::size_t p0, std::size_t kcur, std::size_t j0, std::
     const T* source = b.ptr_at(p0, j0 + s0);
     std::size_t p = 0;
     if (nr == NR) {
-      // Each column contributes four consecutive depth steps per pass.
       for (; p + pack_unroll <= kcur; p += pack_unroll) {
         if (p + pack_unroll < kcur) __builtin_prefetch(source + p + pack_unroll, 0, 3);
-        for (std::size_t j = 0; j < NR; ++j) {
-          const T* column = source + j * stride + p;
-          for (std::size_t q = 0; q < pack_unroll; ++q) panel[(p + q) * NR + j] = column[q];
+        for (std::size_t q0 = p; q0 < p + pack_unroll; q0 += L) {
+          for (std::size_t jb = 0; jb < NR; jb += L) {
+            Vec block[L];
+#pragma GCC unroll 4
+            for (std::size_t j = 0; j < L; ++j) std::memcpy(&block[j], source + (jb + j) * stride + q0, sizeof(Vec));
+            pellum_blas::detail::transpose_in_registers(block);
+#pragma GCC unroll 4
+            for (std::size_t q = 0; q < L; ++q) std::memcpy(panel + (q0 + q) * NR + jb, &block[q], sizeof(Vec));
+          }
         }
       }
     }
@@ -100,8 +111,9 @@ void prefetch_panel_start(const T* panel, std::size_t kcur) {
   for (std::size_t l = 0; l < lines; ++l) __builtin_prefetch(start + l * line_bytes, 0, 3);
 }
 
-// A tile cut by the edge of C: the kernel works on a zeroed MR × NR scratch holding the
-// valid part of C (unless beta is 0, when C is not read), which is then copied back.
+// A tile whose rows the edge of C cuts: the edge kernel works on a zeroed MR × NR scratch
+// holding the valid part of C (unless beta is 0, when C is not read), which is then copied
+// back; its rows may run past the valid ones, never past the scratch.
 template <typename T, std::size_t MR, std::size_t NR>
 void edge_tile(KernelFn<T> kernel, std::size_t kcur, const T* a_panel, const T* b_panel, T* c, std::size_t ldc,
                std::size_t mr, std::size_t nr, T alpha, T beta) {
@@ -131,8 +143,10 @@ void blocked_at(MatRef<T> a, MatRef<T> b, MatMut<T> c, T alpha, T beta, Blocking
   const std::size_t kcb = std::min(k, blocking.kc);
   const std::size_t ncb = std::min(n, blocking.nc);
   const std::size_t mcb = std::min(m, blocking.mc);
-  auto packed_a = AlignedVec<T>::zeros_in(saturating_mul(round_up(mcb, MR), kcb));
-  auto packed_b = AlignedVec<T>::zeros_in(saturating_mul(round_up(ncb, NR), kcb));
+  // Packing writes every element the kernels read, padding zeros included, before they
+  // read it: no clearing needed.
+  auto packed_a = AlignedVec<T>::for_overwrite(saturating_mul(round_up(mcb, MR), kcb));
+  auto packed_b = AlignedVec<T>::for_overwrite(saturating_mul(round_up(ncb, NR), kcb));
   const std::size_t ldc = c.col_stride();
 
   for (std::size_t p0 = 0; p0 < k; p0 += kcb) {
@@ -154,8 +168,12 @@ void blocked_at(MatRef<T> a, MatRef<T> b, MatMut<T> c, T alpha, T beta, Blocking
             T* c_tile = c.ptr_at(i0 + r0, j0 + s0);
             if (mr == MR && nr == NR) {
               kernel(kcur, a_panel, b_panel, c_tile, ldc, alpha, block_beta);
+            } else if (mr == MR) {
+              // Only columns cut: the edge kernel writes just the valid ones, in place.
+              gemm_kernel::edge_kernel_for<T>(level, MR, nr)(kcur, a_panel, b_panel, c_tile, ldc, alpha, block_beta);
             } else {
-              edge_tile<T, MR, NR>(kernel, kcur, a_panel, b_panel, c_tile, ldc, mr, nr, alpha, block_beta);
+              edge_tile<T, MR, NR>(gemm_kernel::edge_kernel_for<T>(level, mr, nr), kcur, a_panel, b_panel, c_tile, ldc,
+                                   mr, nr, alpha, block_beta);
             }
           }
         }

@@ -46,6 +46,14 @@ void micro_kernel_f32_avx2(std::size_t kc, const float* a, const float* b, float
   detail::tile_kernel<Avx2, float, gemm_kernel::KernelLevel::Avx2, f32_plan>(kc, a, b, c, ldc, alpha, beta);
 }
 
+gemm_kernel::KernelFn<double> edge_kernel_f64_avx2(std::size_t rows, std::size_t cols) {
+  return detail::EdgeKernels<Avx2, double, gemm_kernel::KernelLevel::Avx2, f64_plan>::covering(rows, cols);
+}
+
+gemm_kernel::KernelFn<float> edge_kernel_f32_avx2(std::size_t rows, std::size_t cols) {
+  return detail::EdgeKernels<Avx2, float, gemm_kernel::KernelLevel::Avx2, f32_plan>::covering(rows, cols);
+}
+
 }  // namespace pellum_blas::level3::gemm_kernel_avx2
 
 #pragma GCC pop_options

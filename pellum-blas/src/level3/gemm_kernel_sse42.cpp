@@ -48,6 +48,14 @@ void micro_kernel_f32_sse42(std::size_t kc, const float* a, const float* b, floa
   detail::tile_kernel<Sse42, float, gemm_kernel::KernelLevel::Sse42, no_prefetch>(kc, a, b, c, ldc, alpha, beta);
 }
 
+gemm_kernel::KernelFn<double> edge_kernel_f64_sse42(std::size_t rows, std::size_t cols) {
+  return detail::EdgeKernels<Sse42, double, gemm_kernel::KernelLevel::Sse42, no_prefetch>::covering(rows, cols);
+}
+
+gemm_kernel::KernelFn<float> edge_kernel_f32_sse42(std::size_t rows, std::size_t cols) {
+  return detail::EdgeKernels<Sse42, float, gemm_kernel::KernelLevel::Sse42, no_prefetch>::covering(rows, cols);
+}
+
 }  // namespace pellum_blas::level3::gemm_kernel_sse42::inner
 
 #pragma GCC pop_options

@@ -1,5 +1,7 @@
 #include "pellum_blas/level3/gemm_small.hpp"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstddef>
 
@@ -41,6 +43,78 @@ void tile(const Operands<T>& op, std::size_t i0, std::size_t j0, std::size_t row
   }
 }
 
+// The baseline 128-bit operations: every multiply and add its own rounded step.
+template <typename T>
+struct Sse2;
+template <>
+struct Sse2<float> {
+  using V = __m128;
+  static V zero() { return _mm_setzero_ps(); }
+  static V splat(float x) { return _mm_set1_ps(x); }
+  static V load(const float* p) { return _mm_loadu_ps(p); }
+  static void store(float* p, V v) { _mm_storeu_ps(p, v); }
+  static V add(V x, V y) { return _mm_add_ps(x, y); }
+  static V mul(V x, V y) { return _mm_mul_ps(x, y); }
+};
+template <>
+struct Sse2<double> {
+  using V = __m128d;
+  static V zero() { return _mm_setzero_pd(); }
+  static V splat(double x) { return _mm_set1_pd(x); }
+  static V load(const double* p) { return _mm_loadu_pd(p); }
+  static void store(double* p, V v) { _mm_storeu_pd(p, v); }
+  static V add(V x, V y) { return _mm_add_pd(x, y); }
+  static V mul(V x, V y) { return _mm_mul_pd(x, y); }
+};
+
+// Accumulator registers one pass over the depth keeps, leaving the other half of the 16
+// for A's column and B's broadcasts.
+constexpr std::size_t accumulator_registers = 8;
+
+// A full H × W tile in 128-bit registers: the rule of every element, with C's column
+// slices as vectors. The columns go in groups small enough for the accumulators to stay
+// in registers; each group runs the whole depth in order.
+template <typename T, std::size_t H, std::size_t W>
+void vector_tile(const Operands<T>& op, std::size_t i0, std::size_t j0) {
+  using S = Sse2<T>;
+  using V = typename S::V;
+  constexpr std::size_t lanes = sizeof(V) / sizeof(T);
+  constexpr std::size_t row_vectors = H / lanes;
+  constexpr std::size_t group = std::min(W, std::max<std::size_t>(1, accumulator_registers / row_vectors));
+  static_assert(row_vectors * lanes == H && W % group == 0, "whole vectors and whole column groups");
+  const V alpha = S::splat(op.alpha);
+  for (std::size_t g0 = 0; g0 < W; g0 += group) {
+    const T* b_col[group];
+    for (std::size_t cc = 0; cc < group; ++cc) b_col[cc] = op.b.ptr_at(0, j0 + g0 + cc);
+    // Fully unrolled, so that the accumulators live in registers.
+    V acc[group][row_vectors];
+#pragma GCC unroll 8
+    for (std::size_t cc = 0; cc < group; ++cc) {
+#pragma GCC unroll 4
+      for (std::size_t v = 0; v < row_vectors; ++v) acc[cc][v] = S::zero();
+    }
+#pragma GCC unroll 2
+    for (std::size_t p = 0; p < op.k; ++p) {
+      const T* a_col = op.a.ptr_at(i0, p);
+      V a[row_vectors];
+#pragma GCC unroll 4
+      for (std::size_t v = 0; v < row_vectors; ++v) a[v] = S::load(a_col + v * lanes);
+#pragma GCC unroll 8
+      for (std::size_t cc = 0; cc < group; ++cc) {
+        const V bv = S::splat(b_col[cc][p]);
+#pragma GCC unroll 4
+        for (std::size_t v = 0; v < row_vectors; ++v) acc[cc][v] = S::add(acc[cc][v], S::mul(a[v], bv));
+      }
+    }
+    for (std::size_t cc = 0; cc < group; ++cc) {
+      T* out = op.c.ptr_at(i0, j0 + g0 + cc);
+      for (std::size_t v = 0; v < row_vectors; ++v) {
+        S::store(out + v * lanes, S::add(S::mul(alpha, acc[cc][v]), S::load(out + v * lanes)));
+      }
+    }
+  }
+}
+
 // Column tiles outermost, row tiles inside; edge tiles compute only their valid part.
 template <typename T, std::size_t H, std::size_t W>
 void tiled(const Operands<T>& op, std::size_t m, std::size_t n) {
@@ -49,7 +123,7 @@ void tiled(const Operands<T>& op, std::size_t m, std::size_t n) {
     for (std::size_t i0 = 0; i0 < m; i0 += H) {
       const std::size_t rows = std::min(H, m - i0);
       if (rows == H && cols == W) {
-        tile<T, H, W, true>(op, i0, j0, H, W);
+        vector_tile<T, H, W>(op, i0, j0);
       } else {
         tile<T, H, W, false>(op, i0, j0, rows, cols);
       }

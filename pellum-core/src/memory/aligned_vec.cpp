@@ -67,18 +67,18 @@ Block take_kept(std::size_t bytes) {
 
 void invalid_layout() { support::panic("Invalid layout: LayoutError"); }
 
-void* allocate_zeroed(std::size_t count, std::size_t size, Block& block) {
+void* allocate(std::size_t count, std::size_t size, bool zeroed, Block& block) {
   std::size_t bytes = 0;
   if (__builtin_mul_overflow(count, size, &bytes) || bytes > max_bytes) invalid_layout();
   block = take_kept(bytes);
   if (block.raw != nullptr) {
     void* start = aligned_start(block.raw);
-    std::memset(start, 0, bytes);
+    if (zeroed) std::memset(start, 0, bytes);
     return start;
   }
   // calloc hands out fresh pages already zeroed; the spare line lets the start move up
   // to the next 64-byte boundary.
-  block = {std::calloc(bytes + alignment, 1), bytes};
+  block = {zeroed ? std::calloc(bytes + alignment, 1) : std::malloc(bytes + alignment), bytes};
   if (block.raw == nullptr) allocation_failed(bytes);
   return aligned_start(block.raw);
 }

@@ -20,7 +20,8 @@ enum class OpKind : std::uint8_t {
   Si, Ci,
 };
 
-inline constexpr std::size_t op_kind_count = 30;
+// One past the last tag: tables indexed by kind take their size from here.
+inline constexpr std::size_t op_kind_count = static_cast<std::size_t>(OpKind::Ci) + 1;
 
 // 0 for leaves, 2 for Add, Sub, Mul, Div and Pow, 1 for every other kind.
 constexpr int arity(OpKind kind) {

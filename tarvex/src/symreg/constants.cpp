@@ -17,7 +17,7 @@ struct Entry {
 
 // Indexed by id. e² is the product of the double e with itself, one unit in the last
 // place below the double nearest to e².
-constexpr std::array<Entry, named_const_count> table{{
+constexpr auto table = std::to_array<Entry>({
     {pi, "\\pi"},
     {e, "e"},
     {sqrt2, "\\sqrt{2}"},
@@ -35,15 +35,17 @@ constexpr std::array<Entry, named_const_count> table{{
     {1.618033988749895, "\\varphi"},
     {0.6931471805599453, "\\ln(2)"},
     {-2.0, "(-2)"},
-}};
+});
+static_assert(table.size() == named_const_count, "one row per named constant");
 
-constexpr std::array<NamedConst, named_const_count> snapping_order{
+constexpr auto snapping_order = std::to_array<NamedConst>({
     NamedConst::Pi,      NamedConst::NegPi,   NamedConst::E,           NamedConst::NegE,
     NamedConst::Sqrt2,   NamedConst::NegSqrt2, NamedConst::Half,       NamedConst::NegHalf,
     NamedConst::Third,   NamedConst::Quarter, NamedConst::TwoPi,       NamedConst::HalfPi,
     NamedConst::Sqrt3,   NamedConst::ESquared, NamedConst::GoldenRatio, NamedConst::Ln2,
     NamedConst::NegTwo,
-};
+});
+static_assert(snapping_order.size() == named_const_count, "every named constant is a snapping candidate");
 
 }  // namespace
 

@@ -53,7 +53,8 @@ struct Discoverer {
 
   // ShapeMismatch "empty dataset" for an empty y; NotConverged "no finite-scoring
   // candidate expression found" when no shape scores finitely. Failures of single shapes
-  // only remove their candidates. Deterministic.
+  // only remove their candidates, as does a candidate whose tree read unguarded strays
+  // from its scored predictions (forest::unguarded_agrees). Deterministic.
   std::expected<ParetoFront, error::VornError> fit(const DataSet& data) const;
 };
 

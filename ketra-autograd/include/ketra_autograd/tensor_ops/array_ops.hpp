@@ -122,12 +122,13 @@ class Gather final : public op::Op {
 };
 
 // (indices, params, gy) -> zeros of params' shape with each sub-array of gy added at the
-// position along `axis` that Gather read it from; repeated indices accumulate, and a
-// negative index counts from the end of the axis. Unreadable entries and positions out
-// of range panic.
+// position along `axis` that Gather, with the same normalize_negative_indices, read it
+// from: indices are read, and refused, exactly as Gather reads them. Repeated indices
+// accumulate; gy of another element count panics with "Operation failed".
 class GatherGrad final : public op::Op {
  public:
-  explicit GatherGrad(std::int64_t axis) noexcept : axis_(axis) {}
+  GatherGrad(std::int64_t axis, bool normalize_negative_indices) noexcept
+      : axis_(axis), normalize_negative_indices_(normalize_negative_indices) {}
   std::int64_t axis() const noexcept { return axis_; }
 
   std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::GatherGrad"; }
@@ -136,6 +137,7 @@ class GatherGrad final : public op::Op {
 
  private:
   std::int64_t axis_;
+  bool normalize_negative_indices_;
 };
 
 }  // namespace ketra_autograd::tensor_ops::array_ops

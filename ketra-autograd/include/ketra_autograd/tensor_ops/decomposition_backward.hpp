@@ -14,9 +14,10 @@ using dense::MatrixRef;
 
 // dA (m×n) of the thin SVD a = u·diag(s)·vt (u m×k, vt k×n, k = s.size()) from du (m×k),
 // ds (k) and dvt (k×n): u·(J·S + S·K + diag(ds))·vt with J = F ∘ (X − Xᵀ), K = F ∘ (Y − Yᵀ),
-// X = uᵀ·du, Y = vt·dvtᵀ and F[i][j] = 1/(s_j² − s_i²) off the diagonal where that gap
-// exceeds 1e-12 (0 elsewhere, NaN gaps included); plus (du − u·X)·S⁺·vt when m > k and
-// u·S⁺·(dvtᵀ − vtᵀ·Y)ᵀ when n > k, S⁺ inverting only the s_j with |s_j| > 1e-12.
+// X = uᵀ·du, Y = vt·dvtᵀ and F[i][j] = 1/(s_j² − s_i²) off the diagonal where
+// that gap exceeds 1e-12·s_max² (0 elsewhere, NaN gaps included); plus (du − u·X)·S⁺·vt
+// when m > k and u·S⁺·(dvtᵀ − vtᵀ·Y)ᵀ when n > k, S⁺ inverting only the s_j with
+// |s_j| > 1e-12·s_max. s_max is the largest |s_j|, NaN ignored; no scale of s overflows.
 Matrix svd_backward(MatrixRef u, std::span<const double> s, MatrixRef vt, MatrixRef du, std::span<const double> ds,
                     MatrixRef dvt);
 

@@ -29,7 +29,8 @@ Tensor reduce_prod(Tensor x, std::array<std::int32_t, N> axes, bool keep_dims) {
 }
 
 // The sum of the tensors: one tensor is returned as it is; more give one AddN node over
-// all of them whose recorded shape is shape(first). An empty list panics.
+// all of them whose recorded shape is shape(first). An empty list fails the assertion that
+// its length is not 0 ("assertion `left != right` failed", left 0, right 0).
 Tensor add_n(std::span<const Tensor> tensors);
 
 }  // namespace ketra_autograd::tensor_ops::reduction

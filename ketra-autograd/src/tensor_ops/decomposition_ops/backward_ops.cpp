@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <span>
 
 #include <fmt/format.h>
 
@@ -61,16 +62,14 @@ bool orthogonalize_pair(ColumnMatrix& w, ColumnMatrix& v, Index i, Index j) {
   return true;
 }
 
-// The binary exponent that brings a's largest finite magnitude into [0.5, 1); 0 for a
-// matrix without a finite nonzero entry or with an infinite one.
+// The scale exponent of a's largest magnitude, NaN ignored.
 int scale_exponent(MatrixRef a) {
   double largest = 0.0;
   for (Index i = 0; i < a.rows(); ++i) {
-    for (Index j = 0; j < a.cols(); ++j) largest = std::fmax(largest, std::abs(a(i, j)));  // NaN ignored
+    const std::span<const double> row(a.row(i).data(), static_cast<std::size_t>(a.cols()));
+    largest = std::fmax(largest, dense::largest_magnitude_ignoring_nan(row));
   }
-  int exponent = 0;
-  if (largest > 0.0 && std::isfinite(largest)) std::frexp(largest, &exponent);
-  return exponent;
+  return dense::scale_exponent(largest);
 }
 
 double column_norm(const ColumnMatrix& w, Index i) {
@@ -86,9 +85,7 @@ std::int64_t total_order_key(double x) {
 }
 
 bool has_degenerate_singular_values(const std::vector<double>& s) {
-  double largest = 0.0;
-  for (double v : s) largest = std::fmax(largest, std::abs(v));  // NaN ignored
-  const double tolerance = std::fmax(largest, 1.0) * degenerate_gap;
+  const double tolerance = std::fmax(dense::largest_magnitude_ignoring_nan(s), 1.0) * degenerate_gap;
   for (std::size_t i = 0; i < s.size(); ++i) {
     for (std::size_t j = i + 1; j < s.size(); ++j) {
       if (std::abs(s[i] - s[j]) < tolerance) return true;  // a NaN gap passes

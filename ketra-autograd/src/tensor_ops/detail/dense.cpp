@@ -1,6 +1,7 @@
 #include "ketra_autograd/tensor_ops/detail/dense.hpp"
 
 #include <array>
+#include <cmath>
 
 #include <fmt/format.h>
 
@@ -35,6 +36,18 @@ std::optional<error::OpError> require_shape_of_a(std::string_view op, std::strin
   if (same_shape(g.shape(), a.shape())) return std::nullopt;
   return error::OpError::incompatible_shape(
       fmt::format("{}: {} shape {} does not match A shape {}", op, what, g.shape_text(), a.shape_text()));
+}
+
+double largest_magnitude_ignoring_nan(std::span<const double> values) {
+  double largest = 0.0;
+  for (double v : values) largest = std::fmax(largest, std::abs(v));
+  return largest;
+}
+
+int scale_exponent(double magnitude) {
+  int exponent = 0;
+  if (magnitude != 0.0 && std::isfinite(magnitude)) std::frexp(magnitude, &exponent);
+  return exponent;
 }
 
 void expect_shape(const char* routine, const char* what, MatrixRef m, Index rows, Index cols) {

@@ -64,6 +64,13 @@ using KernelFn = void (*)(std::size_t kc, const T* a_panel, const T* b_panel, T*
 template <typename T>
 KernelFn<T> kernel_for(KernelLevel level) noexcept;
 
+// The kernel of `level` for the top-left rows × cols of a tile cut by the edge of C
+// (1 <= rows <= MR, 1 <= cols <= NR), on the same panels: each of those elements comes out
+// bit for bit as kernel_for(level) computes it. It writes only the first cols columns but
+// rows up to a whole vector of the level (all 4 rows on the scalar level).
+template <typename T>
+KernelFn<T> edge_kernel_for(KernelLevel level, std::size_t rows, std::size_t cols) noexcept;
+
 // The kernel of the active level, looked up on every call.
 template <typename T>
 void micro_kernel(std::size_t kc, const T* a_panel, const T* b_panel, T* c, std::size_t ldc, T alpha,

@@ -28,11 +28,12 @@ struct Block {
   void* raw = nullptr;
   std::size_t bytes = 0;
 };
-// Allocates `count` zeroed elements of `size` bytes aligned to 64, from the thread's
-// kept blocks or the system; returns the aligned address and stores the block. Panics
-// "Invalid layout: LayoutError" when count·size overflows or reaches 2^63 − 63 bytes; an
-// allocation the system refuses writes "memory allocation of N bytes failed" and aborts.
-void* allocate_zeroed(std::size_t count, std::size_t size, Block& block);
+// Allocates `count` elements of `size` bytes aligned to 64, all bits clear if `zeroed`,
+// from the thread's kept blocks or the system; returns the aligned address and stores the
+// block. Panics "Invalid layout: LayoutError" when count·size overflows or reaches
+// 2^63 − 63 bytes; an allocation the system refuses writes "memory allocation of N bytes
+// failed" and aborts.
+void* allocate(std::size_t count, std::size_t size, bool zeroed, Block& block);
 // Keeps the block for the thread's next allocations or frees it; nothing for no block.
 void release(Block block) noexcept;
 [[noreturn]] void invalid_layout();
@@ -45,13 +46,11 @@ class AlignedVec {
   AlignedVec() noexcept = default;
 
   // n elements, all bits clear (+0.0). zeros_in(0) allocates nothing.
-  static AlignedVec zeros_in(std::size_t n) {
-    AlignedVec out;
-    if (n == 0) return out;
-    out.ptr_ = static_cast<T*>(detail::allocate_zeroed(n, sizeof(T), out.block_));
-    out.len_ = out.cap_ = n;
-    return out;
-  }
+  static AlignedVec zeros_in(std::size_t n) { return allocated(n, true); }
+
+  // n elements of unspecified value, for scratch whose every element is written before it
+  // is read; the clearing is skipped. for_overwrite(0) allocates nothing.
+  static AlignedVec for_overwrite(std::size_t n) { return allocated(n, false); }
 
   AlignedVec(const AlignedVec&) = delete;
   AlignedVec& operator=(const AlignedVec&) = delete;
@@ -70,6 +69,13 @@ class AlignedVec {
   std::span<const T> as_slice() const noexcept { return {ptr_, len_}; }
 
  private:
+  static AlignedVec allocated(std::size_t n, bool zeroed) {
+    AlignedVec out;
+    if (n == 0) return out;
+    out.ptr_ = static_cast<T*>(detail::allocate(n, sizeof(T), zeroed, out.block_));
+    out.len_ = out.cap_ = n;
+    return out;
+  }
   void swap(AlignedVec& other) noexcept {
     std::swap(ptr_, other.ptr_);
     std::swap(len_, other.len_);

@@ -28,7 +28,8 @@ enum class NamedConst : std::uint8_t {
   NegTwo = 16,
 };
 
-inline constexpr std::size_t named_const_count = 17;
+// One past the last id: tables indexed by id take their size from here.
+inline constexpr std::size_t named_const_count = static_cast<std::size_t>(NamedConst::NegTwo) + 1;
 
 double value(NamedConst id);
 std::string_view latex(NamedConst id);
