@@ -57,8 +57,8 @@ std::string type_name(PyObject* value) {
 }
 
 [[noreturn]] void refuse_array(PyObject* value, int rank) {
-  raise(PyExc_TypeError, fmt::format("'{}' object is not an instance of 'numpy.ndarray[float64, ndim={}]'",
-                                     type_name(value), rank));
+  raise(PyExc_TypeError,
+        fmt::format("'{}' object is not an instance of 'numpy.ndarray[float64, ndim={}]'", type_name(value), rank));
 }
 
 bool has_float64_dtype(PyObject* value) {

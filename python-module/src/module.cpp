@@ -78,8 +78,8 @@ Ref make_solution_type() {
       {"latex", &getter<Solution, &Solution::latex>, nullptr, "LaTeX rendering of the expression.", nullptr},
       {"pretty", &getter<Solution, &Solution::pretty>, nullptr, "Human-readable infix rendering of the expression.",
        nullptr},
-      {"rust_code", &getter<Solution, &Solution::rust_code>, nullptr,
-       "Rust source code that evaluates the expression.", nullptr},
+      {"rust_code", &getter<Solution, &Solution::rust_code>, nullptr, "Rust source code that evaluates the expression.",
+       nullptr},
       {"numpy_code", &getter<Solution, &Solution::numpy_code>, nullptr,
        "NumPy/Python source code that evaluates the expression.", nullptr},
       {"sympy_code", &getter<Solution, &Solution::sympy_code>, nullptr,
@@ -130,9 +130,7 @@ Ref best(const ParetoFront& front) {
   return member != nullptr ? solution_object(*member) : Ref::borrow(Py_None);
 }
 
-Py_ssize_t front_length(PyObject* self) noexcept {
-  return static_cast<Py_ssize_t>(unbox<ParetoFront>(self).size());
-}
+Py_ssize_t front_length(PyObject* self) noexcept { return static_cast<Py_ssize_t>(unbox<ParetoFront>(self).size()); }
 
 Ref make_result_type() {
   constexpr int with_arguments = METH_VARARGS | METH_KEYWORDS;
@@ -232,7 +230,9 @@ void add_classes(PyObject* module) {
   }
 }
 
-int execute_module(PyObject* module) { return translating([module] { add_classes(module); }) ? 0 : -1; }
+int execute_module(PyObject* module) {
+  return translating([module] { add_classes(module); }) ? 0 : -1;
+}
 
 // Py_mod_multiple_interpreters and its value "not supported", from 3.12 on: the classes and
 // the panic exception type are made once per process, so the module declines
@@ -240,12 +240,22 @@ int execute_module(PyObject* module) { return translating([module] { add_classes
 constexpr int multiple_interpreters_slot = 3;
 constexpr unsigned long first_version_with_the_slot = 0x030C0000;
 
-PyModuleDef_Slot module_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&execute_module)},
-                                   {multiple_interpreters_slot, nullptr},
-                                   {0, nullptr}};
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&execute_module)},
+    {multiple_interpreters_slot, nullptr},  // cut off on 3.11 by PyInit_vorn
+    {0, nullptr},
+};
 
-PyModuleDef module_definition = {PyModuleDef_HEAD_INIT, "vorn", module_doc, 0, nullptr, module_slots,
-                                 nullptr,               nullptr, nullptr};
+// No per-module state and no module-level functions.
+PyModuleDef module_definition = {.m_base = PyModuleDef_HEAD_INIT,
+                                 .m_name = "vorn",
+                                 .m_doc = module_doc,
+                                 .m_size = 0,
+                                 .m_methods = nullptr,
+                                 .m_slots = module_slots,
+                                 .m_traverse = nullptr,
+                                 .m_clear = nullptr,
+                                 .m_free = nullptr};
 
 }  // namespace
 }  // namespace vorn_module

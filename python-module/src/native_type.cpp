@@ -7,11 +7,11 @@ namespace {
 constexpr const char* runtime_module = "vorn_runtime";
 
 Ref make_panic_exception() {
-  Ref type = Ref::steal(PyErr_NewExceptionWithDoc(
-      "vorn_runtime.PanicException",
-      "A violated invariant inside the native code. Derived from BaseException, so that\n"
-      "`except Exception` does not swallow it.",
-      PyExc_BaseException, nullptr));
+  Ref type = Ref::steal(
+      PyErr_NewExceptionWithDoc("vorn_runtime.PanicException",
+                                "A violated invariant inside the native code. Derived from BaseException, so that\n"
+                                "`except Exception` does not swallow it.",
+                                PyExc_BaseException, nullptr));
   // Borrowed: sys.modules keeps the module, which keeps the type.
   PyObject* home = checked(PyImport_AddModule(runtime_module));
   if (PyModule_SetDocString(home, "Runtime support of the vorn module: the exception type of its panics.") < 0 ||

@@ -24,8 +24,7 @@ PyObject* panic_exception();
 
 template <typename T>
 struct Boxed {
-  PyObject_HEAD
-  T value;
+  PyObject_HEAD T value;
 };
 
 // A new instance of `type` that owns `value`.
