@@ -86,15 +86,15 @@ def test_solutions_outlive_their_result():
 
 
 def test_reference_counts_stay_put():
-    # A result or solution holds no reference to itself, and every freed instance gives
-    # back the reference it held on its class.
+    # Fresh results and solutions carry only their callers' references, and every freed
+    # instance gives back the reference it held on its class.
     classes = [vorn.Discoverer, vorn.DiscoveryResult, vorn.Solution]
     before = [sys.getrefcount(cls) for cls in classes]
     for _ in range(10):
         result = vorn.Discoverer(max_depth=1, max_epochs=10).fit(SQUARE_X, SQUARE_Y)
         members = result.top(len(result))
         best = result.best()
-        # The name and the argument of the call.
+        # The name and the argument of getrefcount; the list's too for its members.
         counts = [sys.getrefcount(result), sys.getrefcount(best)]
         assert counts == [2, 2]
         assert [sys.getrefcount(member) for member in members] == [3] * len(members)
