@@ -1,10 +1,8 @@
 #pragma once
 // The computation graph: node records in id order plus the map from environment
 // variables to their nodes, the context that pairs a graph with its variable environment,
-// and the run function that gives a closure a fresh graph.
-//
-// graph.hpp and variable.hpp include each other: the run functions need both the
-// environment and the context complete. Whichever is included first, both end up defined.
+// and the run functions that give a closure a fresh graph: this one's and the variable
+// environment's, which need both the environment and the context complete.
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
