@@ -1,5 +1,6 @@
 #include "ketra_autograd/variable.hpp"
 
+#include "ketra_autograd/graph.hpp"
 #include "support/panic.hpp"
 #include "support/siphash.hpp"
 

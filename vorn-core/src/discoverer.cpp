@@ -4,11 +4,11 @@
 #include <cctype>
 #include <cmath>
 
+#include "detail/forest.hpp"
 #include "ketra_autograd/ndarray.hpp"
 #include "support/panic.hpp"
 #include "tarvex/symreg/topology.hpp"
 #include "vorn_core/detail/discoverer.hpp"
-#include "vorn_core/detail/forest.hpp"
 #include "vorn_core/fit.hpp"
 #include "vorn_core/forest.hpp"
 #include "vorn_core/polish.hpp"

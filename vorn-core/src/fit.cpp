@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "detail/forest.hpp"
 #include "ketra_autograd/evaluation.hpp"
 #include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/optimizers/adam.hpp"
@@ -13,7 +14,6 @@
 #include "ketra_autograd/tensor_ops/reduction.hpp"
 #include "ketra_autograd/variable.hpp"
 #include "support/panic.hpp"
-#include "vorn_core/detail/forest.hpp"
 #include "vorn_core/forest.hpp"
 #include "vorn_core/silence.hpp"
 

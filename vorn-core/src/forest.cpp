@@ -7,11 +7,11 @@
 
 #include <fmt/format.h>
 
+#include "detail/forest.hpp"
 #include "ketra_autograd/evaluation.hpp"
 #include "ketra_autograd/tensor_ops/arithmetic.hpp"
 #include "ketra_autograd/tensor_ops/linear_algebra.hpp"
 #include "support/panic.hpp"
-#include "vorn_core/detail/forest.hpp"
 #include "vorn_core/loss.hpp"
 
 namespace vorn_core::forest {

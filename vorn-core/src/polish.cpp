@@ -4,9 +4,9 @@
 #include <limits>
 #include <utility>
 
+#include "detail/forest.hpp"
 #include "support/panic.hpp"
 #include "tarvex/symreg/constants.hpp"
-#include "vorn_core/detail/forest.hpp"
 #include "vorn_core/detail/polish.hpp"
 #include "vorn_core/fit.hpp"
 

@@ -44,7 +44,7 @@ using ComputeResult = std::expected<void, error::OpError>;
 class Op {
  public:
   virtual ~Op() = default;
-  // The full type path, e.g. "ketra_autograd::tensor_ops::array_ops::Reshape".
+  // The full type path, e.g. "ketra_autograd::tensor_ops::array_ops::Reshape"; kept once, in `op_name`.
   virtual std::string_view name() const = 0;
   // Appends the outputs on success; the first output is the node's value.
   virtual ComputeResult compute(ComputeContext& ctx) const = 0;

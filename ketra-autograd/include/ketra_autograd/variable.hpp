@@ -120,7 +120,8 @@ class VariableEnvironment {
   }
   std::size_t num_arrays() const noexcept { return arrays_.size(); }
 
-  // Runs the closure once on a fresh graph bound to this environment.
+  // Runs the closure once on a fresh graph bound to this environment. Defined in graph.hpp,
+  // beside the context it hands the closure.
   template <typename F>
   auto run(F&& f);
 
@@ -137,5 +138,3 @@ class VariableEnvironment {
 };
 
 }  // namespace ketra_autograd::variable
-
-#include "ketra_autograd/graph.hpp"  // defines VariableEnvironment::run

@@ -57,9 +57,8 @@ RuleChoice choose_rule(std::string_view name) {
   if (contains_any(name, {"MaybeBroadcast"})) return {MaybeBroadcast};
   if (contains_any(name, {"ReduceSumToScalarGrad"})) return {ReduceSumToScalarGrad};
   if (contains_any(name, {"ReduceGradCommon"})) return {ReduceGradCommon};
-  if (equals_any(name, {"ketra_autograd::tensor_ops::reduction_ops::ReduceSum",
-                        "ketra_autograd::tensor_ops::reduction_ops::ReduceMean",
-                        "ketra_autograd::tensor_ops::reduction_ops::ReduceProd"})) {
+  if (equals_any(name, {tensor_ops::reduction_ops::ReduceSum::op_name, tensor_ops::reduction_ops::ReduceMean::op_name,
+                        tensor_ops::reduction_ops::ReduceProd::op_name})) {
     return {OwnGrad};
   }
   if (contains_any(name, {"ReduceSumToScalar", "ReduceSumAll", "ReduceSum", "Mean", "ReduceMax", "ReduceMin",

@@ -1,9 +1,9 @@
 #include "ketra_autograd/tensor_ops/arithmetic.hpp"
 
+#include "detail/builders.hpp"
 #include "ketra_autograd/tensor_ops.hpp"
 #include "ketra_autograd/tensor_ops/array_ops.hpp"
 #include "ketra_autograd/tensor_ops/binary_ops.hpp"
-#include "ketra_autograd/tensor_ops/detail/builders.hpp"
 #include "ketra_autograd/tensor_ops/math_ops.hpp"
 
 namespace ketra_autograd::tensor_ops::arithmetic {

@@ -1,6 +1,6 @@
 #include "ketra_autograd/tensor_ops/linear_algebra.hpp"
 
-#include "ketra_autograd/tensor_ops/detail/builders.hpp"
+#include "detail/builders.hpp"
 #include "ketra_autograd/tensor_ops/dot_ops.hpp"
 #include "ketra_autograd/tensor_ops/linalg_ops.hpp"
 #include "ketra_autograd/tensor_ops/math_ops.hpp"

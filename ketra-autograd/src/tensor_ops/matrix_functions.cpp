@@ -264,7 +264,7 @@ std::expected<Matrix, OpError> solve_sylvester_local(MatrixRef a, MatrixRef b, M
 
 op::ComputeResult MatrixLogBackwardOp::compute(op::ComputeContext& ctx) const {
   return symmetric_spectral_gradient(
-      ctx, "MatrixLogBackward",
+      ctx, op_name,
       "logm backward: spectral VJP requires a symmetric input; non-symmetric matrix-log gradient is not implemented",
       [](MatrixRef a, MatrixRef g) { return logm_daleckii_krein(a, g); });
 }
@@ -273,7 +273,7 @@ void MatrixLogBackwardOp::grad(op::GradientContext& ctx) const { ctx.set_input_g
 
 op::ComputeResult MatrixPowBackwardOp::compute(op::ComputeContext& ctx) const {
   return symmetric_spectral_gradient(
-      ctx, "MatrixPowBackward",
+      ctx, op_name,
       "powm backward: spectral VJP requires a symmetric input; non-symmetric matrix-power gradient is not implemented",
       [this](MatrixRef a, MatrixRef g) { return powm_spectral_backward(a, g, p_); });
 }
@@ -281,7 +281,7 @@ op::ComputeResult MatrixPowBackwardOp::compute(op::ComputeContext& ctx) const {
 void MatrixPowBackwardOp::grad(op::GradientContext& ctx) const { ctx.set_input_grad(1, std::nullopt); }
 
 op::ComputeResult MatrixSqrtBackwardOp::compute(op::ComputeContext& ctx) const {
-  if (auto error = check_inputs(ctx, "MatrixSqrtBackward", "dS")) return std::unexpected(std::move(*error));
+  if (auto error = check_inputs(ctx, op_name, "dS")) return std::unexpected(std::move(*error));
   const dense::MatrixView a = dense::as_matrix(ctx.input(0));
   const dense::MatrixView g = dense::as_matrix(ctx.input(1));
   if (a.rows() > dense_sylvester_max_order) {

@@ -19,7 +19,8 @@ using SliceList = SmallVec<SliceElem, 2>;
 // x -> the 1-D array of x's dimensions.
 class Shape final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::Shape"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::array_ops::Shape";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -27,7 +28,8 @@ class Shape final : public op::Op {
 // (x, target shape) -> x's elements in the target shape; one entry -1 is inferred.
 class Reshape final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::Reshape"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::array_ops::Reshape";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -35,7 +37,8 @@ class Reshape final : public op::Op {
 // (x, axes) -> x without the listed size-1 axes.
 class Squeeze final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::Squeeze"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::array_ops::Squeeze";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -43,7 +46,8 @@ class Squeeze final : public op::Op {
 // (x, axes) -> x with size-1 axes inserted.
 class ExpandDims final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::ExpandDims"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::array_ops::ExpandDims";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -54,7 +58,8 @@ class Slice final : public op::Op {
   explicit Slice(SliceList indices) noexcept : indices_(std::move(indices)) {}
   const SliceList& indices() const noexcept { return indices_; }
 
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::Slice"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::array_ops::Slice";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
   std::optional<op::AnyOp> as_any() const override { return op::AnyOp::of(*this); }
@@ -69,7 +74,8 @@ class SliceGrad final : public op::Op {
   explicit SliceGrad(SliceList indices) noexcept : indices_(std::move(indices)) {}
   const SliceList& indices() const noexcept { return indices_; }
 
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::SliceGrad"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::array_ops::SliceGrad";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 
@@ -85,7 +91,8 @@ class SliceGrad final : public op::Op {
 // IncompatibleShape("InferBinOpShape: rank of lhs and rhs must match.").
 class InferBinOpShape final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::InferBinOpShape"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::array_ops::InferBinOpShape";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -94,7 +101,8 @@ class InferBinOpShape final : public op::Op {
 // one broadcast onto that sum's shape. No inputs, or shapes that do not broadcast, panic.
 class AddN final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::AddN"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::array_ops::AddN";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -112,7 +120,8 @@ class Gather final : public op::Op {
   std::int64_t axis() const noexcept { return axis_; }
   bool normalize_negative_indices() const noexcept { return normalize_negative_indices_; }
 
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::Gather"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::array_ops::Gather";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 
@@ -131,7 +140,8 @@ class GatherGrad final : public op::Op {
       : axis_(axis), normalize_negative_indices_(normalize_negative_indices) {}
   std::int64_t axis() const noexcept { return axis_; }
 
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::array_ops::GatherGrad"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::array_ops::GatherGrad";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 

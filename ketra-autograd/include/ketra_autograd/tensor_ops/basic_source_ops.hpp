@@ -18,12 +18,14 @@ class ExternalSource : public op::Op {
 
 class Placeholder final : public ExternalSource {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::basic_source_ops::Placeholder"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::basic_source_ops::Placeholder";
+  std::string_view name() const override { return op_name; }
 };
 
 class Variable final : public ExternalSource {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::basic_source_ops::Variable"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::basic_source_ops::Variable";
+  std::string_view name() const override { return op_name; }
 };
 
 }  // namespace ketra_autograd::tensor_ops::basic_source_ops

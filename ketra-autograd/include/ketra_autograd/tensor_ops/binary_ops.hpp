@@ -18,7 +18,8 @@ namespace ketra_autograd::tensor_ops::binary_ops {
 // (a, b) -> a + b. With fewer than two inputs, zeros of shape [1, 1].
 class AddOp final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::binary_ops::AddOp"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::binary_ops::AddOp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -26,7 +27,8 @@ class AddOp final : public op::Op {
 // (a, b) -> a - b. Only a 0-d a is mapped over b; a shape-[1] a is broadcast.
 class SubOp final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::binary_ops::SubOp"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::binary_ops::SubOp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -34,7 +36,8 @@ class SubOp final : public op::Op {
 // (a, b) -> a * b.
 class MulOp final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::binary_ops::MulOp"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::binary_ops::MulOp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -43,7 +46,8 @@ class MulOp final : public op::Op {
 // scalar-like divisor s gives v * (1 / s), which may differ from v / s in the last bit.
 class DivOp final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::binary_ops::DivOp"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::binary_ops::DivOp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -53,7 +57,8 @@ class DivOp final : public op::Op {
 // IncompatibleShape("MaybeReduceSum: incompatible shapes origshape=[4, 3] gyshape=[2, 3] at dim 0").
 class MaybeReduceSum final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::binary_ops::MaybeReduceSum"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::binary_ops::MaybeReduceSum";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -62,7 +67,8 @@ class MaybeReduceSum final : public op::Op {
 // IncompatibleShape("PreprocessBinOpGradGrad: Can't broadcast.").
 class MaybeBroadcast final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::binary_ops::MaybeBroadcast"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::binary_ops::MaybeBroadcast";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };

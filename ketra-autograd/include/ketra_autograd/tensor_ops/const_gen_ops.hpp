@@ -13,7 +13,8 @@ class Scalar final : public op::Op {
   explicit Scalar(double value) noexcept : value_(value) {}
   double value() const noexcept { return value_; }
 
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::const_gen_ops::Scalar<f64>"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::const_gen_ops::Scalar<f64>";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 
@@ -26,9 +27,8 @@ class ConvertToTensor final : public op::Op {
   explicit ConvertToTensor(ArrayD array) noexcept : array_(std::move(array)) {}
   const ArrayD& array() const noexcept { return array_; }
 
-  std::string_view name() const override {
-    return "ketra_autograd::tensor_ops::const_gen_ops::ConvertToTensor<f64>";
-  }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::const_gen_ops::ConvertToTensor<f64>";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 

@@ -19,7 +19,8 @@ class MatMul final : public op::Op {
   bool transpose_a() const noexcept { return transpose_a_; }
   bool transpose_b() const noexcept { return transpose_b_; }
 
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::dot_ops::MatMul"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::dot_ops::MatMul";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   // Two new products, each with the other operand and gy: gy·Bᵀ and Aᵀ·gy for a product
   // without flags, and the matching forms for flagged ones.

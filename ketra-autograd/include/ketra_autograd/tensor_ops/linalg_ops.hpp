@@ -11,7 +11,8 @@ namespace ketra_autograd::tensor_ops::linalg_ops {
 // "Diag op requires a 1D vector input" for any other rank.
 class DiagOp final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::linalg_ops::DiagOp"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::linalg_ops::DiagOp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   // Eager: evaluates gy now (no feeds) and sets the constant vector of its diagonal; no
   // gradient when the evaluation fails or gy is not a square matrix.
@@ -25,7 +26,8 @@ class DiagOp final : public op::Op {
 // rank 0 or any shape of one element.
 class TraceBackwardOp final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::linalg_ops::TraceBackwardOp"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::linalg_ops::TraceBackwardOp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   // Neither input gets a gradient.
   void grad(op::GradientContext& ctx) const override;

@@ -9,7 +9,8 @@ namespace ketra_autograd::tensor_ops::math_ops {
 // x -> exp(x), elementwise (the C library's exp: overflow gives inf, NaN stays NaN).
 class Exp final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::math_ops::Exp"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::math_ops::Exp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -17,7 +18,8 @@ class Exp final : public op::Op {
 // x -> ln(x), elementwise: 0 gives -inf, a negative value NaN.
 class Ln final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::math_ops::Ln"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::math_ops::Ln";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -25,7 +27,8 @@ class Ln final : public op::Op {
 // x -> -x, elementwise: the sign bit flipped, so 0 becomes -0.
 class NegOp final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::math_ops::NegOp"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::math_ops::NegOp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -36,7 +39,8 @@ class Pow final : public op::Op {
   explicit Pow(double exponent) noexcept : exponent_(exponent) {}
   double exponent() const noexcept { return exponent_; }
 
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::math_ops::Pow<f64>"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::math_ops::Pow<f64>";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 
@@ -54,7 +58,8 @@ class Pow final : public op::Op {
 // 1.0 where a == b, else 0.0 (NaN gives 0.0).
 class Equal final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::math_ops::Equal"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::math_ops::Equal";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -62,7 +67,8 @@ class Equal final : public op::Op {
 // 1.0 where a > b, else 0.0 (NaN gives 0.0).
 class Greater final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::math_ops::Greater"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::math_ops::Greater";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -71,7 +77,8 @@ class Greater final : public op::Op {
 // operands (0 and -0) the second.
 class Maximum final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::math_ops::Maximum"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::math_ops::Maximum";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -80,7 +87,8 @@ class Maximum final : public op::Op {
 // operands (0 and -0) the second.
 class Minimum final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::math_ops::Minimum"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::math_ops::Minimum";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -92,7 +100,8 @@ class Transpose final : public op::Op {
   explicit Transpose(bool invert_axes) noexcept : invert_axes_(invert_axes) {}
   bool invert_axes() const noexcept { return invert_axes_; }
 
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::math_ops::Transpose"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::math_ops::Transpose";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 

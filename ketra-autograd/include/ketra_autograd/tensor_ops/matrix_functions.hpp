@@ -20,7 +20,8 @@ namespace ketra_autograd::tensor_ops::matrix_functions {
 // symmetric A. Eigenvalues are clamped to the smallest positive normal double (NaN too).
 class MatrixLogBackwardOp final : public op::Op {
  public:
-  std::string_view name() const override { return "MatrixLogBackward"; }
+  static constexpr std::string_view op_name = "MatrixLogBackward";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;  // no gradient for either input
   std::optional<op::AnyOp> as_any() const override { return op::AnyOp::of(*this); }
@@ -35,7 +36,8 @@ class MatrixPowBackwardOp final : public op::Op {
   explicit MatrixPowBackwardOp(double p) noexcept : p_(p) {}
   double p() const noexcept { return p_; }
 
-  std::string_view name() const override { return "MatrixPowBackward"; }
+  static constexpr std::string_view op_name = "MatrixPowBackward";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;  // no gradient for either input
   std::optional<op::AnyOp> as_any() const override { return op::AnyOp::of(*this); }
@@ -51,7 +53,8 @@ class MatrixPowBackwardOp final : public op::Op {
 // rounding and without the n²×n² system.
 class MatrixSqrtBackwardOp final : public op::Op {
  public:
-  std::string_view name() const override { return "MatrixSqrtBackward"; }
+  static constexpr std::string_view op_name = "MatrixSqrtBackward";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;  // no gradient for either input
   std::optional<op::AnyOp> as_any() const override { return op::AnyOp::of(*this); }

@@ -14,7 +14,8 @@ namespace ketra_autograd::tensor_ops::matrix_ops {
 // entries propagate. 0×0 inverts to 0×0.
 class MatrixInverseOp final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::matrix_ops::MatrixInverseOp"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::matrix_ops::MatrixInverseOp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   // Eager: evaluates y and gy now (no feeds) and sets the constant −Yᵀ·gy·Yᵀ; no gradient
   // when either evaluation fails or gy is not an n×n matrix like y.

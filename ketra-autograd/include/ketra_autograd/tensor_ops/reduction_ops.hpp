@@ -41,7 +41,8 @@ class AxisReduction : public op::Op {
 class ReduceSum final : public AxisReduction {
  public:
   using AxisReduction::AxisReduction;
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::reduction_ops::ReduceSum"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::reduction_ops::ReduceSum";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -51,7 +52,8 @@ class ReduceSum final : public AxisReduction {
 class ReduceMean final : public AxisReduction {
  public:
   using AxisReduction::AxisReduction;
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::reduction_ops::ReduceMean"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::reduction_ops::ReduceMean";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -60,7 +62,8 @@ class ReduceMean final : public AxisReduction {
 class ReduceProd final : public AxisReduction {
  public:
   using AxisReduction::AxisReduction;
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::reduction_ops::ReduceProd"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::reduction_ops::ReduceProd";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -68,7 +71,8 @@ class ReduceProd final : public AxisReduction {
 // x -> the 0-d sum of all elements, in index order (0.0 when x is empty).
 class ReduceSumAll final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::reduction_ops::ReduceSumAll"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::reduction_ops::ReduceSumAll";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -76,7 +80,8 @@ class ReduceSumAll final : public op::Op {
 // x -> the 0-d sum of all elements, in index order (0.0 when x is empty).
 class ReduceSumToScalar final : public op::Op {
  public:
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::reduction_ops::ReduceSumToScalar"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::reduction_ops::ReduceSumToScalar";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -85,9 +90,8 @@ class ReduceSumToScalar final : public op::Op {
 // gy gives IncompatibleShape: there is no value to spread.
 class ReduceSumToScalarGrad final : public op::Op {
  public:
-  std::string_view name() const override {
-    return "ketra_autograd::tensor_ops::reduction_ops::ReduceSumToScalarGrad";
-  }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::reduction_ops::ReduceSumToScalarGrad";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 };
@@ -103,7 +107,8 @@ class ReduceGradCommon final : public op::Op {
   bool reinsert_axes() const noexcept { return reinsert_axes_; }
   bool sparse_axes() const noexcept { return sparse_axes_; }
 
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::reduction_ops::ReduceGradCommon"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::reduction_ops::ReduceGradCommon";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 

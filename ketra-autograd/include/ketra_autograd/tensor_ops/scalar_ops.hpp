@@ -13,7 +13,8 @@ class ScalarMulOp final : public op::Op {
   explicit ScalarMulOp(double factor) noexcept : factor_(factor) {}
   double factor() const noexcept { return factor_; }
 
-  std::string_view name() const override { return "ketra_autograd::tensor_ops::scalar_ops::ScalarMulOp<f64>"; }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::scalar_ops::ScalarMulOp<f64>";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
   std::optional<op::AnyOp> as_any() const override { return op::AnyOp::of(*this); }

@@ -225,7 +225,7 @@ QrFactors qr_gram_schmidt(MatrixRef a) {
 op::ComputeResult SVDBackwardOp::compute(op::ComputeContext& ctx) const {
   const ArrayD& a = ctx.input(0);
   const ArrayD& g = ctx.input(1);
-  if (auto error = dense::require_2d("SVDBackward", "A", a)) return std::unexpected(std::move(*error));
+  if (auto error = dense::require_2d(op_name, "A", a)) return std::unexpected(std::move(*error));
   const SvdFactors f = svd_jacobi_f64(dense::as_matrix(a));
   const Index k = static_cast<Index>(f.s.size());
   if (component_ != 1 && k >= 2 && has_degenerate_singular_values(f.s)) {
@@ -238,7 +238,7 @@ op::ComputeResult SVDBackwardOp::compute(op::ComputeContext& ctx) const {
   Matrix dvt = Matrix::Zero(k, f.vt.cols());
   switch (component_) {
     case 0:
-      if (auto error = dense::require_2d("SVDBackward", "dU", g)) return std::unexpected(std::move(*error));
+      if (auto error = dense::require_2d(op_name, "dU", g)) return std::unexpected(std::move(*error));
       copy_clipped(g, du);
       break;
     case 1:
@@ -246,7 +246,7 @@ op::ComputeResult SVDBackwardOp::compute(op::ComputeContext& ctx) const {
       std::copy_n(g.data().begin(), std::min(g.len(), ds.size()), ds.begin());
       break;
     case 2:
-      if (auto error = dense::require_2d("SVDBackward", "dVt", g)) return std::unexpected(std::move(*error));
+      if (auto error = dense::require_2d(op_name, "dVt", g)) return std::unexpected(std::move(*error));
       copy_clipped(g, dvt);
       break;
     default:

@@ -24,7 +24,8 @@ class SVDBackwardOp final : public op::Op {
   explicit SVDBackwardOp(std::uint64_t component) noexcept : component_(component) {}
   std::uint64_t component() const noexcept { return component_; }
 
-  std::string_view name() const override { return "SVDBackward"; }
+  static constexpr std::string_view op_name = "SVDBackward";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
   std::optional<op::AnyOp> as_any() const override { return op::AnyOp::of(*this); }
@@ -39,9 +40,9 @@ class SVDBackwardOp final : public op::Op {
 // NaN pivot passes and gives NaN).
 class CholeskyBackwardOp final : public op::Op {
  public:
-  std::string_view name() const override {
-    return "ketra_autograd::tensor_ops::decomposition_ops::backward_ops::CholeskyBackwardOp";
-  }
+  static constexpr std::string_view op_name =
+      "ketra_autograd::tensor_ops::decomposition_ops::backward_ops::CholeskyBackwardOp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
   std::optional<op::AnyOp> as_any() const override { return op::AnyOp::of(*this); }
@@ -56,9 +57,9 @@ class LUExtractBackwardOp final : public op::Op {
   explicit LUExtractBackwardOp(std::uint64_t component) noexcept : component_(component) {}
   std::uint64_t component() const noexcept { return component_; }
 
-  std::string_view name() const override {
-    return "ketra_autograd::tensor_ops::decomposition_ops::backward_ops::LUExtractBackwardOp";
-  }
+  static constexpr std::string_view op_name =
+      "ketra_autograd::tensor_ops::decomposition_ops::backward_ops::LUExtractBackwardOp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
   std::optional<op::AnyOp> as_any() const override { return op::AnyOp::of(*this); }
@@ -77,9 +78,9 @@ class QRExtractBackwardOp final : public op::Op {
   explicit QRExtractBackwardOp(std::uint64_t component) noexcept : component_(component) {}
   std::uint64_t component() const noexcept { return component_; }
 
-  std::string_view name() const override {
-    return "ketra_autograd::tensor_ops::decomposition_ops::backward_ops::QRExtractBackwardOp";
-  }
+  static constexpr std::string_view op_name =
+      "ketra_autograd::tensor_ops::decomposition_ops::backward_ops::QRExtractBackwardOp";
+  std::string_view name() const override { return op_name; }
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
   std::optional<op::AnyOp> as_any() const override { return op::AnyOp::of(*this); }

@@ -28,9 +28,8 @@ class AdamOp final : public op::Op {
  public:
   AdamOp(double alpha, double eps, double b1, double b2) noexcept : alpha_(alpha), eps_(eps), b1_(b1), b2_(b2) {}
 
-  std::string_view name() const override {
-    return "ketra_autograd::tensor_ops::gradient_descent_ops::adam::AdamOp<f64>";
-  }
+  static constexpr std::string_view op_name = "ketra_autograd::tensor_ops::gradient_descent_ops::adam::AdamOp<f64>";
+  std::string_view name() const override { return op_name; }
   // IncompatibleShape: fewer than five inputs ("AdamOp requires 5 inputs, but got 4"),
   // or a step count of more than one element.
   op::ComputeResult compute(op::ComputeContext& ctx) const override;
