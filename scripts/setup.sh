@@ -30,7 +30,7 @@ command -v cmake >/dev/null 2>&1 || python3 -m pip install -q "cmake>=3.24"
 python_missing=$(python3 -c '
 import re
 from importlib.metadata import PackageNotFoundError, version
-for name, least in {"pybind11": (3, 0), "scikit-build-core": (0, 10), "numpy": (0, 0), "pytest": (0, 0)}.items():
+for name, least in {"scikit-build-core": (0, 10), "numpy": (0, 0), "pytest": (0, 0)}.items():
     try:
         major_minor = re.match(r"(\d+)\.(\d+)", version(name))
         if major_minor is None or tuple(map(int, major_minor.groups())) < least:
@@ -40,7 +40,7 @@ for name, least in {"pybind11": (3, 0), "scikit-build-core": (0, 10), "numpy": (
 ')
 if [[ -n "$python_missing" ]]; then
   echo "setup: installing" $python_missing
-  python3 -m pip install -q "pybind11>=3" "scikit-build-core>=0.10" numpy pytest
+  python3 -m pip install -q "scikit-build-core>=0.10" numpy pytest
 fi
 
 # The number-text tests run under a locale whose decimal separator is a comma.

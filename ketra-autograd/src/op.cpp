@@ -6,7 +6,8 @@
 namespace ketra_autograd::op {
 
 const ArrayD& ComputeContext::dummy_scalar() noexcept {
-  static const ArrayD dummy = ArrayD::scalar(0.0);
+  // Never destroyed: a thread still evaluating while the process exits may use it.
+  static const ArrayD& dummy = *new ArrayD(ArrayD::scalar(0.0));
   return dummy;
 }
 

@@ -9,14 +9,10 @@
 #include <cstdint>
 #include <tuple>
 
-#include <pybind11/numpy.h>
-#include <pybind11/pybind11.h>
-
+#include "interpreter.hpp"
 #include "ketra_autograd/ndarray.hpp"
 
 namespace vorn_module {
-
-namespace py = pybind11;
 
 // The objects passed for N parameters (borrowed), absent ones null. `format` is the
 // interpreter's argument-list format, "O" per parameter with "|" before the optional ones
@@ -31,7 +27,7 @@ std::array<PyObject*, N> gather(PyObject* args, PyObject* kwargs, const char* fo
         return PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords.data()), &slot...) != 0;
       },
       slots);
-  if (!parsed) throw py::error_already_set();
+  if (!parsed) throw PythonError{};
   return slots;
 }
 
@@ -41,12 +37,10 @@ std::uint64_t to_u64(PyObject* value, const char* name);
 // Python float, int or object with __float__ / __index__ to a double.
 double to_f64(PyObject* value, const char* name);
 
-// A NumPy float64 array of exactly `rank` dimensions, nothing converted; any other object
-// raises TypeError "'<type>' object is not an instance of '<expected>'".
-py::array float64_array(PyObject* value, int rank, const char* name);
-
-// The elements in logical row-major order, whatever the array's strides or alignment.
-// Needs the interpreter lock.
-ketra_autograd::ArrayD copy_array(const py::array& array);
+// The elements of a NumPy array of exactly `rank` dimensions whose dtype is equivalent to
+// float64, in logical row-major order whatever its strides or alignment; nothing is
+// converted, and any other object raises TypeError "'<type>' object is not an instance of
+// '<expected>'". Holds no reference to `value` afterwards.
+ketra_autograd::ArrayD float64_array(PyObject* value, int rank, const char* name);
 
 }  // namespace vorn_module

@@ -10,11 +10,9 @@
 #include <utility>
 
 #include <fmt/format.h>
-#include <pybind11/gil_safe_call_once.h>
-#include <pybind11/numpy.h>
-#include <pybind11/pybind11.h>
 
 #include "arguments.hpp"
+#include "interpreter.hpp"
 #include "native_type.hpp"
 #include "support/debug_text.hpp"
 #include "support/number_text.hpp"
@@ -55,11 +53,14 @@ constexpr const char* solution_doc =
     "A single discovered closed-form expression and its quality metrics.\n\n"
     "Instances are produced by [`DiscoveryResult`] accessors and are read-only.";
 
-template <py::object (*Make)()>
-PyTypeObject* type_once() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return reinterpret_cast<PyTypeObject*>(storage.call_once_and_store_result(Make).get_stored().ptr());
-}
+// The class objects, made by the module's first execution and shared by every module object
+// of the process; never released. Used only with the interpreter lock held.
+struct Classes {
+  PyTypeObject* discoverer;
+  PyTypeObject* result;
+  PyTypeObject* solution;
+};
+const Classes* classes = nullptr;
 
 // ---- Solution ----
 
@@ -68,17 +69,17 @@ std::string solution_repr(const Solution& member) {
                      support::shortest(member.mse), member.complexity);
 }
 
-PyObject* repr_of_solution(PyObject* self) noexcept {
-  return guarded([self] { return py::str(solution_repr(unbox<Solution>(self))); });
+PyObject* repr_of_solution(PyObject* self) {
+  return guarded([self] { return to_python(solution_repr(unbox<Solution>(self))); });
 }
 
-py::object make_solution_type() {
+Ref make_solution_type() {
   static PyGetSetDef attributes[] = {
       {"latex", &getter<Solution, &Solution::latex>, nullptr, "LaTeX rendering of the expression.", nullptr},
       {"pretty", &getter<Solution, &Solution::pretty>, nullptr, "Human-readable infix rendering of the expression.",
        nullptr},
-      {"rust_code", &getter<Solution, &Solution::rust_code>, nullptr,
-       "Rust source code that evaluates the expression.", nullptr},
+      {"rust_code", &getter<Solution, &Solution::rust_code>, nullptr, "Rust source code that evaluates the expression.",
+       nullptr},
       {"numpy_code", &getter<Solution, &Solution::numpy_code>, nullptr,
        "NumPy/Python source code that evaluates the expression.", nullptr},
       {"sympy_code", &getter<Solution, &Solution::sympy_code>, nullptr,
@@ -94,44 +95,44 @@ py::object make_solution_type() {
 }
 
 // A new Solution object with its own copy of the member (the tree is shared).
-py::object solution_object(const Solution& member) { return box(type_once<make_solution_type>(), member); }
+Ref solution_object(const Solution& member) { return box(classes->solution, member); }
 
 // ---- DiscoveryResult ----
 
 // One selection of pareto_top(k), rendered member by member, so that top, top_latex and
 // top_sympy always correspond.
-template <py::object (*Render)(const Solution&)>
-py::object top_members(const ParetoFront& front, PyObject* args, PyObject* kwargs, const char* format) {
+template <Ref (*Render)(const Solution&)>
+Ref top_members(const ParetoFront& front, PyObject* args, PyObject* kwargs, const char* format) {
   const auto [k_arg] = gather<1>(args, kwargs, format, {"k", nullptr});
   const std::uint64_t k = to_u64(k_arg, "k");
-  py::list members;
-  for (const Solution* member : front.pareto_top(k)) members.append(Render(*member));
+  Ref members = Ref::steal(PyList_New(0));
+  for (const Solution* member : front.pareto_top(k)) {
+    if (PyList_Append(members.get(), Render(*member).get()) < 0) throw PythonError{};
+  }
   return members;
 }
 
-py::object latex_text(const Solution& member) { return py::str(member.latex()); }
-py::object sympy_text(const Solution& member) { return py::str(member.sympy_code()); }
+Ref latex_text(const Solution& member) { return to_python(member.latex()); }
+Ref sympy_text(const Solution& member) { return to_python(member.sympy_code()); }
 
-py::object top(const ParetoFront& front, PyObject* args, PyObject* kwargs) {
+Ref top(const ParetoFront& front, PyObject* args, PyObject* kwargs) {
   return top_members<solution_object>(front, args, kwargs, "O:top");
 }
-py::object top_latex(const ParetoFront& front, PyObject* args, PyObject* kwargs) {
+Ref top_latex(const ParetoFront& front, PyObject* args, PyObject* kwargs) {
   return top_members<latex_text>(front, args, kwargs, "O:top_latex");
 }
-py::object top_sympy(const ParetoFront& front, PyObject* args, PyObject* kwargs) {
+Ref top_sympy(const ParetoFront& front, PyObject* args, PyObject* kwargs) {
   return top_members<sympy_text>(front, args, kwargs, "O:top_sympy");
 }
 
-py::object best(const ParetoFront& front) {
+Ref best(const ParetoFront& front) {
   const Solution* member = front.best();
-  return member != nullptr ? solution_object(*member) : py::none();
+  return member != nullptr ? solution_object(*member) : Ref::borrow(Py_None);
 }
 
-Py_ssize_t front_length(PyObject* self) noexcept {
-  return static_cast<Py_ssize_t>(unbox<ParetoFront>(self).size());
-}
+Py_ssize_t front_length(PyObject* self) noexcept { return static_cast<Py_ssize_t>(unbox<ParetoFront>(self).size()); }
 
-py::object make_result_type() {
+Ref make_result_type() {
   constexpr int with_arguments = METH_VARARGS | METH_KEYWORDS;
   static PyMethodDef methods[] = {
       {"top", as_method(&method_with_arguments<ParetoFront, top>), with_arguments,
@@ -177,7 +178,7 @@ Discoverer make_discoverer(PyObject* args, PyObject* kwargs) {
   return config;
 }
 
-PyObject* new_discoverer(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* new_discoverer(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&] { return box(type, make_discoverer(args, kwargs)); });
 }
 
@@ -188,22 +189,20 @@ std::expected<ParetoFront, VornError> discover(const Discoverer& config, ArrayD 
   return config.fit(*data);
 }
 
-py::object fit(const Discoverer& self, PyObject* args, PyObject* kwargs) {
+// The arrays are copied, and every reference this call took is released, before the
+// discovery runs without the interpreter lock.
+Ref fit(const Discoverer& self, PyObject* args, PyObject* kwargs) {
   const auto [x_arg, y_arg] = gather<2>(args, kwargs, "OO:fit", {"x", "y", nullptr});
-  const py::array x_array = float64_array(x_arg, 2, "x");
-  const py::array y_array = float64_array(y_arg, 1, "y");
-  ArrayD x = copy_array(x_array);
-  ArrayD y = copy_array(y_array);
+  ArrayD x = float64_array(x_arg, 2, "x");
+  ArrayD y = float64_array(y_arg, 1, "y");
   const Discoverer config = self;
-  std::expected<ParetoFront, VornError> front = [&] {
-    const py::gil_scoped_release unlocked;
-    return discover(config, std::move(x), std::move(y));
-  }();
-  if (!front) throw py::value_error(front.error().to_string());
-  return box(type_once<make_result_type>(), std::move(*front));
+  std::expected<ParetoFront, VornError> front =
+      without_interpreter_lock([&] { return discover(config, std::move(x), std::move(y)); });
+  if (!front) raise(PyExc_ValueError, front.error().to_string());
+  return box(classes->result, std::move(*front));
 }
 
-py::object make_discoverer_type() {
+Ref make_discoverer_type() {
   static PyMethodDef methods[] = {
       {"fit", as_method(&method_with_arguments<Discoverer, fit>), METH_VARARGS | METH_KEYWORDS, fit_doc},
       {nullptr, nullptr, 0, nullptr}};
@@ -212,18 +211,57 @@ py::object make_discoverer_type() {
                                                    {Py_tp_new, reinterpret_cast<void*>(&new_discoverer)}});
 }
 
-void define_module(py::module_& m) {
-  m.doc() = module_doc;
-  m.add_object("Discoverer", reinterpret_cast<PyObject*>(type_once<make_discoverer_type>()));
-  m.add_object("DiscoveryResult", reinterpret_cast<PyObject*>(type_once<make_result_type>()));
-  m.add_object("Solution", reinterpret_cast<PyObject*>(type_once<make_solution_type>()));
-  // Reachable, but kept off the public names: the module offers exactly its three classes.
-  m.add_object("_PanicException", panic_exception());
+// ---- the module ----
+
+void add_classes(PyObject* module) {
+  panic_exception();  // made before any native code can panic
+  if (classes == nullptr) {
+    Ref discoverer = make_discoverer_type();
+    Ref result = make_result_type();
+    Ref solution = make_solution_type();
+    classes = new Classes{reinterpret_cast<PyTypeObject*>(discoverer.release()),
+                          reinterpret_cast<PyTypeObject*>(result.release()),
+                          reinterpret_cast<PyTypeObject*>(solution.release())};
+  }
+  const std::array<std::pair<const char*, PyTypeObject*>, 3> named{
+      {{"Discoverer", classes->discoverer}, {"DiscoveryResult", classes->result}, {"Solution", classes->solution}}};
+  for (const auto& [name, type] : named) {
+    if (PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type)) < 0) throw PythonError{};
+  }
 }
+
+int execute_module(PyObject* module) {
+  return translating([module] { add_classes(module); }) ? 0 : -1;
+}
+
+// Py_mod_multiple_interpreters and its value "not supported", from 3.12 on: the classes and
+// the panic exception type are made once per process, so the module declines
+// sub-interpreters. 3.11 knows no such slot and refuses unknown ones.
+constexpr int multiple_interpreters_slot = 3;
+constexpr unsigned long first_version_with_the_slot = 0x030C0000;
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&execute_module)},
+    {multiple_interpreters_slot, nullptr},  // cut off on 3.11 by PyInit_vorn
+    {0, nullptr},
+};
+
+// No per-module state and no module-level functions.
+PyModuleDef module_definition = {.m_base = PyModuleDef_HEAD_INIT,
+                                 .m_name = "vorn",
+                                 .m_doc = module_doc,
+                                 .m_size = 0,
+                                 .m_methods = nullptr,
+                                 .m_slots = module_slots,
+                                 .m_traverse = nullptr,
+                                 .m_clear = nullptr,
+                                 .m_free = nullptr};
 
 }  // namespace
 }  // namespace vorn_module
 
-// The classes and the panic exception type are created once per process, so the module
-// declines sub-interpreters.
-PYBIND11_MODULE(vorn, m, pybind11::multiple_interpreters::not_supported()) { vorn_module::define_module(m); }
+PyMODINIT_FUNC PyInit_vorn() {
+  using namespace vorn_module;
+  if (Py_Version < first_version_with_the_slot) module_slots[1] = {0, nullptr};
+  return PyModuleDef_Init(&module_definition);
+}

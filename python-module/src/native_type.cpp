@@ -1,22 +1,33 @@
 #include "native_type.hpp"
 
-#include <pybind11/gil_safe_call_once.h>
-
 namespace vorn_module {
 
-py::handle panic_exception() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return storage
-      .call_once_and_store_result([] {
-        PyObject* type = PyErr_NewExceptionWithDoc(
-            "vorn.PanicException",
-            "A violated invariant inside the native code. Derived from BaseException, so that\n"
-            "`except Exception` does not swallow it.",
-            PyExc_BaseException, nullptr);
-        if (type == nullptr) throw py::error_already_set();
-        return py::reinterpret_steal<py::object>(type);
-      })
-      .get_stored();
+namespace {
+
+constexpr const char* runtime_module = "vorn_runtime";
+
+Ref make_panic_exception() {
+  Ref type = Ref::steal(
+      PyErr_NewExceptionWithDoc("vorn_runtime.PanicException",
+                                "A violated invariant inside the native code. Derived from BaseException, so that\n"
+                                "`except Exception` does not swallow it.",
+                                PyExc_BaseException, nullptr));
+  // Borrowed: sys.modules keeps the module, which keeps the type.
+  PyObject* home = checked(PyImport_AddModule(runtime_module));
+  if (PyModule_SetDocString(home, "Runtime support of the vorn module: the exception type of its panics.") < 0 ||
+      PyModule_AddObjectRef(home, "PanicException", type.get()) < 0) {
+    throw PythonError{};
+  }
+  return type;
+}
+
+}  // namespace
+
+PyObject* panic_exception() {
+  // Made and used with the interpreter lock held; never released, like the classes.
+  static PyObject* type = nullptr;
+  if (type == nullptr) type = make_panic_exception().release();
+  return type;
 }
 
 }  // namespace vorn_module

@@ -1,4 +1,7 @@
 import math
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -26,3 +29,10 @@ def exp_data():
     # math.exp is the C library's exp, the one the engine evaluates with.
     x0 = np.linspace(-1.0, 1.0, 20)
     return x0.reshape(-1, 1), np.array([math.exp(v) for v in x0])
+
+
+def run_python(source):
+    """Runs `source` in a fresh interpreter of the same kind, with this vorn importable."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [os.path.dirname(vorn.__file__), env.get("PYTHONPATH")]))
+    return subprocess.run([sys.executable, "-c", source], env=env, capture_output=True, text=True, timeout=120)

@@ -1,6 +1,8 @@
 import ctypes
+import importlib
 import inspect
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -106,9 +108,9 @@ def test_inspect_reads_the_signatures():
 
 def test_module_offers_exactly_its_three_classes_in_order():
     assert vorn.__doc__ == "The `vorn` Python extension module."
-    public = [name for name in vars(vorn) if not name.startswith("_")]
-    assert public == ["Discoverer", "DiscoveryResult", "Solution"]
-    assert [getattr(vorn, name).__module__ for name in public] == ["vorn"] * 3
+    names = [name for name in vars(vorn) if not (name.startswith("__") and name.endswith("__"))]
+    assert names == ["Discoverer", "DiscoveryResult", "Solution"]
+    assert [getattr(vorn, name).__module__ for name in names] == ["vorn"] * 3
 
 
 def test_entry_point_returns_a_multi_phase_definition():
@@ -118,11 +120,48 @@ def test_entry_point_returns_a_multi_phase_definition():
     assert type(ctypes.cast(entry(), ctypes.py_object).value).__name__ == "moduledef"
 
 
-def test_panic_exception_is_not_an_exception():
-    panic = vorn._PanicException
-    assert panic.__name__ == "PanicException"
+def import_in_subinterpreter():
+    """What `import vorn` in a fresh sub-interpreter raised, as text; "" if nothing."""
+    try:
+        interpreters = importlib.import_module("_interpreters")  # 3.13
+    except ImportError:
+        interpreters = importlib.import_module("_xxsubinterpreters")  # 3.12
+    interpreter = interpreters.create()
+    try:
+        failure = interpreters.run_string(interpreter, "import vorn")  # 3.13 returns it
+    except Exception as raised:  # 3.12 raises it
+        failure = raised
+    finally:
+        interpreters.destroy(interpreter)
+    return "" if failure is None else str(failure)
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="3.11 has no way to decline sub-interpreters")
+def test_module_declines_sub_interpreters():
+    assert "module vorn does not support loading in subinterpreters" in import_in_subinterpreter()
+
+
+def test_panic_exception_lives_outside_the_module():
+    import vorn_runtime
+
+    panic = vorn_runtime.PanicException
+    assert (panic.__module__, panic.__name__) == ("vorn_runtime", "PanicException")
+    assert sys.modules["vorn_runtime"] is vorn_runtime
     assert issubclass(panic, BaseException)
     assert not issubclass(panic, Exception)
+
+
+def test_a_panic_in_native_code_raises_the_panic_exception():
+    from vorn_runtime import PanicException
+
+    # NumPy accepts this empty shape, the engine's arrays cannot address it.
+    columns = 2**60 - 1
+    discoverer = vorn.Discoverer(max_depth=1, max_epochs=10)
+    with pytest.raises(PanicException) as caught:
+        discoverer.fit(np.empty((0, columns)), np.empty(0))
+    assert caught.value.args == (f"array shape [0, {columns}] holds more elements than memory can address",)
+    # The object stays usable.
+    assert len(discoverer.fit(np.ones((3, 1)), np.full(3, 2.0))) > 0
 
 
 CBLAS = sorted(

@@ -1,7 +1,10 @@
+import sys
+
 import numpy as np
 import pytest
 
 import vorn
+from conftest import SQUARE_X, SQUARE_Y
 
 
 def test_top_orders_by_error_and_the_three_selections_agree(square_front):
@@ -80,3 +83,20 @@ def test_solutions_outlive_their_result():
     expected = repr(solution)
     del result
     assert repr(solution) == expected and solution.latex
+
+
+def test_reference_counts_stay_put():
+    # Fresh results and solutions carry only their callers' references, and every freed
+    # instance gives back the reference it held on its class.
+    classes = [vorn.Discoverer, vorn.DiscoveryResult, vorn.Solution]
+    before = [sys.getrefcount(cls) for cls in classes]
+    for _ in range(10):
+        result = vorn.Discoverer(max_depth=1, max_epochs=10).fit(SQUARE_X, SQUARE_Y)
+        members = result.top(len(result))
+        best = result.best()
+        # The name and the argument of getrefcount; the list's too for its members.
+        counts = [sys.getrefcount(result), sys.getrefcount(best)]
+        assert counts == [2, 2]
+        assert [sys.getrefcount(member) for member in members] == [3] * len(members)
+        del result, members, best
+    assert [sys.getrefcount(cls) for cls in classes] == before

@@ -100,11 +100,12 @@ class OpBox {
     if (placed_) destroy();
   }
 
-  // The instance every node of the field-less type O shares.
+  // The instance every node of the field-less type O shares; never destroyed, since a
+  // thread still building graphs while the process exits may use it.
   template <typename O>
   static OpBox shared() {
-    static const O instance{};
-    return OpBox(&instance, false);
+    static const O* const instance = new O{};
+    return OpBox(instance, false);
   }
   // An operation constructed in storage that outlives the box; the box destroys it.
   static OpBox placed(const op::Op* op) noexcept { return OpBox(op, true); }

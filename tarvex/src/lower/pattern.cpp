@@ -83,16 +83,18 @@ bool same_bits(double a, double b) {
 
 }  // namespace
 
+// The encodings are never destroyed: a thread still fitting while the process exits may
+// be lowering a tree after static destructors have run.
 namespace sin_template {
 const EmlNode& TEMPLATE() {
-  static const EmlTree encoding = Canonical::sin(wildcard_tree());
+  static const EmlTree& encoding = *new EmlTree(Canonical::sin(wildcard_tree()));
   return *encoding.root;
 }
 }  // namespace sin_template
 
 namespace cos_template {
 const EmlNode& TEMPLATE() {
-  static const EmlTree encoding = Canonical::cos(wildcard_tree());
+  static const EmlTree& encoding = *new EmlTree(Canonical::cos(wildcard_tree()));
   return *encoding.root;
 }
 }  // namespace cos_template
