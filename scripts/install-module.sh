@@ -6,10 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-werror=OFF
-[[ -n "${CI:-}" ]] && werror=ON
+source scripts/build-settings.sh
 export PIP_BREAK_SYSTEM_PACKAGES=1 PIP_ROOT_USER_ACTION=ignore
-export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$jobs}"
 rm -rf build-python/dist
 python3 -m pip wheel -q --no-build-isolation --no-deps -C cmake.define.VORN_WERROR="$werror" -w build-python/dist .
 python3 -m pip install -q --no-deps --force-reinstall build-python/dist/vorn-*-cp311-abi3-*.whl

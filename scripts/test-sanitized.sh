@@ -7,9 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
-werror=OFF
-[[ -n "${CI:-}" ]] && werror=ON
-jobs=$(nproc)
+source scripts/build-settings.sh
 # float-cast-overflow is not part of "undefined" in g++; a double read as an integer out
 # of range is exactly the fault the checked readings exist for.
 sanitizers="-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer"
@@ -18,7 +16,7 @@ cmake -S . -B build-sanitized -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAG
 cmake --build build-sanitized -j "$jobs"
 export ASAN_OPTIONS="detect_leaks=1:check_initialization_order=1:strict_init_order=1"
 export UBSAN_OPTIONS="print_stacktrace=1"
-ctest --test-dir build-sanitized --output-on-failure -j "$jobs"
+ctest --test-dir build-sanitized --output-on-failure --timeout "$test_timeout" -j "$jobs"
 
 # The interpreter itself is not instrumented: the sanitizer runtimes are preloaded, the
 # interpreter's own allocator is bypassed so that the module's objects are checked too, and
