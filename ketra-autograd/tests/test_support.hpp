@@ -24,36 +24,14 @@
 #include "ketra_autograd/tensor.hpp"
 #include "ketra_autograd/tensor_ops.hpp"
 #include "ketra_autograd/tensor_ops/detail/dense.hpp"
-#include "support/panic.hpp"
+#include "ketra_autograd/testing.hpp"
+#include "support/testing.hpp"
 
 namespace ketra_autograd::testing {
 
-// A parameterised case's own `name` as its test name (the default is a byte dump of the
-// case, different on every build).
-template <typename Case>
-std::string case_name(const ::testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
-
-// The message of the panic that f ends with, or "<no panic>".
-template <typename F>
-std::string panic_message(F&& f) {
-  try {
-    f();
-  } catch (const support::Panic& panic) {
-    return panic.message();
-  }
-  return "<no panic>";
-}
-
-inline ArrayD array(std::initializer_list<std::size_t> shape, std::initializer_list<double> values) {
-  return *ArrayD::from_shape_vec(std::span<const std::size_t>(shape.begin(), shape.size()),
-                                 std::span<const double>(values.begin(), values.size()));
-}
-
-inline ArrayD vec(std::initializer_list<double> values) {
-  return ArrayD::from_vec(std::span<const double>(values.begin(), values.size()));
-}
+// The helpers every library's tests share.
+using support::testing::case_name;
+using support::testing::panic_message;
 
 // 0, 1, 2, ... laid out in the shape.
 inline ArrayD iota(std::initializer_list<std::size_t> shape) {
