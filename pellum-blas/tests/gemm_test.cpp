@@ -137,11 +137,8 @@ TEST_P(GemmAtLevel, AlphaZeroWithNanInA) {
   });
 }
 
-std::string level_case_name(const ::testing::TestParamInfo<KernelLevel>& info) {
-  return testing::level_name(info.param);
-}
-
-INSTANTIATE_TEST_SUITE_P(Levels, GemmAtLevel, ::testing::ValuesIn(testing::all_levels), level_case_name);
+INSTANTIATE_TEST_SUITE_P(Levels, GemmAtLevel, ::testing::ValuesIn(testing::all_levels),
+                         ::testing::PrintToStringParamName());
 
 TEST(Gemm, EmptyResultLeavesCUntouched) {
   for (const ShapeCase& s : {ShapeCase{"no_rows", 0, 6, 5, std::nullopt}, ShapeCase{"no_columns", 4, 6, 0, std::nullopt},
