@@ -4,6 +4,8 @@
 - a library (its include/, src/ or tests/) includes a header of a library it may not use:
   libraries use only the ones below them;
 - a file includes another library's private header (its src/ or tests/ folder);
+- a file outside the tests includes test helpers (a library's testing/ folder, which
+  serves its own tests and those of the libraries that may use it);
 - project headers include each other in a loop.
 
 Exits 1 when it finds any, 0 otherwise. Run it from anywhere: python3 scripts/check-layering.py
@@ -29,6 +31,8 @@ USES = {
 # Folders that may include any library's public headers.
 UNLAYERED = ["bench"]
 SOURCE_SUFFIXES = {".hpp", ".h", ".cpp", ".cc"}
+# Folders of a library that hold tests or test helpers.
+TEST_FOLDERS = {"tests", "testing"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.MULTILINE)
 
 
@@ -62,7 +66,7 @@ def resolve(including, quote, name):
     candidates = []
     if quote == '"':
         candidates.append(including.parent / name)
-    candidates += [ROOT / lib / "include" / name for lib in USES]
+    candidates += [ROOT / lib / folder / name for lib in USES for folder in ("include", "testing")]
     library, _ = owner(including)
     if quote == '"' and library is not None:
         # A library's own private folders, then other libraries' (found, then reported).
@@ -72,11 +76,15 @@ def resolve(including, quote, name):
 
 
 def breach_of(including, included):
-    library, _ = owner(including)
+    library, including_folder = owner(including)
     target, folder = owner(included)
-    if library is None or target is None or library == target or library in UNLAYERED:
+    if library is None or target is None or library in UNLAYERED:
         return None
-    if folder != "include":
+    if folder == "testing" and including_folder not in TEST_FOLDERS:
+        return f"includes the test helpers in {target}/testing/ outside the tests"
+    if library == target:
+        return None
+    if folder not in {"include", "testing"}:
         return f"reaches into the private folder {target}/{folder}/ of another library"
     if target not in reachable(library):
         return f"includes {target}, which {library} may not use"

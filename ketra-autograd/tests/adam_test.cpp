@@ -17,6 +17,7 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::testing;
 using optimizers::adam::Adam;
+using support::testing::PrintTo;
 using tensor::Tensor;
 using tensor_ops::gradient_descent_ops::adam::AdamOp;
 using variable::VariableEnvironment;
@@ -154,8 +155,6 @@ struct AdjustCase {
   std::vector<std::size_t> adjusted_shape;
   std::vector<double> adjusted;
 };
-
-void PrintTo(const AdjustCase& c, std::ostream* out) { *out << c.name; }
 
 double one_step(double p, double g) {
   const auto out = compute(AdamOp(alpha, eps, b1, b2), {vec({p}), vec({g}), vec({0.0}), vec({0.0}), vec({1.0})});

@@ -17,6 +17,7 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
 using namespace ketra_autograd::testing;
+using support::testing::PrintTo;
 using tensor::Tensor;
 using Shape = std::vector<std::size_t>;
 

@@ -20,6 +20,7 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::testing;
 using namespace ketra_autograd::tensor_ops::decomposition_ops::backward_ops;
+using support::testing::PrintTo;
 using tensor_ops::dense::to_array;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -37,8 +38,6 @@ struct SvdGolden {
   Matrix u;
   Matrix vt;
 };
-
-void PrintTo(const SvdGolden& c, std::ostream* os) { *os << c.name; }
 
 class SvdJacobiGolden : public ::testing::TestWithParam<SvdGolden> {};
 
@@ -171,8 +170,6 @@ struct SvdScaleCase {
   Matrix a, du, expected;
 };
 
-void PrintTo(const SvdScaleCase& c, std::ostream* os) { *os << c.name; }
-
 class SVDBackwardScale : public ::testing::TestWithParam<SvdScaleCase> {};
 
 // The U gradient wherever the singular values lie, its gap and inversion thresholds
@@ -216,8 +213,6 @@ struct SvdShape {
   Index m, n;
   std::uint64_t component;
 };
-
-void PrintTo(const SvdShape& c, std::ostream* os) { *os << c.name; }
 
 class SVDBackwardGradient : public ::testing::TestWithParam<SvdShape> {};
 

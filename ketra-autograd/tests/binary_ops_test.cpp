@@ -16,6 +16,7 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
 using namespace ketra_autograd::testing;
+using support::testing::PrintTo;
 using tensor::Tensor;
 using Shape = std::vector<std::size_t>;
 using Names = std::vector<std::string>;
@@ -136,8 +137,6 @@ struct GradOrderCase {
   const op::Op* op;
   Names built;
 };
-
-void PrintTo(const GradOrderCase& c, std::ostream* os) { *os << c.name; }
 
 class GradientBuildOrder : public ::testing::TestWithParam<GradOrderCase> {};
 

@@ -12,6 +12,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::testing;
+using support::testing::PrintTo;
 using tensor::Tensor;
 using tensor_ops::dense::to_array;
 using tensor_ops::dot_ops::MatMul;
@@ -26,8 +27,6 @@ struct ProductCase {
   std::vector<double> values;  // expected on success
   std::string error;           // the error's debug text, or empty
 };
-
-void PrintTo(const ProductCase& c, std::ostream* os) { *os << c.name; }
 
 class MatMulCompute : public ::testing::TestWithParam<ProductCase> {};
 

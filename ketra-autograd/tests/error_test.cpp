@@ -8,6 +8,7 @@ namespace {
 using ketra_autograd::ShapeError;
 using ketra_autograd::error::EvalError;
 using ketra_autograd::error::OpError;
+using support::testing::PrintTo;
 
 struct DebugCase {
   const char* name;

@@ -5,24 +5,19 @@
 #include <vector>
 
 #include "ketra_autograd/detail/gradient_rules.hpp"
+#include "test_support.hpp"
 
 namespace {
 
 using namespace ketra_autograd::gradient::detail;
+using ketra_autograd::testing::operation_case_name;
+using support::testing::PrintTo;
 
 struct RuleCase {
   std::string name;  // the operation name
   int rule;          // the position of the deciding rule in the cascade
   std::uint8_t component = 0;
 };
-
-void PrintTo(const RuleCase& c, std::ostream* out) { *out << c.name; }
-
-std::string case_name(const ::testing::TestParamInfo<RuleCase>& info) {
-  std::string out;
-  for (char ch : info.param.name) out += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-  return out + "_" + std::to_string(info.index);
-}
 
 class GradientRuleCascade : public ::testing::TestWithParam<RuleCase> {};
 
@@ -68,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{p + "decomposition_ops::backward_ops::QRExtractBackwardOp", 44},
         RuleCase{p + "decomposition_ops::backward_ops::LUExtractBackwardOp", 44}, RuleCase{"SVDBackward", 44},
         RuleCase{"MatrixSqrtBackward", 44}, RuleCase{"MatrixPowBackward", 44}, RuleCase{"MatrixLogBackward", 44}),
-    case_name);
+    operation_case_name<RuleCase>);
 
 // Names of no operation here, chosen at the edges of each test: exact versus contained,
 // suffix versus contained, and the order between overlapping rules.
@@ -94,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         // One name, two rules: the earlier decides.
         RuleCase{"ReshapeSqueeze", 25}, RuleCase{"SigmoidReLU", 12}, RuleCase{"ConcatSlice", 30},
         RuleCase{"FillOnes", 33}, RuleCase{"SliceScalarMulOp", 3}, RuleCase{"SliceScalarMulOp<f64>", 31}),
-    case_name);
+    operation_case_name<RuleCase>);
 
 TEST(RuleMemo, TrustsAnAddressOnlyWithTheSameText) {
   RuleMemo memo;

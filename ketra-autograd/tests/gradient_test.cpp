@@ -24,6 +24,7 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops::arithmetic;
 using namespace ketra_autograd::testing;
+using support::testing::PrintTo;
 using tensor::Tensor;
 using tensor_ops::grad;
 
@@ -173,7 +174,6 @@ struct LossCase {
   std::vector<double> params;
   std::vector<std::pair<std::size_t, std::size_t>> clipped;  // (constant, row) held by a clip
 };
-void PrintTo(const LossCase& c, std::ostream* out) { *out << c.name; }
 
 // x0 holds 0, a negative and a large value for the clips; x1 keeps values moderate.
 const Data data{{{0.5, 1.0}, {1.5, 0.5}, {0.0, 2.0}, {-1.0, 0.3}, {60.0, 1.2}, {2.0, 0.7}},
@@ -223,7 +223,6 @@ struct ReductionCase {
   ArrayD x;
   std::function<Tensor(Tensor)> build;
 };
-void PrintTo(const ReductionCase& c, std::ostream* out) { *out << c.name; }
 
 Tensor reduce_sum_axis(Tensor x, std::int32_t axis) {
   return tensor::TensorBuilder(x.graph())
@@ -309,10 +308,9 @@ INSTANTIATE_TEST_SUITE_P(
 // Rules that build matrix and backward nodes, checked by the operation of the node each
 // input receives (ConvertToTensor: the zeros of an input passed nothing).
 struct BuiltCase {
-  std::string op_name;
+  std::string name;                       // the operation's name
   std::vector<std::string> gradient_ops;  // one per input
 };
-void PrintTo(const BuiltCase& c, std::ostream* out) { *out << c.op_name; }
 
 class MatrixRuleNodes : public ::testing::TestWithParam<BuiltCase> {};
 
@@ -325,7 +323,7 @@ TEST_P(MatrixRuleNodes, AreTheRulesOperations) {
     }
     tensor::TensorBuilder builder(ctx);
     for (const Tensor& input : inputs) builder.append_input_with_selector(input);
-    const Tensor y = builder.build(NamedOp(bc.op_name));
+    const Tensor y = builder.build(NamedOp(bc.name));
     const std::vector<Tensor> g = grad(std::span(&y, 1), inputs);
     for (std::size_t i = 0; i < g.size(); ++i) {
       EXPECT_EQ(ctx.node(g[i].id()).get_op().name(), bc.gradient_ops[i]) << "input " << i;
@@ -351,7 +349,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BuiltCase{"LUExtractP", {zeros}},
                       BuiltCase{"QRExtractQ", {decomposition + "QRExtractBackwardOp"}},
                       BuiltCase{"SVDExtractS", {"SVDBackward"}}),
-    [](const ::testing::TestParamInfo<BuiltCase>& info) { return info.param.op_name; });
+    case_name<BuiltCase>);
 
 // ---- Structure of the pass -------------------------------------------------------
 

@@ -20,6 +20,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::testing;
+using support::testing::PrintTo;
 using tensor::KnownShape;
 using tensor::Tensor;
 using tensor::TensorBuilder;

@@ -18,6 +18,7 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
 using namespace ketra_autograd::testing;
+using support::testing::PrintTo;
 using tensor::Tensor;
 using Names = std::vector<std::string>;
 
@@ -84,7 +85,6 @@ struct PanicCase {
   ArrayD a, b;
   std::string message;
 };
-void PrintTo(const PanicCase& c, std::ostream* os) { *os << c.name; }
 
 class ComparisonPanics : public ::testing::TestWithParam<PanicCase> {};
 
@@ -114,7 +114,6 @@ struct ClipCase {
   double min, max;
   std::vector<double> expected;
 };
-void PrintTo(const ClipCase& c, std::ostream* os) { *os << c.name; }
 
 class Clip : public ::testing::TestWithParam<ClipCase> {};
 
@@ -153,7 +152,6 @@ struct ChoiceCase {
   ArrayD a, b;
   std::vector<double> ga, gb;
 };
-void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
 
 class ChosenOperandGradient : public ::testing::TestWithParam<ChoiceCase> {};
 
@@ -188,7 +186,6 @@ struct BuilderCase {
   std::function<Tensor(Tensor)> build;
   Names added;
 };
-void PrintTo(const BuilderCase& c, std::ostream* os) { *os << c.name; }
 
 class UnaryBuilders : public ::testing::TestWithParam<BuilderCase> {};
 

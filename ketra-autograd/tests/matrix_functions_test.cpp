@@ -18,6 +18,7 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::testing;
 using namespace ketra_autograd::tensor_ops::matrix_functions;
+using support::testing::PrintTo;
 using tensor_ops::dense::to_array;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -175,8 +176,6 @@ struct GradientCase {
   std::function<double(double)> f;
   Index n;
 };
-
-void PrintTo(const GradientCase& c, std::ostream* os) { *os << c.name; }
 
 class SpectralGradients : public ::testing::TestWithParam<GradientCase> {};
 

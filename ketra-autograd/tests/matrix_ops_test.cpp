@@ -14,6 +14,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::testing;
+using support::testing::PrintTo;
 using tensor::Tensor;
 using tensor_ops::convert_to_tensor;
 using tensor_ops::dense::as_matrix;
@@ -29,8 +30,6 @@ struct InverseCase {
   Matrix expected;    // on success
   const char* error;  // the error's debug text, or nullptr
 };
-
-void PrintTo(const InverseCase& c, std::ostream* os) { *os << c.name; }
 
 class MatrixInverseCases : public ::testing::TestWithParam<InverseCase> {};
 

@@ -15,6 +15,7 @@ namespace {
 
 using namespace ketra_autograd;
 using namespace ketra_autograd::testing;
+using support::testing::PrintTo;
 using Shape = std::vector<std::size_t>;
 
 // Row-major multi-index of a flat position.

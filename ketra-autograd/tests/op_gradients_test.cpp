@@ -18,6 +18,7 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
 using namespace ketra_autograd::testing;
+using support::testing::PrintTo;
 using Shape = std::vector<std::size_t>;
 
 // Random values in [low, high); each call draws from its own seed.
@@ -30,7 +31,6 @@ struct GradCase {
   std::string name;
   std::function<void()> check;
 };
-void PrintTo(const GradCase& c, std::ostream* os) { *os << c.name; }
 
 class OwnGradient : public ::testing::TestWithParam<GradCase> {};
 

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -25,28 +23,13 @@ namespace {
 using namespace ketra_autograd;
 using namespace ketra_autograd::tensor_ops;
 using namespace ketra_autograd::testing;
+using support::testing::PrintTo;
 using tensor::Tensor;
 
 struct NameCase {
   std::shared_ptr<const op::Op> op;
   const char* name;
 };
-
-// The test is named after the operation: "Scalar<f64>" names it Scalar_f64.
-std::string operation_case_name(const ::testing::TestParamInfo<NameCase>& info) {
-  std::string_view path = info.param.name;
-  if (const std::size_t colons = path.rfind("::"); colons != std::string_view::npos) path.remove_prefix(colons + 2);
-  std::string name;
-  for (char c : path) {
-    if (std::isalnum(static_cast<unsigned char>(c))) {
-      name += c;
-    } else if (!name.empty() && name.back() != '_') {
-      name += '_';
-    }
-  }
-  if (!name.empty() && name.back() == '_') name.pop_back();
-  return name;
-}
 
 class OperationNames : public ::testing::TestWithParam<NameCase> {};
 
@@ -69,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{std::make_shared<array_ops::Slice>(array_ops::SliceList{}), "ketra_autograd::tensor_ops::array_ops::Slice"},
         NameCase{std::make_shared<array_ops::SliceGrad>(array_ops::SliceList{}),
                  "ketra_autograd::tensor_ops::array_ops::SliceGrad"}),
-    operation_case_name);
+    operation_case_name<NameCase>);
 
 // The gradient pass recognises operations by substrings of these names.
 INSTANTIATE_TEST_SUITE_P(
@@ -106,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "ketra_autograd::tensor_ops::reduction_ops::ReduceSumToScalarGrad"},
         NameCase{std::make_shared<reduction_ops::ReduceGradCommon>(true, false),
                  "ketra_autograd::tensor_ops::reduction_ops::ReduceGradCommon"}),
-    operation_case_name);
+    operation_case_name<NameCase>);
 
 TEST(Op, SliceAnswersAsAny) {
   const array_ops::Slice slice(array_ops::SliceList{SliceElem{1, std::nullopt, 1}});

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cctype>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <random>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ketra_autograd/evaluation.hpp"
@@ -24,36 +26,16 @@
 #include "ketra_autograd/tensor.hpp"
 #include "ketra_autograd/tensor_ops.hpp"
 #include "ketra_autograd/tensor_ops/detail/dense.hpp"
-#include "support/panic.hpp"
+#include "ketra_autograd/testing.hpp"
+#include "support/testing.hpp"
 
 namespace ketra_autograd::testing {
 
-// A parameterised case's own `name` as its test name (the default is a byte dump of the
-// case, different on every build).
-template <typename Case>
-std::string case_name(const ::testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
-
-// The message of the panic that f ends with, or "<no panic>".
-template <typename F>
-std::string panic_message(F&& f) {
-  try {
-    f();
-  } catch (const support::Panic& panic) {
-    return panic.message();
-  }
-  return "<no panic>";
-}
-
-inline ArrayD array(std::initializer_list<std::size_t> shape, std::initializer_list<double> values) {
-  return *ArrayD::from_shape_vec(std::span<const std::size_t>(shape.begin(), shape.size()),
-                                 std::span<const double>(values.begin(), values.size()));
-}
-
-inline ArrayD vec(std::initializer_list<double> values) {
-  return ArrayD::from_vec(std::span<const double>(values.begin(), values.size()));
-}
+// The helpers every library's tests share; the printer is the one gtest finds for the
+// cases below.
+using support::testing::case_name;
+using support::testing::panic_message;
+using support::testing::PrintTo;
 
 // 0, 1, 2, ... laid out in the shape.
 inline ArrayD iota(std::initializer_list<std::size_t> shape) {
@@ -107,6 +89,25 @@ inline std::vector<std::string> node_names_from(const graph::Graph& graph, std::
   return names;
 }
 
+// A case named after an operation is named by its type without module path, other
+// characters than letters and digits folded to single underscores ("Scalar<f64>" names
+// it Scalar_f64); a case of no name is "unnamed".
+template <typename Case>
+std::string operation_case_name(const ::testing::TestParamInfo<Case>& info) {
+  std::string_view path = info.param.name;
+  if (const std::size_t colons = path.rfind("::"); colons != std::string_view::npos) path.remove_prefix(colons + 2);
+  std::string name;
+  for (char c : path) {
+    if (std::isalnum(static_cast<unsigned char>(c))) {
+      name += c;
+    } else if (!name.empty() && name.back() != '_') {
+      name += '_';
+    }
+  }
+  if (!name.empty() && name.back() == '_') name.pop_back();
+  return name.empty() ? "unnamed" : name;
+}
+
 // An operation that, given these inputs, succeeds with one output of this shape and
 // these elements, compared with same_bits (checked by the OpComputes suite; instantiate
 // it beside each operation's tests, and its failures in OpFailures).
@@ -117,7 +118,6 @@ struct ComputeCase {
   std::vector<std::size_t> shape;
   std::vector<double> values;
 };
-inline void PrintTo(const ComputeCase& c, std::ostream* os) { *os << c.name; }
 class OpComputes : public ::testing::TestWithParam<ComputeCase> {};
 
 // Uniform values in [low, high) laid out in the shape, the same for the same seed.
@@ -137,7 +137,6 @@ struct FailureCase {
   std::vector<ArrayD> inputs;
   std::string error;
 };
-inline void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 class OpFailures : public ::testing::TestWithParam<FailureCase> {};
 
 template <typename Op, typename... Args>

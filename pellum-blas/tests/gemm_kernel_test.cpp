@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "support/testing.hpp"
 #include "test_support.hpp"
 
 namespace pellum_blas::level3::gemm_kernel {
 namespace {
 
 using pellum_blas::testing::same_bits;
+using support::testing::PrintTo;
 
 // What each level computes, one depth step at a time, written from the kernels'
 // contract rather than from their code.
@@ -35,13 +37,10 @@ T expected_element(KernelLevel level, const std::vector<T>& a, const std::vector
 }
 
 struct KernelCase {
+  std::string name;
   KernelLevel level;
   bool f64;
 };
-
-std::string kernel_case_name(const ::testing::TestParamInfo<KernelCase>& info) {
-  return testing::level_name(info.param.level) + (info.param.f64 ? "_f64" : "_f32");
-}
 
 class MicroKernel : public ::testing::TestWithParam<KernelCase> {
  protected:
@@ -102,13 +101,14 @@ TEST_P(MicroKernel, MatchesItsMultiplyAddFormAndTouchesOnlyTheTile) {
 std::vector<KernelCase> kernel_cases() {
   std::vector<KernelCase> cases;
   for (const KernelLevel level : testing::all_levels) {
-    cases.push_back({level, true});
-    cases.push_back({level, false});
+    cases.push_back({testing::level_name(level) + "_f64", level, true});
+    cases.push_back({testing::level_name(level) + "_f32", level, false});
   }
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Levels, MicroKernel, ::testing::ValuesIn(kernel_cases()), kernel_case_name);
+INSTANTIATE_TEST_SUITE_P(Levels, MicroKernel, ::testing::ValuesIn(kernel_cases()),
+                         support::testing::case_name<KernelCase>);
 
 TEST(KernelDispatch, ForcingFollowsTheProcessor) {
   EXPECT_TRUE(supports(KernelLevel::Scalar));

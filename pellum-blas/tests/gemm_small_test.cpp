@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "panic_testing.hpp"
+#include "support/testing.hpp"
 #include "test_support.hpp"
 
 namespace pellum_blas::level3::gemm_small {
@@ -113,9 +113,9 @@ TEST(GemmSmall, NanAlphaReachesEveryElement) {
 TEST(GemmSmall, OperandsTooSmallPanicBeforeWriting) {
   Padded<double> a(4, 5), b_short(4, 3), b(5, 3), c_small(3, 3), c(4, 3);
   c_small.fill(1.0);
-  EXPECT_EQ(pellum_testing::panic_message([&] { gemm_small(a.view(), b_short.view(), c.view_mut(), 1.0, 0.0); }),
+  EXPECT_EQ(support::testing::panic_message([&] { gemm_small(a.view(), b_short.view(), c.view_mut(), 1.0, 0.0); }),
             "Index out of bounds");
-  EXPECT_EQ(pellum_testing::panic_message([&] { gemm_small(a.view(), b.view(), c_small.view_mut(), 1.0, 0.0); }),
+  EXPECT_EQ(support::testing::panic_message([&] { gemm_small(a.view(), b.view(), c_small.view_mut(), 1.0, 0.0); }),
             "Index out of bounds");
   EXPECT_EQ(c_small.at(0, 0), 1.0);
 }

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "panic_testing.hpp"
+#include "support/testing.hpp"
 #include "test_support.hpp"
 
 namespace pellum_blas::level3::gemm {
@@ -20,7 +20,7 @@ using gemm_kernel::KernelLevel;
 using pellum_blas::testing::Padded;
 using pellum_blas::testing::ScopedLevel;
 using pellum_blas::testing::same_bits;
-using pellum_testing::panic_message;
+using support::testing::panic_message;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
@@ -137,11 +137,8 @@ TEST_P(GemmAtLevel, AlphaZeroWithNanInA) {
   });
 }
 
-std::string level_case_name(const ::testing::TestParamInfo<KernelLevel>& info) {
-  return testing::level_name(info.param);
-}
-
-INSTANTIATE_TEST_SUITE_P(Levels, GemmAtLevel, ::testing::ValuesIn(testing::all_levels), level_case_name);
+INSTANTIATE_TEST_SUITE_P(Levels, GemmAtLevel, ::testing::ValuesIn(testing::all_levels),
+                         ::testing::PrintToStringParamName());
 
 TEST(Gemm, EmptyResultLeavesCUntouched) {
   for (const ShapeCase& s : {ShapeCase{"no_rows", 0, 6, 5, std::nullopt}, ShapeCase{"no_columns", 4, 6, 0, std::nullopt},

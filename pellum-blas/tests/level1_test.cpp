@@ -8,7 +8,7 @@
 #include "pellum_blas/level1/axpy.hpp"
 #include "pellum_blas/level1/dot.hpp"
 #include "pellum_blas/level1/scal.hpp"
-#include "panic_testing.hpp"
+#include "support/testing.hpp"
 #include "test_support.hpp"
 
 namespace pellum_blas::testing {
@@ -126,9 +126,9 @@ TYPED_TEST(Level1Kernels, UnequalLengthsPanic) {
   using T = TypeParam;
   const std::vector<T> three(3), four(4);
   std::vector<T> out(4);
-  EXPECT_EQ(pellum_testing::panic_message([&] { dot<T>(three, four); }),
+  EXPECT_EQ(support::testing::panic_message([&] { dot<T>(three, four); }),
             "Vector lengths must match (left: 3, right: 4)");
-  EXPECT_EQ(pellum_testing::panic_message([&] { axpy<T>(1, three, out); }),
+  EXPECT_EQ(support::testing::panic_message([&] { axpy<T>(1, three, out); }),
             "Vector lengths must match (left: 3, right: 4)");
 }
 

@@ -14,7 +14,7 @@
 #include "pellum_blas/level3/syrk.hpp"
 #include "pellum_blas/level3/trmm.hpp"
 #include "pellum_blas/level3/trsm/generic.hpp"
-#include "panic_testing.hpp"
+#include "support/testing.hpp"
 #include "test_support.hpp"
 
 namespace pellum_blas::testing {
@@ -356,7 +356,7 @@ TYPED_TEST(Level3Routines, ExtentsBeyondTheViewsPanic) {
   const std::vector<T> before = b.storage;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(pellum_testing::panic_message(c.call), c.message);
+    EXPECT_EQ(support::testing::panic_message(c.call), c.message);
     EXPECT_TRUE(same_bits(b.storage, before));
   }
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <span>
 #include <string>
@@ -293,3 +294,10 @@ struct ElementName {
 };
 
 }  // namespace pellum_blas::testing
+
+namespace pellum_blas::level3::gemm_kernel {
+
+// Levels print by name in test listings and failures.
+inline void PrintTo(KernelLevel level, std::ostream* os) { *os << testing::level_name(level); }
+
+}  // namespace pellum_blas::level3::gemm_kernel

@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
-#include "panic_testing.hpp"
+#include "support/testing.hpp"
 
 namespace pellum_core::memory::aligned_vec {
 namespace {
 
-using pellum_testing::panic_message;
+using support::testing::panic_message;
 
 bool is_line_aligned(const void* p) { return reinterpret_cast<std::uintptr_t>(p) % 64 == 0; }
 

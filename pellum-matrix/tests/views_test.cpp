@@ -5,14 +5,14 @@
 
 #include "pellum_matrix/mat_mut.hpp"
 #include "pellum_matrix/mat_ref.hpp"
-#include "panic_testing.hpp"
+#include "support/testing.hpp"
 
 namespace pellum_matrix {
 namespace {
 
 using mat_mut::MatMut;
 using mat_ref::MatRef;
-using pellum_testing::panic_message;
+using support::testing::panic_message;
 
 // 0, 1, 2, ... so that an element's value is its offset from the start.
 std::vector<double> offsets(std::size_t n) {

@@ -8,11 +8,14 @@
 #include "lowered_builders.hpp"
 #include "lowered_text.hpp"
 #include "support/siphash.hpp"
+#include "support/testing.hpp"
 #include "tarvex/lower_simplify.hpp"
 
 namespace {
 
 using namespace tarvex_test;
+using support::testing::case_name;
+using support::testing::PrintTo;
 using tarvex::lower_simplify::Atom;
 using tarvex::lower_simplify::canonicalize_poly;
 using tarvex::lower_simplify::count_vars;
@@ -129,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "Mul(Const(9000000000000000000), Var(0)))"},
         CanonicalCase{"binomial_overflow", pow(add(x(0), c(1)), c(100)),
                       "Pow(Add(Var(0), Const(1)), Const(100))"}),
-    [](const testing::TestParamInfo<CanonicalCase>& info) { return info.param.name; });
+    case_name<CanonicalCase>);
 
 // v * x0 - x0 with v within 1e-9 of 1 has the candidate 0 (v's fraction is 1). The
 // candidate is kept when |a - b| > (|a| + 1) * 1e-9 at a point; the difference is largest

@@ -10,9 +10,11 @@
 #include "tarvex/canonical.hpp"
 #include "tarvex/lower.hpp"
 #include "tarvex/lower/pattern.hpp"
+#include "tarvex/testing.hpp"
 
 namespace {
 
+using namespace tarvex::testing;
 using tarvex::canonical::Canonical;
 using tarvex::lower::LoweredOp;
 using tarvex::lower::lower;
@@ -31,11 +33,6 @@ using tarvex_test::fill_wildcards;
 namespace sin_template = tarvex::lower::pattern::sin_template;
 namespace cos_template = tarvex::lower::pattern::cos_template;
 
-NodePtr one() { return EmlNode::one(); }
-NodePtr x(std::size_t index) { return EmlNode::var(index); }
-NodePtr c(double value) { return EmlNode::constant(value); }
-NodePtr eml(NodePtr l, NodePtr r) { return EmlNode::eml(std::move(l), std::move(r)); }
-EmlTree tree(NodePtr node) { return EmlTree::from_node(std::move(node)); }
 std::string lowered(const NodePtr& node) { return describe(lower(tree(node))); }
 
 struct LoweringCase {

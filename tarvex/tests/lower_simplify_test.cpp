@@ -8,11 +8,14 @@
 
 #include "lowered_builders.hpp"
 #include "lowered_text.hpp"
+#include "support/testing.hpp"
 #include "tarvex/lower_simplify.hpp"
 
 namespace {
 
 using namespace tarvex_test;
+using support::testing::case_name;
+using support::testing::PrintTo;
 using tarvex::lower_simplify::simplify;
 using tarvex::lower_simplify::simplify_inner;
 
@@ -27,10 +30,6 @@ struct RewriteCase {
   LoweredOp input;
   const char* expected;
 };
-
-std::string case_name(const testing::TestParamInfo<RewriteCase>& info) {
-  return info.param.name;
-}
 
 class SimplifyInnerPass : public testing::TestWithParam<RewriteCase> {};
 
@@ -60,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteCase{"neg_sub_swaps", neg(sub(x(0), x(1))), "Sub(Var(1), Var(0))"},
         // Operands first: the inner exp(ln x0) reduces, then ln(exp) cancels.
         RewriteCase{"nested", ln(exp_(exp_(ln(x(0))))), "Var(0)"}),
-    case_name);
+    case_name<RewriteCase>);
 
 INSTANTIATE_TEST_SUITE_P(
     Identities, SimplifyInnerPass,
@@ -113,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteCase{"pow_kept", pow(x(0), x(1)), "Pow(Var(0), Var(1))"},
         // A node made by a rule is not simplified again in the same pass.
         RewriteCase{"produced_not_refolded", mul(c(-1), sub(c(0), x(0))), "Neg(Neg(Var(0)))"}),
-    case_name);
+    case_name<RewriteCase>);
 
 INSTANTIATE_TEST_SUITE_P(
     FunctionPatterns, SimplifyInnerPass,
@@ -136,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteCase{"sinh_named_divisor",
                     div(sub(exp_(x(0)), exp_(neg(x(0)))), named(NamedConst::NegTwo)),
                     "Div(Sub(Exp(Var(0)), Exp(Neg(Var(0)))), NamedConst(16))"}),
-    case_name);
+    case_name<RewriteCase>);
 
 struct FoldCase {
   OpKind kind;
@@ -239,6 +238,6 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteCase{"overflowing_negation",
                     sub(x(0), mul(c(-9223372036854775808.0), x(1))),
                     "Sub(Var(0), Mul(Const(-9223372036854776000), Var(1)))"}),
-    case_name);
+    case_name<RewriteCase>);
 
 }  // namespace

@@ -3,17 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "tarvex/simplify.hpp"
+#include "tarvex/testing.hpp"
 
 namespace {
 
+using namespace tarvex::testing;
 using tarvex::tree::EmlNode;
 using tarvex::tree::EmlTree;
 using tarvex::tree::NodePtr;
 using tarvex::tree::to_string;
 
-NodePtr one() { return EmlNode::one(); }
-NodePtr x(std::size_t i) { return EmlNode::var(i); }
-NodePtr eml(NodePtr l, NodePtr r) { return EmlNode::eml(std::move(l), std::move(r)); }
 NodePtr exp_of(NodePtr u) { return eml(std::move(u), one()); }
 NodePtr ln_of(NodePtr y) { return eml(one(), eml(eml(one(), std::move(y)), one())); }
 

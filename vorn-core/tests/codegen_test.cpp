@@ -12,6 +12,7 @@ namespace {
 
 using namespace vorn_core::codegen;
 using namespace vorn_core::testing;
+using support::testing::PrintTo;
 using vorn_core::solution::Solution;
 
 struct ProgramCase {
@@ -22,8 +23,6 @@ struct ProgramCase {
   std::string sympy;
   std::string rust;
 };
-
-std::string case_name(const ::testing::TestParamInfo<ProgramCase>& info) { return info.param.name; }
 
 class Programs : public ::testing::TestWithParam<ProgramCase> {};
 
@@ -52,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "# symbols('x0 x1')\n(exp((exp(x0) - log(2))) - log((exp(1) - log(x1))))",
                     "fn f(x0: f64, x1: f64) -> f64 { ((((x0).exp() - (2_f64).ln())).exp() - "
                     "(((1.0_f64).exp() - (x1).ln())).ln()) }"}),
-    case_name);
+    case_name<ProgramCase>);
 
 TEST(Expressions, ConstantsInShortestExactDecimals) {
   const double inf = std::numeric_limits<double>::infinity();

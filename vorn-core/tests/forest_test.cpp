@@ -14,6 +14,7 @@ namespace {
 
 using namespace vorn_core::forest;
 using namespace vorn_core::testing;
+using support::testing::PrintTo;
 
 const double nan = std::numeric_limits<double>::quiet_NaN();
 const double inf = std::numeric_limits<double>::infinity();
@@ -35,11 +36,6 @@ struct PredictionCase {
   ArrayD x;
   std::vector<double> expected;
 };
-
-template <typename Case>
-std::string case_name(const ::testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
 
 class EvalTree : public ::testing::TestWithParam<PredictionCase> {};
 

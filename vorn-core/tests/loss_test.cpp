@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/testing.hpp"
+
 namespace {
 
+using support::testing::case_name;
+using support::testing::PrintTo;
 using vorn_core::loss::mean_squared_error;
 using vorn_core::loss::RobustLoss;
 
@@ -34,8 +38,6 @@ struct WeightCase {
   double r;
   double weight_root;
 };
-
-std::string case_name(const ::testing::TestParamInfo<WeightCase>& info) { return info.param.name; }
 
 class IrlsWeight : public ::testing::TestWithParam<WeightCase> {};
 
@@ -69,6 +71,6 @@ INSTANTIATE_TEST_SUITE_P(
         WeightCase{"soft_trim_rank_rounds_half_away", RobustLoss::soft_trim(0.5), {6, 1, 5, 2, 4, 3}, 4.0,
                    std::sqrt(0.5)},
         WeightCase{"soft_trim_no_residuals", RobustLoss::soft_trim(0.5), {}, 100.0, 1.0}),
-    case_name);
+    case_name<WeightCase>);
 
 }  // namespace

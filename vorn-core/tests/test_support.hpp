@@ -4,52 +4,31 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <initializer_list>
 #include <span>
 #include <string>
 
 #include "ketra_autograd/ndarray.hpp"
-#include "support/panic.hpp"
+#include "ketra_autograd/testing.hpp"
+#include "support/testing.hpp"
+#include "tarvex/testing.hpp"
 #include "tarvex/tree.hpp"
 #include "vorn_core/dataset.hpp"
 
 namespace vorn_core::testing {
 
+// The test helpers of the libraries below.
+using namespace ketra_autograd::testing;
+using namespace support::testing;
+using namespace tarvex::testing;
 using ketra_autograd::ArrayD;
 using tarvex::tree::EmlNode;
 using tarvex::tree::EmlTree;
 using tarvex::tree::NodePtr;
 
-inline NodePtr one() { return EmlNode::one(); }
-inline NodePtr x(std::size_t i) { return EmlNode::var(i); }
-inline NodePtr c(double value) { return EmlNode::constant(value); }
-inline NodePtr eml(NodePtr left, NodePtr right) { return EmlNode::eml(std::move(left), std::move(right)); }
-inline EmlTree tree(NodePtr root) { return EmlTree::from_node(std::move(root)); }
-
-inline ArrayD array(std::initializer_list<std::size_t> shape, std::initializer_list<double> values) {
-  return *ArrayD::from_shape_vec(std::span<const std::size_t>(shape.begin(), shape.size()),
-                                 std::span<const double>(values.begin(), values.size()));
-}
-
-inline ArrayD vec(std::initializer_list<double> values) {
-  return ArrayD::from_vec(std::span<const double>(values.begin(), values.size()));
-}
-
 // A data set of one column; the caller vouches that the lengths agree.
 inline dataset::DataSet one_column(std::span<const double> column, std::span<const double> y) {
   const std::size_t shape[] = {column.size(), 1};
   return *dataset::DataSet::from_arrays(*ArrayD::from_shape_vec(shape, column), ArrayD::from_vec(y));
-}
-
-// The message of the panic that f ends with, or "<no panic>".
-template <typename F>
-std::string panic_message(F&& f) {
-  try {
-    f();
-  } catch (const support::Panic& panic) {
-    return panic.message();
-  }
-  return "<no panic>";
 }
 
 // Points descriptor 1 at a temporary file while it lives and reads back what reached it.
