@@ -15,6 +15,7 @@
 
 #include "ketra_autograd/detail/recycled.hpp"
 #include "ketra_autograd/small_vec.hpp"
+#include "support/cpu_features.hpp"
 
 namespace ketra_autograd {
 
@@ -167,10 +168,6 @@ void walk_strided(std::span<const std::size_t> shape, std::span<const std::ptrdi
 
 [[noreturn]] void shape_too_large(std::span<const std::size_t> shape);
 
-// Whether the processor runs AVX2 instructions, found out at start-up. Read before that,
-// it is false, which costs only speed: both loops of fill_each give the same bits.
-extern const bool has_avx2;
-
 // dst[i] = element(i) for every i < n. Each element is its own few operations on its own
 // operands, with no sum or contraction across lanes, so a wider vector unit yields the
 // same bits as a narrow one.
@@ -188,7 +185,7 @@ template <typename Element>
 // fill_lanes on the widest vectors the processor has.
 template <typename Element>
 void fill_each(double* dst, std::size_t n, Element&& element) {
-  if (has_avx2) {
+  if (support::cpu_features::detected().avx2) {
     fill_lanes_avx2(dst, n, element);
   } else {
     fill_lanes(dst, n, element);
