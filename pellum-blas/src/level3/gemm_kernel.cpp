@@ -4,7 +4,7 @@
 #include <cmath>
 #include <iterator>
 
-#include "pellum_blas/level3/detail/kernels.hpp"
+#include "level3/detail/kernels.hpp"
 #include "support/cpu_features.hpp"
 
 namespace pellum_blas::level3::gemm_kernel {

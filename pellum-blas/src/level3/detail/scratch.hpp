@@ -3,9 +3,9 @@
 // starting on a line (the stride is the row count rounded up to whole lines).
 #include <cstddef>
 
-#include "pellum_blas/detail/size_math.hpp"
-#include "pellum_core/memory/aligned_vec.hpp"
+#include "detail/size_math.hpp"
 #include "pellum_blas/level3/autotune.hpp"
+#include "pellum_core/memory/aligned_vec.hpp"
 #include "pellum_matrix/mat_mut.hpp"
 #include "pellum_matrix/mat_ref.hpp"
 #include "support/cpu_features.hpp"
