@@ -73,11 +73,6 @@ Block empty_array_block{0, 1, 0, empty_array_block.inline_dims, {0, 0, 0, 0, 0}}
 
 constinit thread_local BlockPool block_pool{};
 
-const bool has_avx2 = [] {
-  __builtin_cpu_init();  // from a static initializer, the processor data may not be read yet
-  return __builtin_cpu_supports("avx2") != 0;
-}();
-
 Block* new_block(std::size_t cls) {
   open_pool();
   Block* block = static_cast<Block*>(::operator new(std::size_t{1} << cls));

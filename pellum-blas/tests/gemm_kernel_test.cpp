@@ -113,6 +113,11 @@ INSTANTIATE_TEST_SUITE_P(Levels, MicroKernel, ::testing::ValuesIn(kernel_cases()
 TEST(KernelDispatch, ForcingFollowsTheProcessor) {
   EXPECT_TRUE(supports(KernelLevel::Scalar));
   EXPECT_TRUE(supports(detected_level()));
+  // Each level against the compiler's own reading of the processor.
+  __builtin_cpu_init();
+  EXPECT_EQ(supports(KernelLevel::Avx512), __builtin_cpu_supports("avx512f") != 0);
+  EXPECT_EQ(supports(KernelLevel::Avx2), __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"));
+  EXPECT_EQ(supports(KernelLevel::Sse42), __builtin_cpu_supports("sse4.2") != 0);
   for (const KernelLevel level : testing::all_levels) {
     SCOPED_TRACE(testing::level_name(level));
     const bool possible = supports(level);

@@ -1,4 +1,4 @@
-#include "pellum_blas/level3/gemm_small.hpp"
+#include "level3/gemm_small.hpp"
 
 #include <gtest/gtest.h>
 

@@ -147,8 +147,8 @@ TEST(DiscoverySteps, ScreeningRanksFiniteScoresStably) {
     (i % 2 == 0 ? order_at_zero : order_above).push_back(shapes.size());
     shapes.push_back(i % 2 == 0 ? tree(x(0)) : tree(eml(one(), one())));
   }
-  const detail::Screening screening =
-      detail::screen(shapes, one_column(std::vector<double>{1, 1}, std::vector<double>{1, 1}));
+  const DataSet ones = one_column(std::vector<double>{1, 1}, std::vector<double>{1, 1});
+  const detail::Screening screening = detail::screen(shapes, ones);
   std::vector<std::size_t> order;
   for (const detail::Screened& s : screening.ranking) order.push_back(s.shape);
   std::vector<std::size_t> expected = order_at_zero;
@@ -156,6 +156,15 @@ TEST(DiscoverySteps, ScreeningRanksFiniteScoresStably) {
   EXPECT_EQ(order, expected);
   EXPECT_EQ(pretty(std::vector{screening.candidates[0].tree}), std::vector<std::string>{"eml(x0, 1)"});
   EXPECT_EQ(screening.candidates[0].mse, std::pow(std::numbers::e - 1.0, 2));
+  // One shape screened alone: the same score, a solution sharing the shape, its size;
+  // nothing for a score that is not finite.
+  const auto alone = eval_one(shapes[0], ones);
+  ASSERT_TRUE(alone);
+  EXPECT_EQ(alone->first, screening.candidates[0].mse);
+  EXPECT_EQ(alone->second.mse, alone->first);
+  EXPECT_EQ(alone->second.tree.root, shapes[0].root);
+  EXPECT_EQ(alone->second.complexity, 3u);
+  EXPECT_FALSE(eval_one(tree(one()), one_column(std::vector<double>{1}, std::vector<double>{nan})));
 }
 
 TEST(DiscoverySteps, SelectionCountsOnlyShapesWithOneToSixConstants) {

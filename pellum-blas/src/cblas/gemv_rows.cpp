@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "gemv_rows.hpp"
-#include "pellum_blas/detail/register_transpose.hpp"
-#include "pellum_blas/level3/detail/simd_width.hpp"
+#include "detail/register_transpose.hpp"
+#include "level3/detail/simd_width.hpp"
 
 namespace pellum_blas::cblas {
 namespace {

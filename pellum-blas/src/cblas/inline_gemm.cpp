@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "inline_gemm.hpp"
-#include "pellum_blas/level3/detail/simd_width.hpp"
+#include "level3/detail/simd_width.hpp"
 
 namespace pellum_blas::cblas {
 namespace {

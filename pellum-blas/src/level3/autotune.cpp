@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "pellum_blas/detail/size_math.hpp"
+#include "detail/size_math.hpp"
 #include "support/panic.hpp"
 
 namespace pellum_blas::level3::autotune {

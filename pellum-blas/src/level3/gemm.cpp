@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <cstring>
 
-#include "pellum_blas/detail/register_transpose.hpp"
-#include "pellum_blas/detail/size_math.hpp"
-#include "pellum_blas/level3/detail/beta_scale.hpp"
-#include "pellum_blas/level3/gemm_small.hpp"
+#include "detail/register_transpose.hpp"
+#include "detail/size_math.hpp"
+#include "level3/detail/beta_scale.hpp"
+#include "level3/gemm_small.hpp"
 #include "pellum_core/memory/aligned_vec.hpp"
 #include "support/panic.hpp"
 

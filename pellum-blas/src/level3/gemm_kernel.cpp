@@ -4,8 +4,8 @@
 #include <cmath>
 #include <iterator>
 
-#include "pellum_blas/level3/detail/kernels.hpp"
-#include "pellum_core/cpu_features.hpp"
+#include "level3/detail/kernels.hpp"
+#include "support/cpu_features.hpp"
 
 namespace pellum_blas::level3::gemm_kernel {
 
@@ -86,7 +86,7 @@ KernelLevel detected_level() noexcept {
 }
 
 bool supports(KernelLevel level) noexcept {
-  const pellum_core::cpu_features::Features& f = pellum_core::cpu_features::detected();
+  const support::cpu_features::Features f = support::cpu_features::detected();
   switch (level) {
     case KernelLevel::Avx512: return f.avx512f;
     case KernelLevel::Avx2: return f.avx2 && f.fma;

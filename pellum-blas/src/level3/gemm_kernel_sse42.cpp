@@ -4,12 +4,12 @@
 
 #include <cstddef>
 
-#include "pellum_blas/level3/detail/kernels.hpp"
+#include "level3/detail/kernels.hpp"
 #include "pellum_blas/level3/gemm_kernel.hpp"
 
 #pragma GCC push_options
 #pragma GCC target("sse4.2")
-#include "pellum_blas/level3/detail/tile_kernel.hpp"
+#include "level3/detail/tile_kernel.hpp"
 
 namespace pellum_blas::level3::gemm_kernel_sse42::inner {
 

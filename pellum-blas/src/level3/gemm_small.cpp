@@ -1,11 +1,11 @@
-#include "pellum_blas/level3/gemm_small.hpp"
+#include "level3/gemm_small.hpp"
 
 #include <emmintrin.h>
 
 #include <algorithm>
 #include <cstddef>
 
-#include "pellum_blas/level3/detail/beta_scale.hpp"
+#include "level3/detail/beta_scale.hpp"
 #include "pellum_matrix/detail/view.hpp"
 
 namespace pellum_blas::level3::gemm_small {

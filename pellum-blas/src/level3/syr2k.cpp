@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "pellum_blas/level3/detail/rank_update.hpp"
+#include "level3/detail/rank_update.hpp"
 #include "pellum_blas/level3/gemm.hpp"
 
 namespace pellum_blas::level3::syr2k {

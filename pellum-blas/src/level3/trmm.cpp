@@ -2,9 +2,9 @@
 
 #include <cstddef>
 
-#include "pellum_blas/level3/detail/beta_scale.hpp"
-#include "pellum_blas/level3/detail/scratch.hpp"
-#include "pellum_blas/level3/detail/triangle.hpp"
+#include "level3/detail/beta_scale.hpp"
+#include "level3/detail/scratch.hpp"
+#include "level3/detail/triangle.hpp"
 #include "pellum_blas/level3/gemm.hpp"
 
 namespace pellum_blas::level3::trmm {

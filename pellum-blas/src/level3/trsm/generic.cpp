@@ -2,8 +2,8 @@
 
 #include <cstddef>
 
-#include "pellum_blas/level3/detail/scratch.hpp"
-#include "pellum_blas/level3/detail/triangle.hpp"
+#include "level3/detail/scratch.hpp"
+#include "level3/detail/triangle.hpp"
 #include "pellum_blas/level3/gemm.hpp"
 #include "substitution.hpp"
 #include "support/panic.hpp"

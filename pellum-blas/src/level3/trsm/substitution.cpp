@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pellum_blas/level3/detail/simd_width.hpp"
+#include "level3/detail/simd_width.hpp"
 
 namespace pellum_blas::level3::trsm::substitution {
 namespace {

@@ -3,8 +3,8 @@
 // referenced triangle of C.
 #include <cstddef>
 
-#include "pellum_blas/level3/detail/scratch.hpp"
-#include "pellum_blas/level3/detail/triangle.hpp"
+#include "level3/detail/scratch.hpp"
+#include "level3/detail/triangle.hpp"
 
 namespace pellum_blas::level3::detail {
 

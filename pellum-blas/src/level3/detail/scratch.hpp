@@ -3,12 +3,12 @@
 // starting on a line (the stride is the row count rounded up to whole lines).
 #include <cstddef>
 
-#include "pellum_blas/detail/size_math.hpp"
-#include "pellum_core/cpu_features.hpp"
-#include "pellum_core/memory/aligned_vec.hpp"
+#include "detail/size_math.hpp"
 #include "pellum_blas/level3/autotune.hpp"
+#include "pellum_core/memory/aligned_vec.hpp"
 #include "pellum_matrix/mat_mut.hpp"
 #include "pellum_matrix/mat_ref.hpp"
+#include "support/cpu_features.hpp"
 
 namespace pellum_blas::level3::detail {
 
@@ -53,7 +53,7 @@ autotune::BlockingParams triangular_blocking() {
   if constexpr (sizeof(T) == 4) {
     return {256, 256, 2048};
   } else {
-    const auto& cpu = pellum_core::cpu_features::detected();
+    const support::cpu_features::Features cpu = support::cpu_features::detected();
     const std::size_t nr = cpu.avx512f || cpu.avx2 ? 6 : cpu.sse42 ? 2 : 4;
     return {256, 128, 2048 - 2048 % nr};
   }
