@@ -39,10 +39,10 @@ struct Case {
 // Out of line, like the operations' loops, so that neither side sees where the data lies,
 // and vectorized where the compiler can, as the operations' loops are; a single-element
 // y is read once as s.
-#define RAW_LOOP(name, expr)                                                                          \
+#define RAW_LOOP(name, expr)                                                                                   \
   [[gnu::noinline]] void name(const double* x, [[maybe_unused]] const double* y, double* out, std::size_t n) { \
-    [[maybe_unused]] const double s = y[0];                                                           \
-    _Pragma("omp simd") for (std::size_t i = 0; i < n; ++i) out[i] = (expr);                          \
+    [[maybe_unused]] const double s = y[0];                                                                    \
+    _Pragma("omp simd") for (std::size_t i = 0; i < n; ++i) out[i] = (expr);                                   \
   }
 RAW_LOOP(raw_add, x[i] + y[i])
 RAW_LOOP(raw_add_scalar, x[i] + s)

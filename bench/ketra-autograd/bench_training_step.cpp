@@ -55,8 +55,10 @@ struct StepGraph {
   Tensor loss;
 
   StepGraph(graph::Context& ctx, const std::vector<variable::VariableID>& ids)
-      : x0(ctx.placeholder("vorn_x0", {-1})), ones(ctx.placeholder("vorn_ones", {-1})),
-        y(ctx.placeholder("vorn_y", {-1})), params(variables(ctx, ids)),
+      : x0(ctx.placeholder("vorn_x0", {-1})),
+        ones(ctx.placeholder("vorn_ones", {-1})),
+        y(ctx.placeholder("vorn_y", {-1})),
+        params(variables(ctx, ids)),
         loss(mean_squared_error(forward(x0, ones, params), y)) {}
   evaluation::Feeder feeds(const Problem& p) const {
     evaluation::Feeder feeder;

@@ -42,11 +42,11 @@ struct Eigen {
 inline Eigen load_eigen(const char* argv0) {
   std::string dir(argv0);
   dir = dir.substr(0, dir.find_last_of('/') + 1);
-  const char* isa = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-                            __builtin_cpu_supports("avx512vl")
-                        ? "avx512"
-                    : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? "avx2"
-                                                                                        : "generic";
+  const char* isa =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl")
+          ? "avx512"
+      : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? "avx2"
+                                                                        : "generic";
   const std::string path = dir + "libpellum_eigen_baseline_" + isa + ".so";
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) {

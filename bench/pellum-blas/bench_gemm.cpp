@@ -21,8 +21,8 @@
 namespace {
 
 template <typename T>
-using Cblas = void (*)(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, T, const T*, int32_t, const T*,
-                       int32_t, T, T*, int32_t);
+using Cblas = void (*)(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, T, const T*, int32_t, const T*, int32_t, T,
+                       T*, int32_t);
 
 template <typename T>
 std::vector<T> random_matrix(int n, std::mt19937& gen) {
@@ -70,12 +70,12 @@ int main(int argc, char** argv) {
   const int max_n = argc > 1 ? std::atoi(argv[1]) : 2048;
   const bench::blas::Eigen eigen = bench::blas::load_eigen(argv[0]);
   const bench::blas::OpenBlas openblas = bench::blas::load_openblas();
-  std::fputs((std::string("kernels: ") + bench::blas::kernel_level_name(pellum_blas::level3::gemm_kernel::active_level()) +
-              "; single thread\n")
+  std::fputs((std::string("kernels: ") +
+              bench::blas::kernel_level_name(pellum_blas::level3::gemm_kernel::active_level()) + "; single thread\n")
                  .c_str(),
              stdout);
-  const int sizes[] = {32,  64,  63,  65,  96,  100,  128,  127,  192,  256,  255,  257, 384,
-                       511, 512, 513, 768, 1000, 1024, 1023, 1536, 2048};
+  const int sizes[] = {32,  64,  63,  65,  96,  100, 128,  127,  192,  256,  255,
+                       257, 384, 511, 512, 513, 768, 1000, 1024, 1023, 1536, 2048};
   for (const int n : sizes) {
     if (n <= max_n) bench_size<double>("dgemm", n, eigen.name, eigen.dgemm, openblas.name, openblas.dgemm, cblas_dgemm);
   }

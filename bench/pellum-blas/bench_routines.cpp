@@ -40,14 +40,41 @@ void level3(const char* type, const Api& ours, const Api* theirs, const std::str
       std::function<void(const Api&)> call;
     };
     const Row rows[] = {
-        {"gemm NN", 2 * n3, [&](const Api& api) { api.gemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n); }},
-        {"gemm TN", 2 * n3, [&](const Api& api) { api.gemm(CblasColMajor, CblasTrans, CblasNoTrans, n, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n); }},
-        {"gemm NT", 2 * n3, [&](const Api& api) { api.gemm(CblasColMajor, CblasNoTrans, CblasTrans, n, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n); }},
-        {"symm L", 2 * n3, [&](const Api& api) { api.symm(CblasColMajor, CblasLeft, CblasUpper, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n); }},
-        {"syrk N", n3, [&](const Api& api) { api.syrk(CblasColMajor, CblasUpper, CblasNoTrans, n, n, 1, a.data(), n, 0, c.data(), n); }},
-        {"syr2k N", 2 * n3, [&](const Api& api) { api.syr2k(CblasColMajor, CblasUpper, CblasNoTrans, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n); }},
-        {"trmm LU", n3, [&](const Api& api) { api.trmm(CblasColMajor, CblasLeft, CblasUpper, CblasNoTrans, CblasNonUnit, n, n, 1, a.data(), n, c.data(), n); }},
-        {"trsm LL", n3, [&](const Api& api) { c = b0; api.trsm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasNonUnit, n, n, 1, a.data(), n, c.data(), n); }},
+        {"gemm NN", 2 * n3,
+         [&](const Api& api) {
+           api.gemm(CblasColMajor, CblasNoTrans, CblasNoTrans, n, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n);
+         }},
+        {"gemm TN", 2 * n3,
+         [&](const Api& api) {
+           api.gemm(CblasColMajor, CblasTrans, CblasNoTrans, n, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n);
+         }},
+        {"gemm NT", 2 * n3,
+         [&](const Api& api) {
+           api.gemm(CblasColMajor, CblasNoTrans, CblasTrans, n, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n);
+         }},
+        {"symm L", 2 * n3,
+         [&](const Api& api) {
+           api.symm(CblasColMajor, CblasLeft, CblasUpper, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n);
+         }},
+        {"syrk N", n3,
+         [&](const Api& api) {
+           api.syrk(CblasColMajor, CblasUpper, CblasNoTrans, n, n, 1, a.data(), n, 0, c.data(), n);
+         }},
+        {"syr2k N", 2 * n3,
+         [&](const Api& api) {
+           api.syr2k(CblasColMajor, CblasUpper, CblasNoTrans, n, n, 1, a.data(), n, b0.data(), n, 0, c.data(), n);
+         }},
+        {"trmm LU", n3,
+         [&](const Api& api) {
+           api.trmm(CblasColMajor, CblasLeft, CblasUpper, CblasNoTrans, CblasNonUnit, n, n, 1, a.data(), n, c.data(),
+                    n);
+         }},
+        {"trsm LL", n3,
+         [&](const Api& api) {
+           c = b0;
+           api.trsm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasNonUnit, n, n, 1, a.data(), n, c.data(),
+                    n);
+         }},
     };
     bench::Report report(std::string(type) + " n=" + std::to_string(n) + " (baseline: our gemm NN)", "call", "flop");
     for (const Row& row : rows) {

@@ -47,8 +47,9 @@ int main(int, char** argv) {
   }
   const std::string kernels = bench::blas::kernel_level_name(pellum_blas::level3::gemm_kernel::active_level());
   const double flops = 2.0 * n * n * n;
-  bench::Report report("dgemm n=512, single thread, best of " + std::to_string(rounds) + " rounds; our kernels: " + kernels,
-                       "product", "flop");
+  bench::Report report(
+      "dgemm n=512, single thread, best of " + std::to_string(rounds) + " rounds; our kernels: " + kernels, "product",
+      "flop");
   report.add(eigen.name + " (baseline)", theirs_seconds, 1, flops);
   report.add("ours", ours_seconds, 1, flops);
 

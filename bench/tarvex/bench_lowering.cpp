@@ -29,8 +29,7 @@ void bench_all_small_trees() {
   std::size_t input_nodes = 0;
   for (const auto& t : trees) input_nodes += tarvex::tree::node_size(*t);
   const auto count = static_cast<double>(input_nodes);
-  bench::Report report("all " + std::to_string(trees.size()) + " trees of depth <= 3 over three columns",
-                       "input node");
+  bench::Report report("all " + std::to_string(trees.size()) + " trees of depth <= 3 over three columns", "input node");
   report.add("walking the trees (baseline)", bench::seconds_per_call([&] {
                for (const auto& t : trees) bench::keep(tarvex::tree::node_size(*t));
              }),
@@ -90,8 +89,7 @@ int main() {
   bench_single(single, "eml(x0, x1)", EmlTree::eml(x(0), x(1)));
   bench_single(single, "ln(x0)", Canonical::ln(x(0)));
   bench_single(single, "sub(x0, x1)", Canonical::sub(x(0), x(1)));
-  const EmlTree depth_three =
-      EmlTree::eml(EmlTree::eml(EmlTree::eml(x(0), one()), x(1)), EmlTree::eml(one(), one()));
+  const EmlTree depth_three = EmlTree::eml(EmlTree::eml(EmlTree::eml(x(0), one()), x(1)), EmlTree::eml(one(), one()));
   bench_single(single, "depth 3, right spine of 1s", depth_three);
   bench_single(single, "mul(x0, x1)", Canonical::mul(x(0), x(1)));
   bench_single(single, "sin(x0)", Canonical::sin(x(0)));

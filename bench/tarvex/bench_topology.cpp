@@ -34,10 +34,8 @@ void streamed() {
              }),
              512);
   for (std::size_t vars : {1, 3, 5, 10, 50}) {
-    report.add(std::to_string(vars) + " columns", bench::seconds_per_call([&] {
-                 bench::keep(topology::distinct_topologies(3, vars, 512).size());
-               }),
-               512);
+    report.add(std::to_string(vars) + " columns",
+               bench::seconds_per_call([&] { bench::keep(topology::distinct_topologies(3, vars, 512).size()); }), 512);
   }
   // Before the full lists, so that their peak memory does not hide this one.
   print_peak_rss("streaming");
@@ -46,10 +44,8 @@ void streamed() {
 void full() {
   bench::Report report("de-duplicating every shape of depth <= 3", "shape");
   const auto three_columns = static_cast<double>(topology::enumerate_topologies(3, 3).size());
-  report.add("enumerating three columns (baseline)", bench::seconds_per_call([] {
-               bench::keep(topology::enumerate_topologies(3, 3).size());
-             }),
-             three_columns);
+  report.add("enumerating three columns (baseline)",
+             bench::seconds_per_call([] { bench::keep(topology::enumerate_topologies(3, 3).size()); }), three_columns);
   for (std::size_t vars : {1, 2, 3}) {
     const auto shapes = static_cast<double>(topology::enumerate_topologies(3, vars).size());
     report.add(std::to_string(vars) + " columns", bench::seconds_per_call([vars] {

@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
   for (const EmlTree& tree : selected) {
     const auto result = fit::fit_constants(tree, data, config);
     fitted.push_back(result ? result->first : tree);
-    refined.push_back(polish::lm_refine(fitted.back(), data, discoverer::lm_iterations,
-                                        loss::RobustLoss::least_squares()).first);
+    refined.push_back(
+        polish::lm_refine(fitted.back(), data, discoverer::lm_iterations, loss::RobustLoss::least_squares()).first);
   }
 
   const auto front = config.fit(data);
@@ -108,24 +108,26 @@ int main(int argc, char** argv) {
 
   bench::Report phases("default fit, 1000 rows x 1 column, depth 3, 1000 epochs", "fit");
   phases.add("whole fit (baseline)", bench::seconds_per_call([&] { bench::keep(config.fit(data)); }));
-  phases.add("shapes", bench::seconds_per_call([&] {
-    bench::keep(discoverer::detail::shapes(depth, data.columns()));
-  }));
+  phases.add("shapes",
+             bench::seconds_per_call([&] { bench::keep(discoverer::detail::shapes(depth, data.columns())); }));
   phases.add("screening", bench::seconds_per_call([&] { bench::keep(discoverer::detail::screen(shapes, data)); }));
   phases.add("Adam", bench::seconds_per_call([&] {
-    for (const EmlTree& tree : selected) bench::keep(fit::fit_constants(tree, data, config));
-  }));
-  phases.add("Levenberg-Marquardt", bench::seconds_per_call([&] {
-    for (const EmlTree& tree : fitted) {
-      bench::keep(polish::lm_refine(tree, data, discoverer::lm_iterations, loss::RobustLoss::least_squares()));
-    }
-  }));
+               for (const EmlTree& tree : selected) bench::keep(fit::fit_constants(tree, data, config));
+             }));
+  phases.add(
+      "Levenberg-Marquardt", bench::seconds_per_call([&] {
+        for (const EmlTree& tree : fitted) {
+          bench::keep(polish::lm_refine(tree, data, discoverer::lm_iterations, loss::RobustLoss::least_squares()));
+        }
+      }));
   phases.add("snapping", bench::seconds_per_call([&] {
-    for (const EmlTree& tree : refined) bench::keep(polish::snap_constants(tree, data, discoverer::snap_tolerance));
-  }));
+               for (const EmlTree& tree : refined)
+                 bench::keep(polish::snap_constants(tree, data, discoverer::snap_tolerance));
+             }));
   phases.add("unguarded check of the screened shapes", bench::seconds_per_call([&] {
-    for (const solution::Solution& s : screening.candidates) bench::keep(forest::unguarded_agrees(s.tree, data.x));
-  }));
+               for (const solution::Solution& s : screening.candidates)
+                 bench::keep(forest::unguarded_agrees(s.tree, data.x));
+             }));
 
   std::vector<std::vector<double>> columns(1);
   for (std::size_t r = 0; r < rows; ++r) columns[0].push_back(data.x[r]);
@@ -146,14 +148,16 @@ int main(int argc, char** argv) {
   const std::size_t steps = selected.size() * config.max_epochs;
   bench::Report adam("Adam phase: " + std::to_string(selected.size()) + " shapes x 1000 steps", "step");
   adam.add("plain loops (baseline)", bench::seconds_per_call([&] {
-    for (const EmlTree& tree : selected) {
-      vorn_bench::PlainAdam plain(*tree.root, columns, data.y.data(), config.learning_rate);
-      plain.train(config.max_epochs);
-      bench::keep(plain.constants());
-    }
-  }), static_cast<double>(steps));
+             for (const EmlTree& tree : selected) {
+               vorn_bench::PlainAdam plain(*tree.root, columns, data.y.data(), config.learning_rate);
+               plain.train(config.max_epochs);
+               bench::keep(plain.constants());
+             }
+           }),
+           static_cast<double>(steps));
   adam.add("engine, a fresh graph per step", bench::seconds_per_call([&] {
-    for (const EmlTree& tree : selected) bench::keep(fit::fit_constants(tree, data, config));
-  }), static_cast<double>(steps));
+             for (const EmlTree& tree : selected) bench::keep(fit::fit_constants(tree, data, config));
+           }),
+           static_cast<double>(steps));
   return 0;
 }

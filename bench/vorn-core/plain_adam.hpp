@@ -15,8 +15,8 @@ namespace vorn_bench {
 
 class PlainAdam {
  public:
-  PlainAdam(const tarvex::tree::EmlNode& root, std::span<const std::vector<double>> columns,
-            std::span<const double> y, double learning_rate)
+  PlainAdam(const tarvex::tree::EmlNode& root, std::span<const std::vector<double>> columns, std::span<const double> y,
+            double learning_rate)
       : columns_(columns), y_(y), n_(y.size()), lr_(learning_rate) {
     flatten(root);
     values_.assign(program_.size(), std::vector<double>(n_));

@@ -11,9 +11,8 @@ namespace ketra_autograd::error {
 namespace {
 
 constexpr std::array<std::string_view, 13> kind_names = {
-    "NdArrayError",    "IncompatibleShape", "TypeUnsupported", "InvalidDims",
-    "OutOfBounds",     "RuntimeError",      "Other",           "ConversionError",
-    "NumericRangeError", "LockPoisonError", "ThreadJoinError", "SliceError",
+    "NdArrayError", "IncompatibleShape", "TypeUnsupported",   "InvalidDims",     "OutOfBounds",     "RuntimeError",
+    "Other",        "ConversionError",   "NumericRangeError", "LockPoisonError", "ThreadJoinError", "SliceError",
     "ValueError"};
 
 // Field names of the kinds written with braces; empty for the kinds written with parentheses.
@@ -52,9 +51,7 @@ OpError OpError::numeric_range_error(std::string context, std::string value, std
 OpError OpError::lock_poison_error(std::string context, std::string details) {
   return OpError(Kind::LockPoisonError, std::move(context), std::move(details));
 }
-OpError OpError::thread_join_error(std::string context) {
-  return OpError(Kind::ThreadJoinError, std::move(context));
-}
+OpError OpError::thread_join_error(std::string context) { return OpError(Kind::ThreadJoinError, std::move(context)); }
 OpError OpError::slice_error(std::string context) { return OpError(Kind::SliceError, std::move(context)); }
 
 std::string OpError::debug() const {
@@ -84,9 +81,7 @@ std::string OpError::debug() const {
 EvalError::EvalError(Kind kind, error::OpError op_error, std::string text)
     : kind_(kind), op_error_(std::move(op_error)), text_(std::move(text)) {}
 
-EvalError EvalError::op_error(error::OpError error) {
-  return EvalError(Kind::OpError, std::move(error), {});
-}
+EvalError EvalError::op_error(error::OpError error) { return EvalError(Kind::OpError, std::move(error), {}); }
 EvalError EvalError::variable_error(std::string message) {
   return EvalError(Kind::VariableError, OpError::other({}), std::move(message));
 }

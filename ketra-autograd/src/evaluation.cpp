@@ -28,20 +28,20 @@ struct Workspace {
     std::size_t id, begin, count;
   };
   std::vector<FurtherRun> further_runs;
-  std::vector<ArrayD> appended;               // outputs beyond the first of the running compute
+  std::vector<ArrayD> appended;  // outputs beyond the first of the running compute
   // Readers not yet computed (+1 for a requested node); nonzero exactly for the nodes
   // the ordering has reached.
   std::vector<std::uint32_t> pending_uses;
-  std::vector<std::uint8_t> last_request;    // set only while picking each node's last request
-  std::vector<std::size_t> order;            // inputs before the nodes that use them
-  std::vector<std::size_t> fed;              // ids that received a feed
+  std::vector<std::uint8_t> last_request;  // set only while picking each node's last request
+  std::vector<std::size_t> order;          // inputs before the nodes that use them
+  std::vector<std::size_t> fed;            // ids that received a feed
   struct Frame {
     const std::uint32_t* next;  // the node's inputs not yet walked
     const std::uint32_t* end;
     std::size_t id;
   };
   std::vector<Frame> stack;
-  std::vector<const ArrayD*> args;           // input values of a node with many inputs
+  std::vector<const ArrayD*> args;  // input values of a node with many inputs
 
   void fit(std::size_t nodes) {
     if (slots.size() >= nodes) return;
@@ -100,7 +100,8 @@ NodeOutputs Evaluation::outputs(std::size_t id) const {
   require_values();
   if (id >= ws_->slots.size() || ws_->slots[id].value != &ws_->slots[id].first_output) return {};
   for (const detail::Workspace::FurtherRun& run : ws_->further_runs) {
-    if (run.id == id) return {ws_->slots[id].first_output, std::span(ws_->further_outputs).subspan(run.begin, run.count)};
+    if (run.id == id)
+      return {ws_->slots[id].first_output, std::span(ws_->further_outputs).subspan(run.begin, run.count)};
   }
   return {ws_->slots[id].first_output, {}};
 }
@@ -260,8 +261,8 @@ std::vector<EvalResult> Evaluation::results(std::span<const tensor::Tensor> requ
     const std::size_t id = requests[i].id();
     const ArrayD* value = id < ws_->slots.size() ? ws_->slots[id].value : nullptr;
     if (value == nullptr) {
-      results.emplace_back(std::unexpected(error::EvalError::op_error(
-          error::OpError::runtime_error(fmt::format("Failed to compute tensor {}", id)))));
+      results.emplace_back(std::unexpected(
+          error::EvalError::op_error(error::OpError::runtime_error(fmt::format("Failed to compute tensor {}", id)))));
     } else if (movable[i] && value == &ws_->slots[id].first_output) {
       results.emplace_back(std::move(ws_->slots[id].first_output));
     } else {

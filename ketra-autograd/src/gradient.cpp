@@ -59,8 +59,7 @@ struct PassScratch {
 // One pass over one graph.
 class BackwardPass {
  public:
-  BackwardPass(graph::Context& ctx, std::span<const Tensor> xs)
-      : ctx_(ctx), nodes_(ctx.num_nodes()), records_(nodes_) {
+  BackwardPass(graph::Context& ctx, std::span<const Tensor> xs) : ctx_(ctx), nodes_(ctx.num_nodes()), records_(nodes_) {
     scratch_->is_x.assign(nodes_, 0);
     for (const Tensor& x : xs) {
       if (&x.graph() == &ctx && x.id() < nodes_) scratch_->is_x[x.id()] = 1;
@@ -73,9 +72,7 @@ class BackwardPass {
   GradientRecords take_records() { return std::move(records_); }
 
  private:
-  bool is_relevant_leaf(std::size_t id) const {
-    return ctx_.node(id).is_differentiable && scratch_->is_x[id] != 0;
-  }
+  bool is_relevant_leaf(std::size_t id) const { return ctx_.node(id).is_differentiable && scratch_->is_x[id] != 0; }
   GradientRecord& record(std::size_t id) {
     GradientRecord* found = records_.find(id);
     if (found == nullptr) missing_record();

@@ -17,8 +17,7 @@ namespace detail {
 namespace {
 
 tensor::TensorInternal* allocate_chunk() {
-  return static_cast<tensor::TensorInternal*>(
-      ::operator new(sizeof(tensor::TensorInternal) * NodeStore::chunk_size));
+  return static_cast<tensor::TensorInternal*>(::operator new(sizeof(tensor::TensorInternal) * NodeStore::chunk_size));
 }
 
 // Storage of graphs above these sizes is freed rather than kept for the next graph (a

@@ -75,7 +75,7 @@ constinit thread_local BlockPool block_pool{};
 
 Block* new_block(std::size_t cls) {
   open_pool();
-  Block* block = static_cast<Block*>(::operator new(std::size_t{1} << cls));
+  Block* block = static_cast<Block*>(::operator new (std::size_t{1} << cls));
   block->dims = block->inline_dims;
   return block;
 }
@@ -96,8 +96,7 @@ void release_unpooled(Block* block) noexcept {
 }
 
 void shape_too_large(std::span<const std::size_t> shape) {
-  support::panic("array shape {} holds more elements than memory can address",
-                 support::debug_list<std::size_t>(shape));
+  support::panic("array shape {} holds more elements than memory can address", support::debug_list<std::size_t>(shape));
 }
 
 void reshape_block(Block& block, std::span<const std::size_t> shape) {
@@ -147,8 +146,7 @@ std::optional<Dims> broadcast_shape(std::span<const std::size_t> a, std::span<co
   return out;
 }
 
-std::optional<Strides> broadcast_strides(std::span<const std::size_t> from,
-                                         std::span<const std::size_t> to) {
+std::optional<Strides> broadcast_strides(std::span<const std::size_t> from, std::span<const std::size_t> to) {
   if (from.size() > to.size()) return std::nullopt;
   const Strides own = contiguous_strides(from);
   const std::size_t lead = to.size() - from.size();
@@ -236,8 +234,7 @@ ArrayD ArrayD::permuted(std::span<const std::size_t> axes) const {
   ArrayD out = for_overwrite(shape);
   const double* src = block_->elements();
   double* dst = out.block_->elements();
-  detail::walk_strided(shape, strides, strides, 0, 0,
-                       [&](std::ptrdiff_t at, std::ptrdiff_t) { *dst++ = src[at]; });
+  detail::walk_strided(shape, strides, strides, 0, 0, [&](std::ptrdiff_t at, std::ptrdiff_t) { *dst++ = src[at]; });
   return out;
 }
 
@@ -265,9 +262,8 @@ SliceRegion resolve_slice(std::span<const std::size_t> shape, std::span<const Sl
     const std::int64_t raw_end = elem.end.value_or(length);
     const std::int64_t end = raw_end < 0 ? raw_end + length : raw_end;
     if (start < 0 || start > length || end < 0 || end > length || elem.step == 0) {
-      support::panic("slice element (start {}, end {}, step {}) does not fit axis {} of length {}",
-                     elem.start, elem.end ? std::to_string(*elem.end) : std::string("none"),
-                     elem.step, axis, length);
+      support::panic("slice element (start {}, end {}, step {}) does not fit axis {} of length {}", elem.start,
+                     elem.end ? std::to_string(*elem.end) : std::string("none"), elem.step, axis, length);
     }
     const std::int64_t span = std::max<std::int64_t>(end - start, 0);
     const std::int64_t magnitude = elem.step < 0 ? -elem.step : elem.step;
@@ -297,8 +293,8 @@ void ArrayD::assign_slice(std::span<const SliceElem> slice, const ArrayD& source
   const SliceRegion region = resolve_slice(shape(), slice);
   const std::optional<Strides> from = broadcast_strides(source.shape(), region.shape);
   if (!from) {
-    support::panic("an array of shape {} cannot be broadcast to the sliced region of shape {}",
-                   source.shape_text(), support::debug_list<std::size_t>(region.shape));
+    support::panic("an array of shape {} cannot be broadcast to the sliced region of shape {}", source.shape_text(),
+                   support::debug_list<std::size_t>(region.shape));
   }
   const double* src = source.block_->elements();
   double* dst = block_->elements();
@@ -313,15 +309,13 @@ std::expected<ArrayD, ShapeError> ArrayD::broadcast_to(std::span<const std::size
   ArrayD out = for_overwrite(shape);
   const double* src = block_->elements();
   double* dst = out.block_->elements();
-  detail::walk_strided(shape, *from, *from, 0, 0,
-                       [&](std::ptrdiff_t at, std::ptrdiff_t) { *dst++ = src[at]; });
+  detail::walk_strided(shape, *from, *from, 0, 0, [&](std::ptrdiff_t at, std::ptrdiff_t) { *dst++ = src[at]; });
   return out;
 }
 
 void ArrayD::insert_axis(std::size_t position) {
   if (position > ndim()) {
-    support::panic("cannot insert an axis at position {} of an array of shape {}", position,
-                   shape_text());
+    support::panic("cannot insert an axis at position {} of an array of shape {}", position, shape_text());
   }
   Dims shape(this->shape());
   shape.insert(position, 1);
@@ -331,8 +325,8 @@ void ArrayD::insert_axis(std::size_t position) {
 
 void ArrayD::remove_axis(std::size_t position) {
   if (position >= ndim() || block_->dims[position] != 1) {
-    support::panic("cannot remove axis {} of an array of shape {}: it is not an axis of length 1",
-                   position, shape_text());
+    support::panic("cannot remove axis {} of an array of shape {}: it is not an axis of length 1", position,
+                   shape_text());
   }
   Dims shape(this->shape());
   shape.erase(position);

@@ -31,7 +31,8 @@ Dims unsigned_reading(const ArrayD& shape) {
 
 Dims normalize_negative_axes(const ArrayD& axes, std::size_t rank) {
   Dims positions;
-  for (double entry : axes.data()) positions.push_back(lenient_entry(entry < 0.0 ? entry + static_cast<double>(rank) : entry));
+  for (double entry : axes.data())
+    positions.push_back(lenient_entry(entry < 0.0 ? entry + static_cast<double>(rank) : entry));
   return positions;
 }
 

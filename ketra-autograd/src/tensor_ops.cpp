@@ -9,9 +9,7 @@ namespace ketra_autograd::tensor_ops {
 using tensor::TensorBuilder;
 
 Tensor scalar(double value, graph::Graph& graph) {
-  return TensorBuilder(graph)
-      .set_known_shape(tensor::KnownShape({}))
-      .build(const_gen_ops::Scalar(value));
+  return TensorBuilder(graph).set_known_shape(tensor::KnownShape({})).build(const_gen_ops::Scalar(value));
 }
 
 Tensor convert_to_tensor(ArrayD array, graph::Graph& graph) {
@@ -46,17 +44,13 @@ Tensor flatten(Tensor x) {
 }
 
 Tensor squeeze(Tensor x, Tensor axes) {
-  return TensorBuilder(x.graph())
-      .append_input_with_selector(x)
-      .append_input_with_selector(axes)
-      .build(array_ops::Squeeze{});
+  return TensorBuilder(x.graph()).append_input_with_selector(x).append_input_with_selector(axes).build(
+      array_ops::Squeeze{});
 }
 
 Tensor expand_dims(Tensor x, Tensor axes) {
-  return TensorBuilder(x.graph())
-      .append_input_with_selector(x)
-      .append_input_with_selector(axes)
-      .build(array_ops::ExpandDims{});
+  return TensorBuilder(x.graph()).append_input_with_selector(x).append_input_with_selector(axes).build(
+      array_ops::ExpandDims{});
 }
 
 Tensor slice(Tensor x, std::span<const std::int64_t> starts, std::span<const std::int64_t> ends) {

@@ -36,9 +36,7 @@ std::vector<VariableID> VariableNamespace::variable_ids() const {
   return ids;
 }
 
-void NamedVariableSlot::set(ArrayD array) && {
-  env_->add(FullName(namespace_, std::move(name_)), std::move(array));
-}
+void NamedVariableSlot::set(ArrayD array) && { env_->add(FullName(namespace_, std::move(name_)), std::move(array)); }
 
 VariableID NamedDefaultVariableSlot::set(ArrayD array) && {
   return env_->add(FullName("", std::move(name_)), std::move(array));

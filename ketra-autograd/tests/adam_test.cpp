@@ -185,7 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
         AdjustCase{"sum_into_rank0", ArrayD::scalar(1.0), vec({1.0, 2.0}), {}, {}, {3.0}},
         AdjustCase{"column_sums", vec({1.0, 2.0, 3.0}), array({2, 3}, {1, 2, 3, 10, 20, 30}), {3}, {3}, {11, 22, 33}},
         AdjustCase{"blocks_of_a_matrix", array({1, 2}, {0, 0}), vec({1, 2, 3, 4, 5, 6}), {1, 2}, {1, 2}, {9, 12}},
-        AdjustCase{"same_shape", array({2, 2}, {1, 2, 3, 4}), array({2, 2}, {4, 3, 2, 1}), {2, 2}, {2, 2}, {4, 3, 2, 1}},
+        AdjustCase{
+            "same_shape", array({2, 2}, {1, 2, 3, 4}), array({2, 2}, {4, 3, 2, 1}), {2, 2}, {2, 2}, {4, 3, 2, 1}},
         AdjustCase{"scalar_variable_takes_gradient_shape", ArrayD::scalar(1.0), vec({2.0}), {1}, {1}, {2.0}},
         AdjustCase{"one_element_variable_spread", vec({1.0}), array({1, 1}, {2.0}), {1, 1}, {1, 1}, {2.0}},
         AdjustCase{"rank0_gradient_spreads", vec({1.0, 2.0}), ArrayD::scalar(2.0), {2}, {}, {2.0}},
@@ -229,7 +230,9 @@ TEST(AdamOp, RejectsTooFewInputsAndANonScalarStep) {
   const auto six = compute(op, {vec({1.0}), vec({2.0}), vec({0.0}), vec({0.0}), vec({1.0}), vec({9.0})});
   ASSERT_TRUE(six.result) << six.error_debug();
   EXPECT_EQ(values_of(six.out()), std::vector<double>{0.9627931590846772});
-  EXPECT_EQ(panic_message([&] { compute(op, {vec({1.0, 2.0}), vec({1.0, 2.0, 3.0}), vec({0.0, 0.0}), vec({0.0, 0.0}), vec({1.0})}); }),
+  EXPECT_EQ(panic_message([&] {
+              compute(op, {vec({1.0, 2.0}), vec({1.0, 2.0, 3.0}), vec({0.0, 0.0}), vec({0.0, 0.0}), vec({1.0})});
+            }),
             "ndarray: could not broadcast array from shape: [3] to: [2]");
 }
 

@@ -58,7 +58,8 @@ TEST(ArithmeticBuilders, GuardedEmlNodeAndSquaredErrorOverColumns) {
     const Tensor constant = tensor_ops::linear_algebra::scalar_mul(tensor_ops::convert_to_tensor(vec({1}), ctx), c);
     const Tensor fit = mul(constant, eml);
     const Tensor residual = sub(fit, t);
-    const Tensor mse = tensor_ops::reduction::reduce_mean(mul(residual, residual), std::array<std::int32_t, 1>{0}, false);
+    const Tensor mse =
+        tensor_ops::reduction::reduce_mean(mul(residual, residual), std::array<std::int32_t, 1>{0}, false);
 
     const ArrayD fed_a = ArrayD::from_vec(a), fed_b = ArrayD::from_vec(b), fed_t = ArrayD::from_vec(target);
     evaluation::Feeder feeder;

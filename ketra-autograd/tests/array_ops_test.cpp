@@ -61,8 +61,8 @@ TEST(Shape, BuilderReusesARecordedShapeTensor) {
 struct ReshapeCase {
   const char* name;
   std::vector<double> target;
-  Shape expected;           // on success
-  const char* error;        // the returned error's debug text, or nullptr
+  Shape expected;     // on success
+  const char* error;  // the returned error's debug text, or nullptr
 };
 
 class Reshaping : public ::testing::TestWithParam<ReshapeCase> {};
@@ -81,16 +81,17 @@ TEST_P(Reshaping, DecodesTheTargetOfATwoByThreeArray) {
 
 INSTANTIATE_TEST_SUITE_P(
     Targets, Reshaping,
-    ::testing::Values(ReshapeCase{"inferred_last", {3, -1}, {3, 2}, nullptr},
-                      ReshapeCase{"inferred_only", {-1}, {6}, nullptr},
-                      ReshapeCase{"fraction_truncated", {2.9, 3}, {2, 3}, nullptr},
-                      ReshapeCase{"unit_axes", {1, 6, 1}, {1, 6, 1}, nullptr},
-                      ReshapeCase{"inferred_first", {-1, 2}, {3, 2}, nullptr},
-                      ReshapeCase{"inferred_too_small", {4, -1}, {},
-                                  R"(IncompatibleShape("reshape failed: [2, 3] vs [4, 1]"))"},
-                      ReshapeCase{"wrong_count", {4}, {}, R"(IncompatibleShape("reshape failed: [2, 3] vs [4]"))"},
-                      ReshapeCase{"count_overflows", {1e19, 1e19}, {},
-                                  R"(IncompatibleShape("reshape failed: [2, 3] vs [10000000000000000000, 10000000000000000000]"))"}),
+    ::testing::Values(
+        ReshapeCase{"inferred_last", {3, -1}, {3, 2}, nullptr}, ReshapeCase{"inferred_only", {-1}, {6}, nullptr},
+        ReshapeCase{"fraction_truncated", {2.9, 3}, {2, 3}, nullptr},
+        ReshapeCase{"unit_axes", {1, 6, 1}, {1, 6, 1}, nullptr},
+        ReshapeCase{"inferred_first", {-1, 2}, {3, 2}, nullptr},
+        ReshapeCase{"inferred_too_small", {4, -1}, {}, R"(IncompatibleShape("reshape failed: [2, 3] vs [4, 1]"))"},
+        ReshapeCase{"wrong_count", {4}, {}, R"(IncompatibleShape("reshape failed: [2, 3] vs [4]"))"},
+        ReshapeCase{"count_overflows",
+                    {1e19, 1e19},
+                    {},
+                    R"(IncompatibleShape("reshape failed: [2, 3] vs [10000000000000000000, 10000000000000000000]"))"}),
     case_name<ReshapeCase>);
 
 TEST(Reshape, UnreadableTargetsPanic) {
@@ -159,9 +160,13 @@ TEST(ExpandDims, InsertsUnitAxes) {
   EXPECT_EQ(shape_of(compute(array_ops::ExpandDims{}, {ArrayD::scalar(2.0), vec({0})}).out()), Shape{1});
   // Negative axes count from the end of x's own rank, not of the growing shape.
   EXPECT_EQ(shape_of(compute(array_ops::ExpandDims{}, {iota({2, 3}), vec({-2, -1})}).out()), (Shape{1, 1, 2, 3}));
-  EXPECT_EQ(panic_message([] { compute(array_ops::ExpandDims{}, {iota({3}), vec({5})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(array_ops::ExpandDims{}, {iota({3}), vec({5})});
+            }),
             "expand_dims: cannot insert axis 5 into shape [3]");
-  EXPECT_EQ(panic_message([] { compute(array_ops::ExpandDims{}, {iota({3}), vec({-3})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(array_ops::ExpandDims{}, {iota({3}), vec({-3})});
+            }),
             "expand_dims: cannot insert axis -3 into shape [3]");
 }
 
@@ -198,13 +203,21 @@ TEST(Transpose, PermutesAxesOrTheirInverse) {
 TEST(Transpose, MismatchedOrInvalidPermutations) {
   EXPECT_EQ(compute(math_ops::Transpose(false), {iota({2, 3}), vec({0, 1, 2})}).error_debug(),
             R"(IncompatibleShape("transpose: inputs's ndim and axes's length must match"))");
-  EXPECT_EQ(panic_message([] { compute(math_ops::Transpose(false), {iota({2, 3}), vec({0, 0})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(math_ops::Transpose(false), {iota({2, 3}), vec({0, 0})});
+            }),
             "axes [0, 0] are not a permutation of the axes of an array of shape [2, 3]");
-  EXPECT_EQ(panic_message([] { compute(math_ops::Transpose(true), {iota({2, 3}), vec({0, 0})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(math_ops::Transpose(true), {iota({2, 3}), vec({0, 0})});
+            }),
             "axes [1, 2] are not a permutation of the axes of an array of shape [2, 3]");
-  EXPECT_EQ(panic_message([] { compute(math_ops::Transpose(true), {iota({2, 3}), vec({2, 0})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(math_ops::Transpose(true), {iota({2, 3}), vec({2, 0})});
+            }),
             "transpose: permutation entry 2 is out of range for 2 axes");
-  EXPECT_EQ(panic_message([] { compute(math_ops::Transpose(false), {iota({2, 3}), vec({-1, 0})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(math_ops::Transpose(false), {iota({2, 3}), vec({-1, 0})});
+            }),
             "Operation failed");
 }
 
@@ -213,10 +226,8 @@ TEST(Transpose, GradientRestoresTheInputShape) {
     graph::run([invert](graph::Context& ctx) {
       const Tensor x = convert_to_tensor(iota({2, 3, 4}), ctx);
       const Tensor perm = convert_to_tensor(vec({1, 2, 0}), ctx);
-      const Tensor y = tensor::TensorBuilder(ctx)
-                           .append_input_with_selector(x)
-                           .append_input_with_selector(perm)
-                           .build(math_ops::Transpose(invert));
+      const Tensor y = tensor::TensorBuilder(ctx).append_input_with_selector(x).append_input_with_selector(perm).build(
+          math_ops::Transpose(invert));
       const Tensor gy = convert_to_tensor(*y.eval(ctx), ctx);  // y itself: the gradient must give x back
       const auto grads = grads_of(ctx, y, gy);
       ASSERT_EQ(grads.size(), 2u);
@@ -259,7 +270,9 @@ TEST(Slice, OutOfRangeOrMismatchedListsPanic) {
     const std::vector<std::int64_t> five{5}, minus_one{-1}, zero{0}, pair{0, 0};
     EXPECT_EQ(panic_message([&] { slice(x, five, minus_one).eval(ctx); }),
               "slice element (start 5, end none, step 1) does not fit axis 0 of length 4");
-    EXPECT_EQ(panic_message([&] { slice(x, pair, std::vector<std::int64_t>{-1, -1}).eval(ctx); }),
+    EXPECT_EQ(panic_message([&] {
+                slice(x, pair, std::vector<std::int64_t>{-1, -1}).eval(ctx);
+              }),
               "a slice of 2 axes cannot select from an array of shape [4]");
     EXPECT_EQ(panic_message([&] { slice(x, pair, minus_one); }), "slice: 2 starts and 1 ends do not pair up");
   });
@@ -270,7 +283,9 @@ TEST(SliceGrad, PlacesTheGradientInTheSlicedRegion) {
   const array_ops::SliceGrad op(from_one);
   EXPECT_EQ(compute(op, {iota({4}), vec({5, 6, 7})}).out(), vec({0, 5, 6, 7}));
   EXPECT_EQ(compute(op, {iota({4}), ArrayD::scalar(2.0)}).out(), vec({0, 2, 2, 2}));
-  EXPECT_EQ(panic_message([&] { compute(op, {iota({4}), vec({1, 2})}); }),
+  EXPECT_EQ(panic_message([&] {
+              compute(op, {iota({4}), vec({1, 2})});
+            }),
             "an array of shape [2] cannot be broadcast to the sliced region of shape [3]");
 }
 
@@ -302,14 +317,19 @@ const array_ops::GatherGrad scatter_op(0, true);
 const array_ops::GatherGrad scatter_plain_op(0, false);
 const array_ops::GatherGrad scatter_columns_op(1, false);
 
-INSTANTIATE_TEST_SUITE_P(
-    AddN, OpComputes,
-    ::testing::Values(ComputeCase{"one_input_copied", &add_n_op, {vec({1, 2})}, {2}, {1, 2}},
-                      ComputeCase{"two_broadcast_both_ways", &add_n_op, {iota({3}), array({2, 1}, {10, 20})},
-                                           {2, 3}, {10, 11, 12, 20, 21, 22}},
-                      ComputeCase{"three_onto_the_first_sum", &add_n_op, {iota({2, 3}), vec({1, 1, 1}), vec({10})},
-                                           {2, 3}, {11, 12, 13, 14, 15, 16}}),
-    case_name<ComputeCase>);
+INSTANTIATE_TEST_SUITE_P(AddN, OpComputes,
+                         ::testing::Values(ComputeCase{"one_input_copied", &add_n_op, {vec({1, 2})}, {2}, {1, 2}},
+                                           ComputeCase{"two_broadcast_both_ways",
+                                                       &add_n_op,
+                                                       {iota({3}), array({2, 1}, {10, 20})},
+                                                       {2, 3},
+                                                       {10, 11, 12, 20, 21, 22}},
+                                           ComputeCase{"three_onto_the_first_sum",
+                                                       &add_n_op,
+                                                       {iota({2, 3}), vec({1, 1, 1}), vec({10})},
+                                                       {2, 3},
+                                                       {11, 12, 13, 14, 15, 16}}),
+                         case_name<ComputeCase>);
 
 // params iota({3, 2}) is [[0, 1], [2, 3], [4, 5]].
 INSTANTIATE_TEST_SUITE_P(
@@ -317,50 +337,68 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ComputeCase{"shape_vector_entries", &gather_op, {vec({0, 2}), vec({2, 3, 4})}, {2}, {2, 4}},
         ComputeCase{"negative_counts_from_the_end", &gather_normalizing_op, {vec({-1}), vec({2, 3, 4})}, {1}, {4}},
-        ComputeCase{"nan_normalized_to_zero", &gather_normalizing_op, {vec({nan, -3}), vec({2, 3, 4})}, {2},
-                             {2, 2}},
+        ComputeCase{"nan_normalized_to_zero", &gather_normalizing_op, {vec({nan, -3}), vec({2, 3, 4})}, {2}, {2, 2}},
         ComputeCase{"0d_index_drops_the_axis", &gather_op, {ArrayD::scalar(1), vec({2, 3, 4})}, {}, {3}},
         ComputeCase{"fraction_truncated", &gather_op, {vec({1.7}), vec({2, 3, 4})}, {1}, {3}},
-        ComputeCase{"matrix_indices_on_rows", &gather_op, {array({2, 2}, {0, 2, 1, 0}), iota({3, 2})}, {2, 2, 2},
-                             {0, 1, 4, 5, 2, 3, 0, 1}},
+        ComputeCase{"matrix_indices_on_rows",
+                    &gather_op,
+                    {array({2, 2}, {0, 2, 1, 0}), iota({3, 2})},
+                    {2, 2, 2},
+                    {0, 1, 4, 5, 2, 3, 0, 1}},
         ComputeCase{"columns", &gather_columns_op, {vec({1}), iota({3, 2})}, {3, 1}, {1, 3, 5}},
-        ComputeCase{"negative_axis", &gather_last_axis_op, {vec({0, -1}), iota({3, 2})}, {3, 2},
-                             {0, 1, 2, 3, 4, 5}}),
+        ComputeCase{"negative_axis", &gather_last_axis_op, {vec({0, -1}), iota({3, 2})}, {3, 2}, {0, 1, 2, 3, 4, 5}}),
     case_name<ComputeCase>);
 
 INSTANTIATE_TEST_SUITE_P(
     GatherGrad, OpComputes,
     ::testing::Values(
-        ComputeCase{"repeated_indices_accumulate", &scatter_op, {vec({0, 0, 2}), iota({3}), vec({1, 2, 3})}, {3},
-                             {3, 0, 3}},
-        ComputeCase{"row_placed", &scatter_op, {vec({2}), iota({3, 2}), array({1, 2}, {5, 6})}, {3, 2},
-                             {0, 0, 0, 0, 5, 6}},
+        ComputeCase{
+            "repeated_indices_accumulate", &scatter_op, {vec({0, 0, 2}), iota({3}), vec({1, 2, 3})}, {3}, {3, 0, 3}},
+        ComputeCase{
+            "row_placed", &scatter_op, {vec({2}), iota({3, 2}), array({1, 2}, {5, 6})}, {3, 2}, {0, 0, 0, 0, 5, 6}},
         ComputeCase{"negative_index_from_the_end", &scatter_op, {vec({-1}), iota({3}), vec({4})}, {3}, {0, 0, 4}},
         // Written where Gather reads: -0.5 + 4 and -1.5 + 4 truncated; NaN and -4 + 3 as 0.
         ComputeCase{"negative_fractions", &scatter_op, {vec({-0.5, -1.5}), iota({4}), vec({1, 2})}, {4}, {0, 0, 2, 1}},
-        ComputeCase{"unreadable_and_below_the_axis", &scatter_op, {vec({nan, -4}), iota({3}), vec({1, 2})}, {3},
-                             {3, 0, 0}},
-        ComputeCase{"fraction_truncated_without_normalizing", &scatter_plain_op, {vec({-0.5}), iota({3}), vec({4})},
-                             {3}, {4, 0, 0}},
-        ComputeCase{"matrix_indices", &scatter_op, {array({2, 2}, {0, 1, 1, 2}), iota({3}), array({2, 2}, {1, 2, 3, 4})},
-                             {3}, {1, 5, 4}},
-        ComputeCase{"columns", &scatter_columns_op, {vec({2, 0}), iota({2, 3}), array({2, 2}, {1, 2, 3, 4})},
-                             {2, 3}, {2, 0, 1, 4, 0, 3}}),
+        ComputeCase{
+            "unreadable_and_below_the_axis", &scatter_op, {vec({nan, -4}), iota({3}), vec({1, 2})}, {3}, {3, 0, 0}},
+        ComputeCase{"fraction_truncated_without_normalizing",
+                    &scatter_plain_op,
+                    {vec({-0.5}), iota({3}), vec({4})},
+                    {3},
+                    {4, 0, 0}},
+        ComputeCase{"matrix_indices",
+                    &scatter_op,
+                    {array({2, 2}, {0, 1, 1, 2}), iota({3}), array({2, 2}, {1, 2, 3, 4})},
+                    {3},
+                    {1, 5, 4}},
+        ComputeCase{"columns",
+                    &scatter_columns_op,
+                    {vec({2, 0}), iota({2, 3}), array({2, 2}, {1, 2, 3, 4})},
+                    {2, 3},
+                    {2, 0, 1, 4, 0, 3}}),
     case_name<ComputeCase>);
 
 TEST(GatherAndAddN, ViolatedInvariantsPanic) {
   EXPECT_EQ(panic_message([] { compute(add_n_op, {}); }), "internal error: entered unreachable code");
-  EXPECT_EQ(panic_message([] { compute(add_n_op, {iota({3}), iota({3}), iota({2, 3})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(add_n_op, {iota({3}), iota({3}), iota({2, 3})});
+            }),
             "AddN: cannot broadcast input 2 of shape [2, 3] to the sum's shape [3]");
   EXPECT_EQ(panic_message([] { compute(gather_op, {vec({-1}), vec({2, 3, 4})}); }), "Invalid index value");
   EXPECT_EQ(panic_message([] { compute(gather_op, {vec({nan}), vec({2, 3, 4})}); }), "Invalid index value");
-  EXPECT_EQ(panic_message([] { compute(gather_op, {vec({3}), vec({2, 3, 4})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(gather_op, {vec({3}), vec({2, 3, 4})});
+            }),
             "Gather: index 3 is out of range for an axis of length 3");
-  EXPECT_EQ(panic_message([] { compute(gather_columns_op, {vec({0}), vec({2, 3, 4})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(gather_columns_op, {vec({0}), vec({2, 3, 4})});
+            }),
             "Gather: axis 1 is out of range for an array of rank 1");
   EXPECT_EQ(panic_message([] { compute(scatter_op, {vec({0, 1}), iota({3}), vec({1})}); }), "Operation failed");
   EXPECT_EQ(panic_message([] { compute(scatter_plain_op, {vec({-1}), iota({3}), vec({1})}); }), "Invalid index value");
-  EXPECT_EQ(panic_message([] { compute(scatter_op, {vec({3}), iota({3}), vec({1})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(scatter_op, {vec({3}), iota({3}), vec({1})});
+            }),
             "GatherGrad: index 3 is out of range for an axis of length 3");
 }
 
@@ -390,8 +428,8 @@ TEST(AddN, GradientIsTheSameTensorForEveryInput) {
   graph::run([](graph::Context& ctx) {
     const Tensor a = convert_to_tensor(iota({2, 3}), ctx);
     const Tensor b = convert_to_tensor(vec({1, 1, 1}), ctx);
-    const Tensor sum = tensor::TensorBuilder(ctx).append_input_with_selector(a).append_input_with_selector(b).build(
-        array_ops::AddN{});
+    const Tensor sum =
+        tensor::TensorBuilder(ctx).append_input_with_selector(a).append_input_with_selector(b).build(array_ops::AddN{});
     const Tensor gy = convert_to_tensor(iota({2, 3}), ctx);
     const std::size_t before = ctx.num_nodes();
     const auto grads = grads_of(ctx, sum, gy);

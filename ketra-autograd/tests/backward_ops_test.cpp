@@ -53,12 +53,22 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, SvdJacobiGolden,
     ::testing::Values(
         // Orthogonal columns are not rotated: their norms, sorted descending.
-        SvdGolden{"orthogonal_columns", matrix({{0, 3}, {2, 0}}), {3, 2}, matrix({{1, 0}, {0, 1}}), matrix({{0, 1}, {1, 0}})},
-        SvdGolden{"equal_norms_keep_column_order", matrix({{0, 2}, {2, 0}}), {2, 2}, matrix({{0, 1}, {1, 0}}),
+        SvdGolden{
+            "orthogonal_columns", matrix({{0, 3}, {2, 0}}), {3, 2}, matrix({{1, 0}, {0, 1}}), matrix({{0, 1}, {1, 0}})},
+        SvdGolden{"equal_norms_keep_column_order",
+                  matrix({{0, 2}, {2, 0}}),
+                  {2, 2},
+                  matrix({{0, 1}, {1, 0}}),
                   matrix({{1, 0}, {0, 1}})},
-        SvdGolden{"zero_column", matrix({{1, 0}, {1, 0}}), {std::sqrt(2.0), 0}, matrix({{r2, 0}, {r2, 0}}),
+        SvdGolden{"zero_column",
+                  matrix({{1, 0}, {1, 0}}),
+                  {std::sqrt(2.0), 0},
+                  matrix({{r2, 0}, {r2, 0}}),
                   matrix({{1, 0}, {0, 1}})},
-        SvdGolden{"wide_keeps_largest_norms", matrix({{1, 0, 0}, {0, 0, 3}}), {3, 1}, matrix({{0, 1}, {1, 0}}),
+        SvdGolden{"wide_keeps_largest_norms",
+                  matrix({{1, 0, 0}, {0, 0, 3}}),
+                  {3, 1},
+                  matrix({{0, 1}, {1, 0}}),
                   matrix({{0, 0, 1}, {1, 0, 0}})},
         SvdGolden{"one_by_one_negative", matrix({{-3}}), {3}, matrix({{-1}}), matrix({{1}})},
         SvdGolden{"one_by_one_negligible", matrix({{1e-301}}), {1e-301}, matrix({{0}}), matrix({{1}})},
@@ -71,7 +81,8 @@ TEST(SvdJacobi, ReconstructsLikeEigen) {
   const struct {
     const char* name;
     Index m, n;
-  } shapes[] = {{"square", 6, 6}, {"tall", 8, 3}, {"wide", 3, 8}, {"row", 1, 5}, {"column", 5, 1}, {"order_20", 20, 20}};
+  } shapes[] = {{"square", 6, 6}, {"tall", 8, 3},   {"wide", 3, 8},
+                {"row", 1, 5},    {"column", 5, 1}, {"order_20", 20, 20}};
   for (const auto& shape : shapes) {
     SCOPED_TRACE(shape.name);
     const Matrix a = random_matrix(shape.m, shape.n, 51);
@@ -127,10 +138,9 @@ TEST(SVDBackward, DegeneracyToleranceScalesWithTheLargestValue) {
     double a, b;
     bool refused;
   } cases[] = {
-      {"3_gap_1e-8", 3, 3 + 1e-8, true},          // tolerance 3e-7
-      {"half_gap_2e-7", 0.5, 0.5 + 2e-7, false},  // tolerance stays 1e-7 below 1
-      {"half_gap_5e-8", 0.5, 0.5 + 5e-8, true},
-      {"4_gap_3.9e-7", 4, 4 + 3.9e-7, true},      // tolerance 4e-7
+      {"3_gap_1e-8", 3, 3 + 1e-8, true},                                                 // tolerance 3e-7
+      {"half_gap_2e-7", 0.5, 0.5 + 2e-7, false},                                         // tolerance stays 1e-7 below 1
+      {"half_gap_5e-8", 0.5, 0.5 + 5e-8, true},  {"4_gap_3.9e-7", 4, 4 + 3.9e-7, true},  // tolerance 4e-7
       {"4_gap_4.1e-7", 4, 4 + 4.1e-7, false},
   };
   for (const auto& c : cases) {
@@ -190,16 +200,19 @@ const Matrix e21 = matrix({{0, 0}, {0, 0}, {0, 1}});
 INSTANTIATE_TEST_SUITE_P(
     Cases, SVDBackwardScale,
     ::testing::Values(
-        SvdScaleCase{"tiny", matrix({{1e-6, 0}, {0, 5e-7}}), e01, matrix({{0, -666666.66666666667}, {-1333333.3333333333, 0}})},
+        SvdScaleCase{"tiny", matrix({{1e-6, 0}, {0, 5e-7}}), e01,
+                     matrix({{0, -666666.66666666667}, {-1333333.3333333333, 0}})},
         SvdScaleCase{"huge", matrix({{3e155, 0}, {0, 1e155}}), e01, matrix({{0, -1.25e-156}, {-3.75e-156, 0}})},
         // Relative gaps of squares 3e-12 and 8e-14 against the threshold 1e-12.
         SvdScaleCase{"gap_above_threshold", Matrix(Eigen::Vector3d(1, 2e-6, 1e-6).asDiagonal()), e12,
                      matrix({{0, 0, 0}, {0, 0, -333333.33333333333}, {0, -666666.66666666667, 0}})},
-        SvdScaleCase{"gap_below_threshold", Matrix(Eigen::Vector3d(1, 3e-7, 1e-7).asDiagonal()), e12, Matrix::Zero(3, 3)},
+        SvdScaleCase{"gap_below_threshold", Matrix(Eigen::Vector3d(1, 3e-7, 1e-7).asDiagonal()), e12,
+                     Matrix::Zero(3, 3)},
         // Relative singular values 5e-12 and 5e-13 against the inversion threshold 1e-12.
         SvdScaleCase{"inverted", matrix({{1, 0}, {0, 5e-12}, {0, 0}}), e21, matrix({{0, 0}, {0, 0}, {0, 2e11}})},
         SvdScaleCase{"not_inverted", matrix({{1, 0}, {0, 5e-13}, {0, 0}}), e21, Matrix::Zero(3, 2)},
-        SvdScaleCase{"tiny_inverted", matrix({{1e-6, 0}, {0, 5e-18}, {0, 0}}), e21, matrix({{0, 0}, {0, 0}, {0, 2e17}})}),
+        SvdScaleCase{"tiny_inverted", matrix({{1e-6, 0}, {0, 5e-18}, {0, 0}}), e21,
+                     matrix({{0, 0}, {0, 0}, {0, 2e17}})}),
     case_name<SvdScaleCase>);
 
 // Σ_r w_r · c_rᵀ·B·c_r over the columns c_r: unchanged when a column flips its sign, so it
@@ -242,12 +255,13 @@ TEST_P(SVDBackwardGradient, MatchesFiniteDifferences) {
   EXPECT_TRUE(near(out_matrix(computed), central_differences(loss, a), 1e-7));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, SVDBackwardGradient,
-    ::testing::Values(SvdShape{"square_u", 4, 4, 0}, SvdShape{"square_s", 4, 4, 1}, SvdShape{"square_vt", 4, 4, 2},
-                      SvdShape{"tall_u", 5, 3, 0}, SvdShape{"tall_s", 5, 3, 1}, SvdShape{"tall_vt", 5, 3, 2},
-                      SvdShape{"wide_u", 3, 5, 0}, SvdShape{"wide_s", 3, 5, 1}, SvdShape{"wide_vt", 3, 5, 2}),
-    case_name<SvdShape>);
+INSTANTIATE_TEST_SUITE_P(Shapes, SVDBackwardGradient,
+                         ::testing::Values(SvdShape{"square_u", 4, 4, 0}, SvdShape{"square_s", 4, 4, 1},
+                                           SvdShape{"square_vt", 4, 4, 2}, SvdShape{"tall_u", 5, 3, 0},
+                                           SvdShape{"tall_s", 5, 3, 1}, SvdShape{"tall_vt", 5, 3, 2},
+                                           SvdShape{"wide_u", 3, 5, 0}, SvdShape{"wide_s", 3, 5, 1},
+                                           SvdShape{"wide_vt", 3, 5, 2}),
+                         case_name<SvdShape>);
 
 // ---- Cholesky ----
 
@@ -307,8 +321,10 @@ TEST(LuWithoutPivoting, Goldens) {
 TEST(LUExtractBackward, AtTheIdentityPicksTriangles) {
   const Matrix g = matrix({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
   const ArrayD identity = to_array(Matrix::Identity(3, 3));
-  EXPECT_EQ(out_matrix(compute(LUExtractBackwardOp(1), {identity, to_array(g)})), matrix({{0, 0, 0}, {4, 0, 0}, {7, 8, 0}}));
-  EXPECT_EQ(out_matrix(compute(LUExtractBackwardOp(2), {identity, to_array(g)})), matrix({{1, 2, 3}, {0, 5, 6}, {0, 0, 9}}));
+  EXPECT_EQ(out_matrix(compute(LUExtractBackwardOp(1), {identity, to_array(g)})),
+            matrix({{0, 0, 0}, {4, 0, 0}, {7, 8, 0}}));
+  EXPECT_EQ(out_matrix(compute(LUExtractBackwardOp(2), {identity, to_array(g)})),
+            matrix({{1, 2, 3}, {0, 5, 6}, {0, 0, 9}}));
 }
 
 TEST(LUExtractBackward, MatchesFiniteDifferences) {
@@ -390,69 +406,120 @@ const ArrayD repeated = diagonal(2, 2);
 INSTANTIATE_TEST_SUITE_P(
     Svd, OpFailures,
     ::testing::Values(
-        FailureCase{"svd_vector_a", make_op<SVDBackwardOp>(0), {vec({1, 2}), iota({2, 1})},
+        FailureCase{"svd_vector_a",
+                    make_op<SVDBackwardOp>(0),
+                    {vec({1, 2}), iota({2, 1})},
                     "IncompatibleShape(\"SVDBackward: A must be 2D\")"},
-        FailureCase{"svd_missing_inputs", make_op<SVDBackwardOp>(1), {}, "IncompatibleShape(\"SVDBackward: A must be 2D\")"},
+        FailureCase{
+            "svd_missing_inputs", make_op<SVDBackwardOp>(1), {}, "IncompatibleShape(\"SVDBackward: A must be 2D\")"},
         FailureCase{"svd_degenerate_before_gradient_rank", make_op<SVDBackwardOp>(0), {repeated, vec({1})}, degenerate},
-        FailureCase{"svd_degenerate_before_invalid_component", make_op<SVDBackwardOp>(3), {repeated, iota({2, 2})},
-                    degenerate},
-        FailureCase{"svd_vector_du", make_op<SVDBackwardOp>(0), {diagonal(1, 2), vec({1})},
+        FailureCase{
+            "svd_degenerate_before_invalid_component", make_op<SVDBackwardOp>(3), {repeated, iota({2, 2})}, degenerate},
+        FailureCase{"svd_vector_du",
+                    make_op<SVDBackwardOp>(0),
+                    {diagonal(1, 2), vec({1})},
                     "IncompatibleShape(\"SVDBackward: dU must be 2D\")"},
-        FailureCase{"svd_missing_du", make_op<SVDBackwardOp>(0), {diagonal(1, 2)},
+        FailureCase{"svd_missing_du",
+                    make_op<SVDBackwardOp>(0),
+                    {diagonal(1, 2)},
                     "IncompatibleShape(\"SVDBackward: dU must be 2D\")"},
-        FailureCase{"svd_matrix_ds", make_op<SVDBackwardOp>(1), {diagonal(1, 2), iota({2, 1})},
+        FailureCase{"svd_matrix_ds",
+                    make_op<SVDBackwardOp>(1),
+                    {diagonal(1, 2), iota({2, 1})},
                     "IncompatibleShape(\"SVDBackward: dS must be 1D\")"},
-        FailureCase{"svd_vector_dvt", make_op<SVDBackwardOp>(2), {diagonal(1, 2), vec({1})},
+        FailureCase{"svd_vector_dvt",
+                    make_op<SVDBackwardOp>(2),
+                    {diagonal(1, 2), vec({1})},
                     "IncompatibleShape(\"SVDBackward: dVt must be 2D\")"},
-        FailureCase{"svd_invalid_component", make_op<SVDBackwardOp>(3), {diagonal(1, 2), iota({2, 2})},
+        FailureCase{"svd_invalid_component",
+                    make_op<SVDBackwardOp>(3),
+                    {diagonal(1, 2), iota({2, 2})},
                     "IncompatibleShape(\"SVDBackward: invalid component\")"}),
     case_name<FailureCase>);
 
 INSTANTIATE_TEST_SUITE_P(
     Cholesky, OpFailures,
-    ::testing::Values(
-        FailureCase{"cholesky_vector_a", make_op<CholeskyBackwardOp>(), {vec({1}), vec({1})},
-                    "IncompatibleShape(\"CholeskyBackward: A must be 2D\")"},
-        FailureCase{"cholesky_vector_dl", make_op<CholeskyBackwardOp>(), {iota({2, 2}), vec({1})},
-                    "IncompatibleShape(\"CholeskyBackward: dL must be 2D\")"},
-        FailureCase{"cholesky_missing_dl", make_op<CholeskyBackwardOp>(), {iota({2, 2})},
-                    "IncompatibleShape(\"CholeskyBackward: dL must be 2D\")"},
-        FailureCase{"cholesky_not_square", make_op<CholeskyBackwardOp>(), {iota({2, 3}), iota({2, 3})},
-                    "IncompatibleShape(\"CholeskyBackward: A must be square, got shape [2, 3]\")"},
-        FailureCase{"cholesky_dl_of_another_shape", make_op<CholeskyBackwardOp>(), {array({2, 2}, {1, 2, 2, 1}), iota({3, 3})},
-                    "IncompatibleShape(\"CholeskyBackward: dL shape [3, 3] does not match A shape [2, 2]\")"},
-        FailureCase{"cholesky_indefinite", make_op<CholeskyBackwardOp>(), {array({2, 2}, {1, 2, 2, 1}), iota({2, 2})},
-                    "Other(\"CholeskyBackward: matrix not positive definite\")"},
-        FailureCase{"cholesky_zero_pivot", make_op<CholeskyBackwardOp>(), {array({1, 1}, {0}), iota({1, 1})},
-                    "Other(\"CholeskyBackward: matrix not positive definite\")"}),
+    ::testing::Values(FailureCase{"cholesky_vector_a",
+                                  make_op<CholeskyBackwardOp>(),
+                                  {vec({1}), vec({1})},
+                                  "IncompatibleShape(\"CholeskyBackward: A must be 2D\")"},
+                      FailureCase{"cholesky_vector_dl",
+                                  make_op<CholeskyBackwardOp>(),
+                                  {iota({2, 2}), vec({1})},
+                                  "IncompatibleShape(\"CholeskyBackward: dL must be 2D\")"},
+                      FailureCase{"cholesky_missing_dl",
+                                  make_op<CholeskyBackwardOp>(),
+                                  {iota({2, 2})},
+                                  "IncompatibleShape(\"CholeskyBackward: dL must be 2D\")"},
+                      FailureCase{"cholesky_not_square",
+                                  make_op<CholeskyBackwardOp>(),
+                                  {iota({2, 3}), iota({2, 3})},
+                                  "IncompatibleShape(\"CholeskyBackward: A must be square, got shape [2, 3]\")"},
+                      FailureCase{
+                          "cholesky_dl_of_another_shape",
+                          make_op<CholeskyBackwardOp>(),
+                          {array({2, 2}, {1, 2, 2, 1}), iota({3, 3})},
+                          "IncompatibleShape(\"CholeskyBackward: dL shape [3, 3] does not match A shape [2, 2]\")"},
+                      FailureCase{"cholesky_indefinite",
+                                  make_op<CholeskyBackwardOp>(),
+                                  {array({2, 2}, {1, 2, 2, 1}), iota({2, 2})},
+                                  "Other(\"CholeskyBackward: matrix not positive definite\")"},
+                      FailureCase{"cholesky_zero_pivot",
+                                  make_op<CholeskyBackwardOp>(),
+                                  {array({1, 1}, {0}), iota({1, 1})},
+                                  "Other(\"CholeskyBackward: matrix not positive definite\")"}),
     case_name<FailureCase>);
 
 INSTANTIATE_TEST_SUITE_P(
     LuQr, OpFailures,
     ::testing::Values(
-        FailureCase{"lu_vector_a", make_op<LUExtractBackwardOp>(1), {vec({1}), vec({1})},
+        FailureCase{"lu_vector_a",
+                    make_op<LUExtractBackwardOp>(1),
+                    {vec({1}), vec({1})},
                     "IncompatibleShape(\"LUExtractBackward: A must be 2D\")"},
-        FailureCase{"lu_vector_g", make_op<LUExtractBackwardOp>(1), {iota({2, 2}), vec({1})},
+        FailureCase{"lu_vector_g",
+                    make_op<LUExtractBackwardOp>(1),
+                    {iota({2, 2}), vec({1})},
                     "IncompatibleShape(\"LUExtractBackward: dG must be 2D\")"},
-        FailureCase{"lu_not_square", make_op<LUExtractBackwardOp>(1), {iota({3, 2}), iota({3, 2})},
+        FailureCase{"lu_not_square",
+                    make_op<LUExtractBackwardOp>(1),
+                    {iota({3, 2}), iota({3, 2})},
                     "IncompatibleShape(\"LUExtractBackward: A must be square, got shape [3, 2]\")"},
-        FailureCase{"lu_g_of_another_shape", make_op<LUExtractBackwardOp>(2), {iota({2, 2}), iota({2, 3})},
+        FailureCase{"lu_g_of_another_shape",
+                    make_op<LUExtractBackwardOp>(2),
+                    {iota({2, 2}), iota({2, 3})},
                     "IncompatibleShape(\"LUExtractBackward: dG shape [2, 3] does not match A shape [2, 2]\")"},
-        FailureCase{"lu_component_0", make_op<LUExtractBackwardOp>(0), {iota({2, 2}), iota({2, 2})},
+        FailureCase{"lu_component_0",
+                    make_op<LUExtractBackwardOp>(0),
+                    {iota({2, 2}), iota({2, 2})},
                     "IncompatibleShape(\"LUExtractBackward: invalid component\")"},
-        FailureCase{"lu_component_3", make_op<LUExtractBackwardOp>(3), {iota({2, 2}), iota({2, 2})},
+        FailureCase{"lu_component_3",
+                    make_op<LUExtractBackwardOp>(3),
+                    {iota({2, 2}), iota({2, 2})},
                     "IncompatibleShape(\"LUExtractBackward: invalid component\")"},
-        FailureCase{"qr_vector_a", make_op<QRExtractBackwardOp>(0), {vec({1}), iota({1, 1})},
+        FailureCase{"qr_vector_a",
+                    make_op<QRExtractBackwardOp>(0),
+                    {vec({1}), iota({1, 1})},
                     "IncompatibleShape(\"QRExtractBackward: A must be 2D\")"},
-        FailureCase{"qr_missing_g", make_op<QRExtractBackwardOp>(0), {iota({2, 2})},
+        FailureCase{"qr_missing_g",
+                    make_op<QRExtractBackwardOp>(0),
+                    {iota({2, 2})},
                     "IncompatibleShape(\"QRExtractBackward: dG must be 2D\")"},
-        FailureCase{"qr_not_square", make_op<QRExtractBackwardOp>(0), {iota({3, 2}), iota({3, 3})},
+        FailureCase{"qr_not_square",
+                    make_op<QRExtractBackwardOp>(0),
+                    {iota({3, 2}), iota({3, 3})},
                     "IncompatibleShape(\"QRExtractBackward: A must be square, got shape [3, 2]\")"},
-        FailureCase{"qr_component_2", make_op<QRExtractBackwardOp>(2), {iota({2, 2}), iota({2, 2})},
+        FailureCase{"qr_component_2",
+                    make_op<QRExtractBackwardOp>(2),
+                    {iota({2, 2}), iota({2, 2})},
                     "IncompatibleShape(\"QRExtractBackward: invalid component\")"},
-        FailureCase{"qr_dq_too_wide", make_op<QRExtractBackwardOp>(0), {iota({2, 2}), iota({2, 3})},
+        FailureCase{"qr_dq_too_wide",
+                    make_op<QRExtractBackwardOp>(0),
+                    {iota({2, 2}), iota({2, 3})},
                     "IncompatibleShape(\"QRExtractBackward: dG of shape [2, 3] has more columns than Q's 2\")"},
-        FailureCase{"qr_dr_too_narrow", make_op<QRExtractBackwardOp>(1), {iota({2, 2}), iota({2, 1})},
+        FailureCase{"qr_dr_too_narrow",
+                    make_op<QRExtractBackwardOp>(1),
+                    {iota({2, 2}), iota({2, 1})},
                     "IncompatibleShape(\"QRExtractBackward: dG of shape [2, 1] has fewer columns than R's 2\")"}),
     case_name<FailureCase>);
 
@@ -474,7 +541,8 @@ TEST(DecompositionGradients, NamesAndNoGradient) {
   graph::run([](graph::Context& ctx) {
     const tensor::Tensor a = tensor_ops::convert_to_tensor(iota({1, 1}), ctx);
     const tensor::Tensor y =
-        tensor::TensorBuilder(ctx).append_input_with_selector(a).append_input_with_selector(a).build(QRExtractBackwardOp(1));
+        tensor::TensorBuilder(ctx).append_input_with_selector(a).append_input_with_selector(a).build(
+            QRExtractBackwardOp(1));
     EXPECT_EQ(grads_of(ctx, y, y), (std::vector<std::optional<tensor::Tensor>>(2)));
   });
 }

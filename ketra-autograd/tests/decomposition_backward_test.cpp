@@ -38,7 +38,8 @@ TEST(LuBackward, PermutationIsAppliedLast) {
   const Matrix dl = random_matrix(3, 3, 77);
   const Matrix du = random_matrix(3, 3, 78);
   const Matrix p = matrix({{0, 1, 0}, {0, 0, 1}, {1, 0, 0}});
-  EXPECT_TRUE(near(lu_backward(p, l, u, dl, du), p.transpose() * lu_backward(Matrix::Identity(3, 3), l, u, dl, du), 1e-15));
+  EXPECT_TRUE(
+      near(lu_backward(p, l, u, dl, du), p.transpose() * lu_backward(Matrix::Identity(3, 3), l, u, dl, du), 1e-15));
 }
 
 // Columns of R beyond k = min(rows of R, columns of Q) get a zero gradient.

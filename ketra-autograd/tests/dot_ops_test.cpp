@@ -51,8 +51,13 @@ const ArrayD many_columns = ArrayD::zeros(Shape{0, std::size_t{1} << 32});
 INSTANTIATE_TEST_SUITE_P(
     Shapes, MatMulCompute,
     ::testing::Values(
-        ProductCase{"matrix_by_matrix", false, false, {iota({2, 3}), iota({3, 4})}, {2, 4},
-                    {20, 23, 26, 29, 56, 68, 80, 92}, ""},
+        ProductCase{"matrix_by_matrix",
+                    false,
+                    false,
+                    {iota({2, 3}), iota({3, 4})},
+                    {2, 4},
+                    {20, 23, 26, 29, 56, 68, 80, 92},
+                    ""},
         ProductCase{"vector_dot_vector", false, false, {vec({1, 2, 3}), vec({4, 5, 6})}, {1, 1}, {32}, ""},
         ProductCase{"matrix_by_vector", false, false, {iota({2, 3}), vec({1, 1, 1})}, {2, 1}, {3, 12}, ""},
         ProductCase{"vector_by_matrix", false, false, {vec({1, 1}), iota({2, 3})}, {1, 3}, {3, 5, 7}, ""},
@@ -69,17 +74,49 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Failures, MatMulCompute,
     ::testing::Values(
-        ProductCase{"inner_dimensions_differ", false, false, {iota({2, 3}), iota({2, 3})}, {}, {},
-                    "IncompatibleShape(\"ndarray: inputs 2 × 3 and 2 × 3 are not compatible for matrix multiplication\")"},
-        ProductCase{"transpose_makes_them_differ", true, false, {iota({2, 3}), iota({3, 2})}, {}, {},
-                    "IncompatibleShape(\"ndarray: inputs 3 × 2 and 3 × 2 are not compatible for matrix multiplication\")"},
-        ProductCase{"rank_three_left", false, false, {iota({2, 3, 4}), iota({4, 1})}, {}, {},
+        ProductCase{
+            "inner_dimensions_differ",
+            false,
+            false,
+            {iota({2, 3}), iota({2, 3})},
+            {},
+            {},
+            "IncompatibleShape(\"ndarray: inputs 2 × 3 and 2 × 3 are not compatible for matrix multiplication\")"},
+        ProductCase{
+            "transpose_makes_them_differ",
+            true,
+            false,
+            {iota({2, 3}), iota({3, 2})},
+            {},
+            {},
+            "IncompatibleShape(\"ndarray: inputs 3 × 2 and 3 × 2 are not compatible for matrix multiplication\")"},
+        ProductCase{"rank_three_left",
+                    false,
+                    false,
+                    {iota({2, 3, 4}), iota({4, 1})},
+                    {},
+                    {},
                     "IncompatibleShape(\"lhs input for MatMul must be 0D, 1D, or 2D, got shape: [2, 3, 4]\")"},
-        ProductCase{"rank_three_right", false, false, {iota({4}), iota({4, 1, 1})}, {}, {},
+        ProductCase{"rank_three_right",
+                    false,
+                    false,
+                    {iota({4}), iota({4, 1, 1})},
+                    {},
+                    {},
                     "IncompatibleShape(\"rhs input for MatMul must be 0D, 1D, or 2D, got shape: [4, 1, 1]\")"},
-        ProductCase{"left_checked_first", false, false, {iota({1, 1, 1}), iota({2, 2, 2})}, {}, {},
+        ProductCase{"left_checked_first",
+                    false,
+                    false,
+                    {iota({1, 1, 1}), iota({2, 2, 2})},
+                    {},
+                    {},
                     "IncompatibleShape(\"lhs input for MatMul must be 0D, 1D, or 2D, got shape: [1, 1, 1]\")"},
-        ProductCase{"result_size_overflows", false, false, {many_rows, many_columns}, {}, {},
+        ProductCase{"result_size_overflows",
+                    false,
+                    false,
+                    {many_rows, many_columns},
+                    {},
+                    {},
                     "IncompatibleShape(\"ndarray: shape 4294967296 × 4294967296 overflows isize\")"}),
     case_name<ProductCase>);
 
@@ -117,12 +154,16 @@ TEST_P(MatMulGradient, MatchesFiniteDifferences) {
   const Matrix b = random_matrix(tb ? 2 : 4, tb ? 4 : 2, 4);
   const Matrix g = random_matrix(3, 2, 5);
   const auto op_of = [](const Matrix& m, bool t) -> Matrix { return t ? Matrix(m.transpose()) : m; };
-  const Matrix expected_a = central_differences([&](const Matrix& x) { return contract(g, op_of(x, ta) * op_of(b, tb)); }, a);
-  const Matrix expected_b = central_differences([&](const Matrix& x) { return contract(g, op_of(a, ta) * op_of(x, tb)); }, b);
+  const Matrix expected_a =
+      central_differences([&](const Matrix& x) { return contract(g, op_of(x, ta) * op_of(b, tb)); }, a);
+  const Matrix expected_b =
+      central_differences([&](const Matrix& x) { return contract(g, op_of(a, ta) * op_of(x, tb)); }, b);
   graph::run([&](graph::Context& ctx) {
     const Tensor ta_node = tensor_ops::convert_to_tensor(to_array(a), ctx);
     const Tensor tb_node = tensor_ops::convert_to_tensor(to_array(b), ctx);
-    const Tensor y = tensor::TensorBuilder(ctx).append_input_with_selector(ta_node).append_input_with_selector(tb_node).build(MatMul(ta, tb));
+    const Tensor y =
+        tensor::TensorBuilder(ctx).append_input_with_selector(ta_node).append_input_with_selector(tb_node).build(
+            MatMul(ta, tb));
     const auto grads = grads_of(ctx, y, tensor_ops::convert_to_tensor(to_array(g), ctx));
     ASSERT_EQ(grads.size(), 2u);
     for (const auto& grad : grads) {

@@ -107,7 +107,9 @@ static_assert(Feedable<const ArrayD&> && Feedable<ArrayD&>);
 static_assert(!Feedable<ArrayD> && !Feedable<const ArrayD>);
 
 template <typename S>
-concept KeyName = requires(S&& name) { PlaceholderKey::by_name(std::forward<S>(name)); };
+concept KeyName = requires(S&& name) {
+  PlaceholderKey::by_name(std::forward<S>(name));
+};
 static_assert(KeyName<const char (&)[2]> && KeyName<std::string&> && KeyName<const std::string&> &&
               KeyName<std::string_view>);
 static_assert(!KeyName<std::string> && !KeyName<const std::string>);

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "ketra_autograd/evaluation.hpp"
-#include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/gradient.hpp"
+#include "ketra_autograd/graph.hpp"
 #include "ketra_autograd/tensor_ops.hpp"
 #include "ketra_autograd/tensor_ops/arithmetic.hpp"
 #include "ketra_autograd/tensor_ops/linear_algebra.hpp"
@@ -109,7 +109,8 @@ Wide forward_row(const TreeP& t, const std::vector<double>& row, const std::vect
     case Tree::Kind::Eml: {
       const Wide l = forward_row(t->left, row, params);
       const Wide r = forward_row(t->right, row, params);
-      return std::exp(std::fmax(std::fmin(l, 50.0L), -50.0L)) - std::log(std::fmax(std::fmin(r, Wide{DBL_MAX}), 1e-12L));
+      return std::exp(std::fmax(std::fmin(l, 50.0L), -50.0L)) -
+             std::log(std::fmax(std::fmin(r, Wide{DBL_MAX}), 1e-12L));
     }
   }
   return 0.0L;
@@ -141,7 +142,8 @@ std::vector<ArrayD> graph_gradients(const TreeP& t, const Data& d, const std::ve
   const ArrayD y = ArrayD::from_vec(d.y);
   variable::VariableEnvironment env;
   std::vector<variable::VariableID> ids;
-  for (std::size_t i = 0; i < params.size(); ++i) ids.push_back(env.slot("c" + std::to_string(i)).set(vec({params[i]})));
+  for (std::size_t i = 0; i < params.size(); ++i)
+    ids.push_back(env.slot("c" + std::to_string(i)).set(vec({params[i]})));
   return env.run([&](graph::Context& ctx) {
     std::vector<Tensor> cols, vars;
     evaluation::Feeder feeder;
@@ -212,8 +214,10 @@ INSTANTIATE_TEST_SUITE_P(
         // 1e-12, so those rows give c0 nothing; c1 still sees them.
         LossCase{"depth2_ln_clip_rows", eml(c(1), eml(x(0), c(0))), {20.0, 0.5}, {{0, 0}, {0, 2}, {0, 3}}},
         LossCase{"depth3_four_consts", eml(eml(c(0), eml(x(1), c(1))), eml(c(2), c(3))), {0.2, 1.3, -0.4, 0.9}, {}},
-        LossCase{"depth3_six_consts", eml(eml(eml(c(0), x(1)), eml(c(1), c(2))), eml(eml(c(3), x(1)), eml(c(4), c(5)))),
-                 {0.1, 0.5, 1.2, -0.3, 0.6, 2.0}, {}}),
+        LossCase{"depth3_six_consts",
+                 eml(eml(eml(c(0), x(1)), eml(c(1), c(2))), eml(eml(c(3), x(1)), eml(c(4), c(5)))),
+                 {0.1, 0.5, 1.2, -0.3, 0.6, 2.0},
+                 {}}),
     case_name<LossCase>);
 
 // ---- Own and matrix gradients against central differences of the graph's own values ---
@@ -270,15 +274,18 @@ TEST_P(ReductionGradient, MatchesCentralDifferences) {
 INSTANTIATE_TEST_SUITE_P(
     OwnGradients, ReductionGradient,
     ::testing::Values(
-        ReductionCase{"mean_of_a_vector", vec({1, -2, 4, 0.5}),
-                      [](Tensor x) { return tensor_ops::reduction::reduce_mean(x, std::array<std::int32_t, 1>{0}, false); }},
+        ReductionCase{
+            "mean_of_a_vector", vec({1, -2, 4, 0.5}),
+            [](Tensor x) { return tensor_ops::reduction::reduce_mean(x, std::array<std::int32_t, 1>{0}, false); }},
         ReductionCase{"mean_over_columns", array({2, 3}, {1, 2, 3, 4, 5, 6}),
                       [](Tensor x) {
                         return weighted(tensor_ops::reduction::reduce_mean(x, std::array<std::int32_t, 1>{1}, false),
                                         vec({1, 3}));
                       }},
         ReductionCase{"sum_over_rows", array({2, 3}, {1, 2, 3, 4, 5, 6}),
-                      [](Tensor x) { return weighted(reduce_sum_axis(x, 0), vec({1, 2, 5})); }},
+                      [](Tensor x) {
+                        return weighted(reduce_sum_axis(x, 0), vec({1, 2, 5}));
+                      }},
         ReductionCase{"product_over_columns", array({2, 3}, {1.5, -2, 3, 0.5, 4, 2}),
                       [](Tensor x) {
                         return weighted(tensor_ops::reduction::reduce_prod(x, std::array<std::int32_t, 1>{1}, false),
@@ -290,19 +297,20 @@ namespace la = tensor_ops::linear_algebra;
 
 INSTANTIATE_TEST_SUITE_P(
     MatrixRules, ReductionGradient,
-    ::testing::Values(
-        ReductionCase{"matmul_left_operand", array({2, 3}, {1, -2, 3, 0.5, 4, 2}),
-                      [](Tensor x) {
-                        return weighted(la::matmul(x, constant(array({3, 2}, {1, 2, -1, 0.5, 3, 1}), x)),
-                                        array({2, 2}, {1, 2, 3, 4}));
-                      }},
-        ReductionCase{"matmul_right_operand", array({3, 2}, {1, 2, -1, 0.5, 3, 1}),
-                      [](Tensor x) {
-                        return weighted(la::matmul(constant(array({2, 3}, {1, -2, 3, 0.5, 4, 2}), x), x),
-                                        array({2, 2}, {1, -1, 2, 5}));
-                      }},
-        ReductionCase{"matrix_inverse", array({2, 2}, {2, 1, 0.5, 3}),
-                      [](Tensor x) { return weighted(la::matrix_inverse(x), array({2, 2}, {1, 2, -3, 0.5})); }}),
+    ::testing::Values(ReductionCase{"matmul_left_operand", array({2, 3}, {1, -2, 3, 0.5, 4, 2}),
+                                    [](Tensor x) {
+                                      return weighted(la::matmul(x, constant(array({3, 2}, {1, 2, -1, 0.5, 3, 1}), x)),
+                                                      array({2, 2}, {1, 2, 3, 4}));
+                                    }},
+                      ReductionCase{"matmul_right_operand", array({3, 2}, {1, 2, -1, 0.5, 3, 1}),
+                                    [](Tensor x) {
+                                      return weighted(la::matmul(constant(array({2, 3}, {1, -2, 3, 0.5, 4, 2}), x), x),
+                                                      array({2, 2}, {1, -1, 2, 5}));
+                                    }},
+                      ReductionCase{"matrix_inverse", array({2, 2}, {2, 1, 0.5, 3}),
+                                    [](Tensor x) {
+                                      return weighted(la::matrix_inverse(x), array({2, 2}, {1, 2, -3, 0.5}));
+                                    }}),
     case_name<ReductionCase>);
 
 // Rules that build matrix and backward nodes, checked by the operation of the node each
@@ -335,21 +343,22 @@ const std::string ops = "ketra_autograd::tensor_ops::";
 const std::string zeros = ops + "const_gen_ops::ConvertToTensor<f64>";
 const std::string decomposition = ops + "decomposition_ops::backward_ops::";
 
-INSTANTIATE_TEST_SUITE_P(
-    ByName, MatrixRuleNodes,
-    ::testing::Values(BuiltCase{"ExtractDiag", {ops + "linalg_ops::DiagOp"}},
-                      BuiltCase{"Trace", {ops + "linalg_ops::TraceBackwardOp"}},
-                      BuiltCase{"MatInv", {ops + "math_ops::NegOp"}},
-                      BuiltCase{"Determinant", {ops + "binary_ops::MulOp"}},
-                      BuiltCase{"LinearSolve", {ops + "math_ops::NegOp", ops + "dot_ops::MatMul"}},
-                      BuiltCase{"MatrixSqrt", {"MatrixSqrtBackward"}}, BuiltCase{"MatrixLog", {"MatrixLogBackward"}},
-                      BuiltCase{"MatrixPow", {zeros}}, BuiltCase{"Kronecker", {"KroneckerGradA", "KroneckerGradB"}},
-                      BuiltCase{"Cholesky", {decomposition + "CholeskyBackwardOp"}},
-                      BuiltCase{"LUExtractU", {decomposition + "LUExtractBackwardOp"}},
-                      BuiltCase{"LUExtractP", {zeros}},
-                      BuiltCase{"QRExtractQ", {decomposition + "QRExtractBackwardOp"}},
-                      BuiltCase{"SVDExtractS", {"SVDBackward"}}),
-    case_name<BuiltCase>);
+INSTANTIATE_TEST_SUITE_P(ByName, MatrixRuleNodes,
+                         ::testing::Values(BuiltCase{"ExtractDiag", {ops + "linalg_ops::DiagOp"}},
+                                           BuiltCase{"Trace", {ops + "linalg_ops::TraceBackwardOp"}},
+                                           BuiltCase{"MatInv", {ops + "math_ops::NegOp"}},
+                                           BuiltCase{"Determinant", {ops + "binary_ops::MulOp"}},
+                                           BuiltCase{"LinearSolve", {ops + "math_ops::NegOp", ops + "dot_ops::MatMul"}},
+                                           BuiltCase{"MatrixSqrt", {"MatrixSqrtBackward"}},
+                                           BuiltCase{"MatrixLog", {"MatrixLogBackward"}},
+                                           BuiltCase{"MatrixPow", {zeros}},
+                                           BuiltCase{"Kronecker", {"KroneckerGradA", "KroneckerGradB"}},
+                                           BuiltCase{"Cholesky", {decomposition + "CholeskyBackwardOp"}},
+                                           BuiltCase{"LUExtractU", {decomposition + "LUExtractBackwardOp"}},
+                                           BuiltCase{"LUExtractP", {zeros}},
+                                           BuiltCase{"QRExtractQ", {decomposition + "QRExtractBackwardOp"}},
+                                           BuiltCase{"SVDExtractS", {"SVDBackward"}}),
+                         case_name<BuiltCase>);
 
 // ---- Structure of the pass -------------------------------------------------------
 

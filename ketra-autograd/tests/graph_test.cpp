@@ -156,7 +156,9 @@ INSTANTIATE_TEST_SUITE_P(Dims, KnownShapes,
                          case_name<KnownShapeCase>);
 
 TEST(KnownShape, DimensionsBelowMinusOnePanic) {
-  EXPECT_EQ(panic_message([] { KnownShape(std::vector<std::int64_t>{4, -2}); }),
+  EXPECT_EQ(panic_message([] {
+              KnownShape(std::vector<std::int64_t>{4, -2});
+            }),
             "Given shape ([4, -2]) contains invalid dim size(s)");
   graph::run([](graph::Context& ctx) {
     EXPECT_EQ(panic_message([&] { ctx.placeholder("p", {-3}); }), "Given shape ([-3]) contains invalid dim size(s)");

@@ -35,7 +35,8 @@ TEST(KroneckerGradOp, GoldenSides) {
 
 TEST(KroneckerGradOp, ScalarCotangentSumsTheOtherFactor) {
   const ArrayD b = array({2, 2}, {1, 2, 3, 4.5});
-  EXPECT_EQ(compute(KroneckerGradOp(0), {ArrayD::scalar(1), iota({2, 2}), b}).out(), array({2, 2}, {10.5, 10.5, 10.5, 10.5}));
+  EXPECT_EQ(compute(KroneckerGradOp(0), {ArrayD::scalar(1), iota({2, 2}), b}).out(),
+            array({2, 2}, {10.5, 10.5, 10.5, 10.5}));
 }
 
 TEST(KroneckerGradOp, EmptyOtherFactorGivesZeros) {
@@ -73,15 +74,21 @@ INSTANTIATE_TEST_SUITE_P(
     Kronecker, OpFailures,
     ::testing::Values(
         FailureCase{"vector_a", make_op<KroneckerGradOp>(0), {iota({2, 2}), vec({1, 2}), iota({1, 1})}, not_matrices},
-        FailureCase{"vector_a_before_vector_gy", make_op<KroneckerGradOp>(0), {vec({1}), vec({1, 2}), iota({1, 1})}, not_matrices},
+        FailureCase{"vector_a_before_vector_gy",
+                    make_op<KroneckerGradOp>(0),
+                    {vec({1}), vec({1, 2}), iota({1, 1})},
+                    not_matrices},
         FailureCase{"missing_b", make_op<KroneckerGradOp>(0), {iota({2, 2}), iota({2, 2})}, not_matrices},
         FailureCase{"vector_gy", make_op<KroneckerGradOp>(0), {vec({1, 2, 3, 4}), iota({2, 2}), iota({1, 1})}, bad_gy},
-        FailureCase{"one_element_vector_gy", make_op<KroneckerGradOp>(0), {vec({1}), iota({1, 1}), iota({1, 1})}, bad_gy},
-        FailureCase{"gy_too_few_rows", make_op<KroneckerGradOp>(0),
+        FailureCase{
+            "one_element_vector_gy", make_op<KroneckerGradOp>(0), {vec({1}), iota({1, 1}), iota({1, 1})}, bad_gy},
+        FailureCase{"gy_too_few_rows",
+                    make_op<KroneckerGradOp>(0),
                     {iota({3, 4}), iota({2, 2}), iota({2, 2})},
                     "IncompatibleShape(\"KroneckerGradOp: gy of shape [3, 4] does not cover kron(A, B) for A of "
                     "shape [2, 2] and B of shape [2, 2]\")"},
-        FailureCase{"gy_too_few_columns", make_op<KroneckerGradOp>(0),
+        FailureCase{"gy_too_few_columns",
+                    make_op<KroneckerGradOp>(0),
                     {iota({4, 3}), iota({2, 2}), iota({2, 2})},
                     "IncompatibleShape(\"KroneckerGradOp: gy of shape [4, 3] does not cover kron(A, B) for A of "
                     "shape [2, 2] and B of shape [2, 2]\")"}),

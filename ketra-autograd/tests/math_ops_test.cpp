@@ -41,19 +41,19 @@ const math_ops::Minimum min_op;
 
 INSTANTIATE_TEST_SUITE_P(
     Unary, OpComputes,
-    ::testing::Values(
-        ComputeCase{"exp", &exp_op, {vec({0, 1})}, {2}, {1, 2.718281828459045}},
-        ComputeCase{"exp_extremes", &exp_op, {vec({710, -inf, nan})}, {3}, {inf, 0, nan}},
-        ComputeCase{"exp_without_input_reads_zero", &exp_op, {}, {}, {1}},
-        ComputeCase{"ln", &ln_op, {vec({1, 0, -1})}, {3}, {0, -inf, nan}},
-        ComputeCase{"ln_keeps_shape", &ln_op, {array({2, 1}, {1, 1})}, {2, 1}, {0, 0}},
-        ComputeCase{"neg_flips_the_sign_bit", &neg_op, {vec({0, -0.0, inf, nan})}, {4}, {-0.0, 0, -inf, nan}},
-        ComputeCase{"pow_square", &square_op, {vec({-3})}, {1}, {9}},
-        ComputeCase{"pow_root_of_negative", &root_op, {vec({-4, 4})}, {2}, {nan, 2}},
-        ComputeCase{"pow_negative_exponent", &inverse_square_op, {vec({2, 0})}, {2}, {0.25, inf}},
-        ComputeCase{"pow_zeroth_of_nan", &zeroth_op, {vec({nan})}, {1}, {1}},
-        ComputeCase{"scalar_mul", &scale_op, {vec({1, 2})}, {2}, {2.5, 5}},
-        ComputeCase{"scalar_mul_0d", &scale_op, {ArrayD::scalar(-2)}, {}, {-5}}),
+    ::testing::Values(ComputeCase{"exp", &exp_op, {vec({0, 1})}, {2}, {1, 2.718281828459045}},
+                      ComputeCase{"exp_extremes", &exp_op, {vec({710, -inf, nan})}, {3}, {inf, 0, nan}},
+                      ComputeCase{"exp_without_input_reads_zero", &exp_op, {}, {}, {1}},
+                      ComputeCase{"ln", &ln_op, {vec({1, 0, -1})}, {3}, {0, -inf, nan}},
+                      ComputeCase{"ln_keeps_shape", &ln_op, {array({2, 1}, {1, 1})}, {2, 1}, {0, 0}},
+                      ComputeCase{
+                          "neg_flips_the_sign_bit", &neg_op, {vec({0, -0.0, inf, nan})}, {4}, {-0.0, 0, -inf, nan}},
+                      ComputeCase{"pow_square", &square_op, {vec({-3})}, {1}, {9}},
+                      ComputeCase{"pow_root_of_negative", &root_op, {vec({-4, 4})}, {2}, {nan, 2}},
+                      ComputeCase{"pow_negative_exponent", &inverse_square_op, {vec({2, 0})}, {2}, {0.25, inf}},
+                      ComputeCase{"pow_zeroth_of_nan", &zeroth_op, {vec({nan})}, {1}, {1}},
+                      ComputeCase{"scalar_mul", &scale_op, {vec({1, 2})}, {2}, {2.5, 5}},
+                      ComputeCase{"scalar_mul_0d", &scale_op, {ArrayD::scalar(-2)}, {}, {-5}}),
     case_name<ComputeCase>);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -71,10 +71,14 @@ INSTANTIATE_TEST_SUITE_P(
         ComputeCase{"maximum_of_two_nans", &max_op, {vec({nan}), vec({nan, nan})}, {2}, {nan, nan}},
         ComputeCase{"maximum_of_equal_zeros_is_rhs", &max_op, {vec({-0.0, 0.0}), vec({0.0, -0.0})}, {2}, {0.0, -0.0}},
         ComputeCase{"minimum_of_equal_zeros_is_rhs", &min_op, {vec({-0.0, 0.0}), vec({0.0, -0.0})}, {2}, {0.0, -0.0}},
-        ComputeCase{"maximum_with_infinities", &max_op, {vec({-inf, inf, nan}), vec({-1, -inf, -inf})}, {3}, {-1, inf, -inf}},
-        ComputeCase{"maximum_row_onto_matrix", &max_op, {iota({2, 3}), array({1, 3}, {2, 2, 2})}, {2, 3},
-                    {2, 2, 2, 3, 4, 5}},
-        ComputeCase{"minimum_matrix_onto_row_is_lhs_first", &min_op, {array({1, 3}, {2, 2, 2}), iota({2, 3})}, {2, 3},
+        ComputeCase{
+            "maximum_with_infinities", &max_op, {vec({-inf, inf, nan}), vec({-1, -inf, -inf})}, {3}, {-1, inf, -inf}},
+        ComputeCase{
+            "maximum_row_onto_matrix", &max_op, {iota({2, 3}), array({1, 3}, {2, 2, 2})}, {2, 3}, {2, 2, 2, 3, 4, 5}},
+        ComputeCase{"minimum_matrix_onto_row_is_lhs_first",
+                    &min_op,
+                    {array({1, 3}, {2, 2, 2}), iota({2, 3})},
+                    {2, 3},
                     {0, 1, 2, 2, 2, 2}},
         ComputeCase{"one_element_against_vector", &max_op, {vec({2}), vec({1, 2, 3, 4})}, {4}, {2, 2, 3, 4}}),
     case_name<ComputeCase>);
@@ -95,17 +99,18 @@ TEST_P(ComparisonPanics, CarryTheOperationsWord) {
 
 INSTANTIATE_TEST_SUITE_P(
     RanksAndShapes, ComparisonPanics,
-    ::testing::Values(
-        PanicCase{"equal_ranks", &equal_op, iota({2, 3}), iota({3}),
-                  "Tensor ranks mismatch: 2(Equal's lhs input) vs 1(Equal's rhs input)"},
-        PanicCase{"greater_ranks", &greater_op, iota({3}), iota({1, 3}),
-                  "Tensor ranks mismatch: 1(Greater's lhs input) vs 2(Greater's rhs input)"},
-        PanicCase{"maximum_ranks", &max_op, iota({2, 3}), iota({3}),
-                  "Tensor ranks mismatch: 2(Maximum's lhs input) vs 1(Maximum's rhs input)"},
-        PanicCase{"maximum_one_direction_only", &max_op, iota({2, 1}), iota({1, 3}),
-                  "Cannot broadcast shapes [2, 1] and [1, 3] for operation Maximum"},
-        PanicCase{"minimum_sizes", &min_op, iota({2}), iota({3}), "Cannot broadcast shapes [2] and [3] for operation Minimum"},
-        PanicCase{"equal_sizes", &equal_op, iota({2}), iota({3}), "Cannot broadcast shapes [2] and [3] for operation Equal"}),
+    ::testing::Values(PanicCase{"equal_ranks", &equal_op, iota({2, 3}), iota({3}),
+                                "Tensor ranks mismatch: 2(Equal's lhs input) vs 1(Equal's rhs input)"},
+                      PanicCase{"greater_ranks", &greater_op, iota({3}), iota({1, 3}),
+                                "Tensor ranks mismatch: 1(Greater's lhs input) vs 2(Greater's rhs input)"},
+                      PanicCase{"maximum_ranks", &max_op, iota({2, 3}), iota({3}),
+                                "Tensor ranks mismatch: 2(Maximum's lhs input) vs 1(Maximum's rhs input)"},
+                      PanicCase{"maximum_one_direction_only", &max_op, iota({2, 1}), iota({1, 3}),
+                                "Cannot broadcast shapes [2, 1] and [1, 3] for operation Maximum"},
+                      PanicCase{"minimum_sizes", &min_op, iota({2}), iota({3}),
+                                "Cannot broadcast shapes [2] and [3] for operation Minimum"},
+                      PanicCase{"equal_sizes", &equal_op, iota({2}), iota({3}),
+                                "Cannot broadcast shapes [2] and [3] for operation Equal"}),
     case_name<PanicCase>);
 
 struct ClipCase {
@@ -138,7 +143,8 @@ TEST_P(Clip, BoundsEveryElementAndKeepsTheShape) {
 INSTANTIATE_TEST_SUITE_P(
     Bounds, Clip,
     ::testing::Values(ClipCase{"exp_guard", vec({-100, 0, 100, nan}), -50, 50, {-50, 0, 50, 50}},
-                      ClipCase{"ln_guard", vec({0, 5e-13, 3, -inf, inf}), 1e-12, largest, {1e-12, 1e-12, 3, 1e-12, largest}},
+                      ClipCase{
+                          "ln_guard", vec({0, 5e-13, 3, -inf, inf}), 1e-12, largest, {1e-12, 1e-12, 3, 1e-12, largest}},
                       ClipCase{"min_above_max_gives_min", vec({1, nan, -5}), 3, 2, {3, 3, 3}},
                       ClipCase{"one_element_column", vec({nan}), -50, 50, {50}},
                       ClipCase{"matrix", array({2, 2}, {-60, 1, 2, 60}), -50, 50, {-50, 1, 2, 50}}),
@@ -177,7 +183,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ChoiceCase{"minimum_with_nans", false, vec({5, nan, 3}), vec({2, 2, nan}), {0, 0, 1}, {1, 1, 0}},
                       ChoiceCase{"tie_feeds_both", true, vec({4}), vec({4}), {1}, {1}},
                       ChoiceCase{"both_nan_feeds_neither", false, vec({nan}), vec({nan}), {0}, {0}},
-                      ChoiceCase{"scalar_bound_gets_full_shape", true, vec({-60, 0}), ArrayD::scalar(-50), {0, 1}, {1, 0}}),
+                      ChoiceCase{
+                          "scalar_bound_gets_full_shape", true, vec({-60, 0}), ArrayD::scalar(-50), {0, 1}, {1, 0}}),
     case_name<ChoiceCase>);
 
 // The nodes each unary builder adds, in order, over a constant (no recorded shape).
@@ -212,7 +219,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BuilderCase{"ln", [](Tensor x) { return arithmetic::ln(x); }, {"Shape", "Ln"}},
                       BuilderCase{"neg", [](Tensor x) { return arithmetic::neg(x); }, {"Shape", "NegOp"}},
                       BuilderCase{"pow", [](Tensor x) { return arithmetic::pow(x, 3.0); }, {"Shape", "Pow<f64>"}},
-                      BuilderCase{"scalar_mul", [](Tensor x) { return linear_algebra::scalar_mul(x, 2.0); },
+                      BuilderCase{"scalar_mul",
+                                  [](Tensor x) { return linear_algebra::scalar_mul(x, 2.0); },
                                   {"Shape", "ScalarMulOp<f64>"}}),
     case_name<BuilderCase>);
 

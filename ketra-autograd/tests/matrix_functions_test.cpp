@@ -88,7 +88,8 @@ TEST(JacobiEigh, DiagonalAndTrivialInputsAreNotRotated) {
 // A·V = V·Λ with V orthogonal, and the eigenvalues Eigen finds.
 void expect_eigenpairs_of(const Matrix& a, double tolerance) {
   const Eigenpairs e = jacobi_eigh(a);
-  const Eigen::VectorXd lambda = Eigen::Map<const Eigen::VectorXd>(e.values.data(), static_cast<Index>(e.values.size()));
+  const Eigen::VectorXd lambda =
+      Eigen::Map<const Eigen::VectorXd>(e.values.data(), static_cast<Index>(e.values.size()));
   const double scale = a.cwiseAbs().maxCoeff();
   EXPECT_TRUE(near(a * e.vectors / scale, e.vectors * lambda.asDiagonal() / scale, tolerance));
   EXPECT_TRUE(near(e.vectors.transpose() * e.vectors, Matrix::Identity(a.rows(), a.rows()), tolerance));
@@ -132,8 +133,8 @@ TEST(LogmDaleckiiKrein, Goldens) {
 }
 
 TEST(PowmSpectralBackward, Goldens) {
-  EXPECT_TRUE(near(powm_spectral_backward(matrix({{1, 0}, {0, 3}}), Matrix::Ones(2, 2), 2.0),
-                   matrix({{2, 4}, {4, 6}}), 1e-15));
+  EXPECT_TRUE(
+      near(powm_spectral_backward(matrix({{1, 0}, {0, 3}}), Matrix::Ones(2, 2), 2.0), matrix({{2, 4}, {4, 6}}), 1e-15));
   // An asymmetric G: the gradient of Σ G ∘ A² is A·G + G·A, not its transpose.
   EXPECT_TRUE(near(powm_spectral_backward(matrix({{2, 1}, {1, 2}}), matrix({{0, 1}, {0, 0}}), 2.0),
                    matrix({{1, 4}, {0, 1}}), 1e-14));
@@ -152,7 +153,8 @@ TEST(SqrtmSpd, GoldensAndRefusals) {
             "Other(\"sqrtm backward: non-positive eigenvalue -1.000000e0; input must be SPD\")");
   EXPECT_EQ(sqrtm_spd_f64(matrix({{0.001, 0}, {0, 0}})).error().debug(),
             "Other(\"sqrtm backward: non-positive eigenvalue 0.000000e0; input must be SPD\")");
-  EXPECT_EQ(sqrtm_spd_f64(Matrix::Ones(2, 3)).error().debug(), "Other(\"sqrtm backward: input matrix is not symmetric\")");
+  EXPECT_EQ(sqrtm_spd_f64(Matrix::Ones(2, 3)).error().debug(),
+            "Other(\"sqrtm backward: input matrix is not symmetric\")");
 }
 
 TEST(SolveSylvesterLocal, SolvesRectangularSystems) {
@@ -192,18 +194,18 @@ TEST_P(SpectralGradients, MatchFiniteDifferences) {
 
 INSTANTIATE_TEST_SUITE_P(
     Functions, SpectralGradients,
-    ::testing::Values(
-        GradientCase{"log", [] { return std::make_shared<MatrixLogBackwardOp>(); }, [](double x) { return std::log(x); }, 4},
-        GradientCase{"power_1_7", [] { return std::make_shared<MatrixPowBackwardOp>(1.7); },
-                     [](double x) { return std::pow(x, 1.7); }, 4},
-        GradientCase{"power_minus_half", [] { return std::make_shared<MatrixPowBackwardOp>(-0.5); },
-                     [](double x) { return std::pow(x, -0.5); }, 5},
-        GradientCase{"cube", [] { return std::make_shared<MatrixPowBackwardOp>(3.0); },
-                     [](double x) { return x * x * x; }, 3},
-        GradientCase{"sqrt_dense_sylvester", [] { return std::make_shared<MatrixSqrtBackwardOp>(); },
-                     [](double x) { return std::sqrt(x); }, 4},
-        GradientCase{"sqrt_spectral", [] { return std::make_shared<MatrixSqrtBackwardOp>(); },
-                     [](double x) { return std::sqrt(x); }, dense_sylvester_max_order + 2}),
+    ::testing::Values(GradientCase{"log", [] { return std::make_shared<MatrixLogBackwardOp>(); },
+                                   [](double x) { return std::log(x); }, 4},
+                      GradientCase{"power_1_7", [] { return std::make_shared<MatrixPowBackwardOp>(1.7); },
+                                   [](double x) { return std::pow(x, 1.7); }, 4},
+                      GradientCase{"power_minus_half", [] { return std::make_shared<MatrixPowBackwardOp>(-0.5); },
+                                   [](double x) { return std::pow(x, -0.5); }, 5},
+                      GradientCase{"cube", [] { return std::make_shared<MatrixPowBackwardOp>(3.0); },
+                                   [](double x) { return x * x * x; }, 3},
+                      GradientCase{"sqrt_dense_sylvester", [] { return std::make_shared<MatrixSqrtBackwardOp>(); },
+                                   [](double x) { return std::sqrt(x); }, 4},
+                      GradientCase{"sqrt_spectral", [] { return std::make_shared<MatrixSqrtBackwardOp>(); },
+                                   [](double x) { return std::sqrt(x); }, dense_sylvester_max_order + 2}),
     case_name<GradientCase>);
 
 // Either side of the threshold, the square-root gradient is the dense Sylvester solution.
@@ -235,28 +237,49 @@ const ArrayD upper_triangular = array({2, 2}, {1, 2, 0, 1});
 INSTANTIATE_TEST_SUITE_P(
     MatrixFunctions, OpFailures,
     ::testing::Values(
-        FailureCase{"log_vector_a_before_vector_g", log_op, {vec({1, 2}), vec({1})},
+        FailureCase{"log_vector_a_before_vector_g",
+                    log_op,
+                    {vec({1, 2}), vec({1})},
                     "IncompatibleShape(\"MatrixLogBackward: A must be 2D\")"},
         FailureCase{"pow_missing_inputs", pow_op, {}, "IncompatibleShape(\"MatrixPowBackward: A must be 2D\")"},
-        FailureCase{"sqrt_vector_a", sqrt_op, {vec({4}), iota({1, 1})},
+        FailureCase{"sqrt_vector_a",
+                    sqrt_op,
+                    {vec({4}), iota({1, 1})},
                     "IncompatibleShape(\"MatrixSqrtBackward: A must be 2D\")"},
-        FailureCase{"log_vector_g", log_op, {iota({2, 2}), vec({1})}, "IncompatibleShape(\"MatrixLogBackward: dB must be 2D\")"},
+        FailureCase{"log_vector_g",
+                    log_op,
+                    {iota({2, 2}), vec({1})},
+                    "IncompatibleShape(\"MatrixLogBackward: dB must be 2D\")"},
         FailureCase{"pow_missing_g", pow_op, {iota({2, 2})}, "IncompatibleShape(\"MatrixPowBackward: dB must be 2D\")"},
-        FailureCase{"sqrt_vector_g", sqrt_op, {iota({2, 2}), vec({1})},
+        FailureCase{"sqrt_vector_g",
+                    sqrt_op,
+                    {iota({2, 2}), vec({1})},
                     "IncompatibleShape(\"MatrixSqrtBackward: dS must be 2D\")"},
-        FailureCase{"log_g_of_another_shape", log_op, {upper_triangular, iota({2, 3})},
+        FailureCase{"log_g_of_another_shape",
+                    log_op,
+                    {upper_triangular, iota({2, 3})},
                     "IncompatibleShape(\"MatrixLogBackward: dB shape [2, 3] does not match A shape [2, 2]\")"},
-        FailureCase{"sqrt_g_of_another_shape", sqrt_op, {iota({3, 3}), iota({2, 2})},
+        FailureCase{"sqrt_g_of_another_shape",
+                    sqrt_op,
+                    {iota({3, 3}), iota({2, 2})},
                     "IncompatibleShape(\"MatrixSqrtBackward: dS shape [2, 2] does not match A shape [3, 3]\")"},
-        FailureCase{"log_not_symmetric", log_op, {upper_triangular, iota({2, 2})},
+        FailureCase{"log_not_symmetric",
+                    log_op,
+                    {upper_triangular, iota({2, 2})},
                     "Other(\"logm backward: spectral VJP requires a symmetric input; non-symmetric matrix-log gradient "
                     "is not implemented\")"},
-        FailureCase{"pow_not_square", pow_op, {iota({2, 3}), iota({2, 3})},
+        FailureCase{"pow_not_square",
+                    pow_op,
+                    {iota({2, 3}), iota({2, 3})},
                     "Other(\"powm backward: spectral VJP requires a symmetric input; non-symmetric matrix-power "
                     "gradient is not implemented\")"},
-        FailureCase{"sqrt_not_symmetric", sqrt_op, {upper_triangular, iota({2, 2})},
+        FailureCase{"sqrt_not_symmetric",
+                    sqrt_op,
+                    {upper_triangular, iota({2, 2})},
                     "Other(\"sqrtm backward: input matrix is not symmetric\")"},
-        FailureCase{"sqrt_negative_eigenvalue", sqrt_op, {array({2, 2}, {1, 0, 0, -1}), iota({2, 2})},
+        FailureCase{"sqrt_negative_eigenvalue",
+                    sqrt_op,
+                    {array({2, 2}, {1, 0, 0, -1}), iota({2, 2})},
                     "Other(\"sqrtm backward: non-positive eigenvalue -1.000000e0; input must be SPD\")"}),
     case_name<FailureCase>);
 
@@ -269,8 +292,9 @@ TEST(MatrixFunctionGradients, NamesAndNoGradient) {
   EXPECT_EQ(power.as_any()->downcast<MatrixPowBackwardOp>()->p(), 2.5);
   graph::run([](graph::Context& ctx) {
     const tensor::Tensor a = tensor_ops::convert_to_tensor(iota({1, 1}), ctx);
-    const tensor::Tensor y = tensor::TensorBuilder(ctx).append_input_with_selector(a).append_input_with_selector(a).build(
-        MatrixSqrtBackwardOp{});
+    const tensor::Tensor y =
+        tensor::TensorBuilder(ctx).append_input_with_selector(a).append_input_with_selector(a).build(
+            MatrixSqrtBackwardOp{});
     EXPECT_EQ(grads_of(ctx, y, y), (std::vector<std::optional<tensor::Tensor>>(2)));
   });
 }

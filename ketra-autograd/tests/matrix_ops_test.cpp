@@ -56,8 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         InverseCase{"rank_deficient", array({2, 2}, {1, 2, 2, 4}), {}, singular},
         InverseCase{"tiny_entries_absolute_threshold", array({2, 2}, {1e-17, 1e-17, 1e-17, 1e-17}), {}, singular},
         InverseCase{"pivot_just_below_epsilon", array({2, 2}, {2.2e-16, 0, 0, 1}), {}, singular},
-        InverseCase{"not_square", iota({2, 3}), {}, not_square},
-        InverseCase{"vector", vec({1, 2}), {}, not_square},
+        InverseCase{"not_square", iota({2, 3}), {}, not_square}, InverseCase{"vector", vec({1, 2}), {}, not_square},
         InverseCase{"scalar_missing_input", ArrayD::scalar(0), {}, not_square}),
     case_name<InverseCase>);
 
@@ -82,7 +81,8 @@ TEST(MatrixInverse, EagerGradientMatchesFiniteDifferences) {
     const auto grads = grads_of(ctx, y, convert_to_tensor(to_array(g), ctx));
     ASSERT_EQ(grads.size(), 1u);
     ASSERT_TRUE(grads[0].has_value());
-    EXPECT_EQ(ctx.node(grads[0]->id()).get_op().name(), "ketra_autograd::tensor_ops::const_gen_ops::ConvertToTensor<f64>");
+    EXPECT_EQ(ctx.node(grads[0]->id()).get_op().name(),
+              "ketra_autograd::tensor_ops::const_gen_ops::ConvertToTensor<f64>");
     EXPECT_TRUE(near(as_matrix(*grads[0]->eval(ctx)), expected, 1e-7));
   });
 }

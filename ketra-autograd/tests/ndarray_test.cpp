@@ -61,8 +61,7 @@ TEST(ArrayD, FactoriesAndShapeText) {
   EXPECT_FALSE(ArrayD::from_elem(Shape{1, 1}, 4.0).is_scalar_like());
 
   EXPECT_FALSE(ArrayD::from_shape_vec(Shape{2, 2}, std::vector<double>{1, 2, 3}).has_value());
-  EXPECT_EQ(values_of(*ArrayD::from_shape_vec(Shape{3}, std::vector<double>{1, 2, 3})),
-            (std::vector<double>{1, 2, 3}));
+  EXPECT_EQ(values_of(*ArrayD::from_shape_vec(Shape{3}, std::vector<double>{1, 2, 3})), (std::vector<double>{1, 2, 3}));
 
   const ArrayD empty;
   EXPECT_EQ(empty.shape_text(), "[0]");
@@ -167,7 +166,7 @@ TEST(ArrayPool, AReuseScopeKeepsLargeBlocksUpToItsAllowance) {
   };
   constexpr std::size_t mib = std::size_t{1} << 20;
   const Step steps[] = {
-      {"beyond the idle bound of its class", 100'000, 3, 3},  // 1 MiB blocks; idle keeps 1
+      {"beyond the idle bound of its class", 100'000, 3, 3},     // 1 MiB blocks; idle keeps 1
       {"of a class an idle thread never keeps", 200'000, 2, 2},  // 2 MiB blocks
       // 128 MiB blocks: one more fits the 256 MiB allowance beside the 6 MiB above, two not.
       {"until the allowance is spent", 10'000'000, 3, 1},
@@ -213,8 +212,7 @@ TEST(ArrayD, ElementCountsThatOverflowPanic) {
   constexpr std::size_t two_32 = std::size_t{1} << 32;
   const Shape wraps_to_zero{two_32, two_32};
   const Shape too_many_bytes{(std::size_t{1} << 61) + 1};  // the count fits, its bytes do not
-  const std::string wraps_message =
-      "array shape [4294967296, 4294967296] holds more elements than memory can address";
+  const std::string wraps_message = "array shape [4294967296, 4294967296] holds more elements than memory can address";
   const std::string bytes_message = "array shape [2305843009213693953] holds more elements than memory can address";
   struct Case {
     const char* name;
@@ -246,7 +244,9 @@ TEST(ArrayD, ElementCountLimitIsTheLargestAddressableBlock) {
             "array shape [1152921504606846969] holds more elements than memory can address");
   // A zero axis empties the array, but the other axes still bound its strides.
   EXPECT_EQ(element_count(Shape{0, std::size_t{1} << 40}), 0u);
-  EXPECT_EQ(panic_message([] { element_count(Shape{4, std::size_t{1} << 62, 0}); }),
+  EXPECT_EQ(panic_message([] {
+              element_count(Shape{4, std::size_t{1} << 62, 0});
+            }),
             "array shape [4, 4611686018427387904, 0] holds more elements than memory can address");
   EXPECT_EQ(element_count(Shape{}), 1u);
 }
@@ -282,20 +282,19 @@ TEST_P(Broadcasting, PairsElementsLikeTheReferenceRule) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, Broadcasting,
-    ::testing::Values(BroadcastCase{"equal_shapes", {2, 3}, {2, 3}, {2, 3}},
-                      BroadcastCase{"scalar_against_vector", {}, {4}, {4}},
-                      BroadcastCase{"length_one_against_scalar_keeps_its_axis", {1}, {}, {1}},
-                      BroadcastCase{"length_one_operand", {5}, {1}, {5}},
-                      BroadcastCase{"general_path", {2, 1}, {3}, {2, 3}},
-                      BroadcastCase{"axes_stretched_on_both_sides", {2, 1, 3}, {4, 1}, {2, 4, 3}},
-                      BroadcastCase{"one_element_of_rank_two", {1, 1}, {2, 3}, {2, 3}},
-                      BroadcastCase{"length_one_against_length_zero", {0}, {1}, {0}},
-                      BroadcastCase{"zero_axis_kept", {3, 0}, {3, 1}, {3, 0}},
-                      BroadcastCase{"unequal_lengths_refused", {2}, {3}, {}, true},
-                      BroadcastCase{"transposed_shapes_refused", {2, 3}, {3, 2}, {}, true}),
-    case_name<BroadcastCase>);
+INSTANTIATE_TEST_SUITE_P(Shapes, Broadcasting,
+                         ::testing::Values(BroadcastCase{"equal_shapes", {2, 3}, {2, 3}, {2, 3}},
+                                           BroadcastCase{"scalar_against_vector", {}, {4}, {4}},
+                                           BroadcastCase{"length_one_against_scalar_keeps_its_axis", {1}, {}, {1}},
+                                           BroadcastCase{"length_one_operand", {5}, {1}, {5}},
+                                           BroadcastCase{"general_path", {2, 1}, {3}, {2, 3}},
+                                           BroadcastCase{"axes_stretched_on_both_sides", {2, 1, 3}, {4, 1}, {2, 4, 3}},
+                                           BroadcastCase{"one_element_of_rank_two", {1, 1}, {2, 3}, {2, 3}},
+                                           BroadcastCase{"length_one_against_length_zero", {0}, {1}, {0}},
+                                           BroadcastCase{"zero_axis_kept", {3, 0}, {3, 1}, {3, 0}},
+                                           BroadcastCase{"unequal_lengths_refused", {2}, {3}, {}, true},
+                                           BroadcastCase{"transposed_shapes_refused", {2, 3}, {3, 2}, {}, true}),
+                         case_name<BroadcastCase>);
 
 TEST(ArrayD, BroadcastToStretchesOrRefuses) {
   const ArrayD row = array({3}, {1, 2, 3});
@@ -322,9 +321,13 @@ TEST(ArrayD, PermutedMatchesIndexPermutation) {
 
 TEST(ArrayD, PermutationsThatAreNotPermutationsPanic) {
   const ArrayD x = iota({2, 3});
-  EXPECT_EQ(panic_message([&] { x.permuted(Shape{0, 0}); }),
+  EXPECT_EQ(panic_message([&] {
+              x.permuted(Shape{0, 0});
+            }),
             "axes [0, 0] are not a permutation of the axes of an array of shape [2, 3]");
-  EXPECT_EQ(panic_message([&] { x.permuted(Shape{0, 2}); }),
+  EXPECT_EQ(panic_message([&] {
+              x.permuted(Shape{0, 2});
+            }),
             "axes [0, 2] are not a permutation of the axes of an array of shape [2, 3]");
   EXPECT_EQ(panic_message([&] { x.permuted(Shape{1}); }),
             "axes [1] are not a permutation of the axes of an array of shape [2, 3]");
@@ -344,19 +347,18 @@ TEST_P(Slicing, SelectsTheExpectedElements) {
   EXPECT_EQ(shape_of(y), Shape{GetParam().expected.size()});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Elements, Slicing,
-    ::testing::Values(SliceCase{"open_end", {{1, std::nullopt, 1}}, {1, 2, 3, 4, 5}},
-                      SliceCase{"exclusive_end", {{0, 2, 1}}, {0, 1}},
-                      SliceCase{"negative_start", {{-2, std::nullopt, 1}}, {4, 5}},
-                      SliceCase{"negative_end", {{0, -1, 1}}, {0, 1, 2, 3, 4}},
-                      SliceCase{"step_two", {{0, std::nullopt, 2}}, {0, 2, 4}},
-                      SliceCase{"step_two_to_the_end", {{1, 6, 2}}, {1, 3, 5}},
-                      SliceCase{"reversed", {{0, std::nullopt, -1}}, {5, 4, 3, 2, 1, 0}},
-                      SliceCase{"reversed_by_two_from_the_range_end", {{1, 5, -2}}, {4, 2}},
-                      SliceCase{"start_after_end", {{4, 2, 1}}, {}},
-                      SliceCase{"start_at_the_end", {{6, std::nullopt, 1}}, {}}),
-    case_name<SliceCase>);
+INSTANTIATE_TEST_SUITE_P(Elements, Slicing,
+                         ::testing::Values(SliceCase{"open_end", {{1, std::nullopt, 1}}, {1, 2, 3, 4, 5}},
+                                           SliceCase{"exclusive_end", {{0, 2, 1}}, {0, 1}},
+                                           SliceCase{"negative_start", {{-2, std::nullopt, 1}}, {4, 5}},
+                                           SliceCase{"negative_end", {{0, -1, 1}}, {0, 1, 2, 3, 4}},
+                                           SliceCase{"step_two", {{0, std::nullopt, 2}}, {0, 2, 4}},
+                                           SliceCase{"step_two_to_the_end", {{1, 6, 2}}, {1, 3, 5}},
+                                           SliceCase{"reversed", {{0, std::nullopt, -1}}, {5, 4, 3, 2, 1, 0}},
+                                           SliceCase{"reversed_by_two_from_the_range_end", {{1, 5, -2}}, {4, 2}},
+                                           SliceCase{"start_after_end", {{4, 2, 1}}, {}},
+                                           SliceCase{"start_at_the_end", {{6, std::nullopt, 1}}, {}}),
+                         case_name<SliceCase>);
 
 TEST(ArrayD, SlicesOfMatricesWalkEveryAxis) {
   const ArrayD m = iota({3, 4});
@@ -368,9 +370,7 @@ TEST(ArrayD, SlicesOfMatricesWalkEveryAxis) {
 
 TEST(ArrayD, SlicesOutOfRangeOrOfTheWrongLengthPanic) {
   const ArrayD v = iota({4});
-  const auto slice_panic = [&](std::vector<SliceElem> slice) {
-    return panic_message([&] { v.sliced(slice); });
-  };
+  const auto slice_panic = [&](std::vector<SliceElem> slice) { return panic_message([&] { v.sliced(slice); }); };
   EXPECT_EQ(slice_panic({{5, std::nullopt, 1}}),
             "slice element (start 5, end none, step 1) does not fit axis 0 of length 4");
   EXPECT_EQ(slice_panic({{-5, std::nullopt, 1}}),
@@ -389,7 +389,9 @@ TEST(ArrayD, AssignSliceBroadcastsIntoTheRegion) {
   EXPECT_EQ(values_of(m), (std::vector<double>{0, 7, 8, 0, 0, 7, 8, 0}));
   m.assign_slice(slice, ArrayD::scalar(1.0));
   EXPECT_EQ(values_of(m), (std::vector<double>{0, 1, 1, 0, 0, 1, 1, 0}));
-  EXPECT_EQ(panic_message([&] { m.assign_slice(slice, array({3}, {1, 2, 3})); }),
+  EXPECT_EQ(panic_message([&] {
+              m.assign_slice(slice, array({3}, {1, 2, 3}));
+            }),
             "an array of shape [3] cannot be broadcast to the sliced region of shape [2, 2]");
 }
 
@@ -409,7 +411,8 @@ TEST(ArrayD, InsertAndRemoveAxes) {
   EXPECT_EQ(shape_of(x), (Shape{1, 3, 1}));
   x.remove_axis(2);
   EXPECT_EQ(shape_of(x), (Shape{1, 3}));
-  EXPECT_EQ(panic_message([&] { x.insert_axis(3); }), "cannot insert an axis at position 3 of an array of shape [1, 3]");
+  EXPECT_EQ(panic_message([&] { x.insert_axis(3); }),
+            "cannot insert an axis at position 3 of an array of shape [1, 3]");
   EXPECT_EQ(panic_message([&] { x.remove_axis(1); }),
             "cannot remove axis 1 of an array of shape [1, 3]: it is not an axis of length 1");
   EXPECT_EQ(panic_message([&] { x.remove_axis(2); }),

@@ -46,16 +46,17 @@ GradCase check(std::string name, O op, std::vector<ArrayD> inputs, std::initiali
 
 INSTANTIATE_TEST_SUITE_P(
     Arithmetic, OwnGradient,
-    ::testing::Values(check("add_same_shape", binary_ops::AddOp{}, {random_in({2, 3}), random_in({2, 3})}, {0, 1}),
-                      check("add_row_onto_matrix", binary_ops::AddOp{}, {random_in({2, 3}), random_in({3})}, {0, 1}),
-                      check("add_scalar", binary_ops::AddOp{}, {random_in({3}), random_in({})}, {0, 1}),
-                      check("sub_column_and_row", binary_ops::SubOp{}, {random_in({2, 1}), random_in({1, 3})}, {0, 1}),
-                      check("sub_from_scalar", binary_ops::SubOp{}, {random_in({}), random_in({4})}, {0, 1}),
-                      check("mul_row_onto_matrix", binary_ops::MulOp{}, {random_in({2, 3}), random_in({3})}, {0, 1}),
-                      check("mul_constant_by_column", binary_ops::MulOp{}, {random_in({1}), random_in({5})}, {0, 1}),
-                      check("div_row_onto_matrix", binary_ops::DivOp{}, {random_in({2, 3}), random_in({3}, 1, 2)}, {0, 1}),
-                      check("div_by_scalar", binary_ops::DivOp{}, {random_in({4}), random_in({}, 1, 2)}, {0, 1}),
-                      check("div_scalar_by_vector", binary_ops::DivOp{}, {random_in({}), random_in({4}, 1, 2)}, {0, 1})),
+    ::testing::Values(
+        check("add_same_shape", binary_ops::AddOp{}, {random_in({2, 3}), random_in({2, 3})}, {0, 1}),
+        check("add_row_onto_matrix", binary_ops::AddOp{}, {random_in({2, 3}), random_in({3})}, {0, 1}),
+        check("add_scalar", binary_ops::AddOp{}, {random_in({3}), random_in({})}, {0, 1}),
+        check("sub_column_and_row", binary_ops::SubOp{}, {random_in({2, 1}), random_in({1, 3})}, {0, 1}),
+        check("sub_from_scalar", binary_ops::SubOp{}, {random_in({}), random_in({4})}, {0, 1}),
+        check("mul_row_onto_matrix", binary_ops::MulOp{}, {random_in({2, 3}), random_in({3})}, {0, 1}),
+        check("mul_constant_by_column", binary_ops::MulOp{}, {random_in({1}), random_in({5})}, {0, 1}),
+        check("div_row_onto_matrix", binary_ops::DivOp{}, {random_in({2, 3}), random_in({3}, 1, 2)}, {0, 1}),
+        check("div_by_scalar", binary_ops::DivOp{}, {random_in({4}), random_in({}, 1, 2)}, {0, 1}),
+        check("div_scalar_by_vector", binary_ops::DivOp{}, {random_in({}), random_in({4}, 1, 2)}, {0, 1})),
     case_name<GradCase>);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,25 +79,25 @@ using reduction_ops::ReduceSum;
 
 INSTANTIATE_TEST_SUITE_P(
     Reductions, OwnGradient,
-    ::testing::Values(
-        check("sum_rows", ReduceSum(false, false), {random_in({2, 3}), vec({1})}, {0}),
-        check("sum_rows_kept", ReduceSum(true, false), {random_in({2, 3}), vec({1})}, {0}),
-        check("sum_outer_and_inner", ReduceSum(false, false), {random_in({2, 3, 4}), vec({0, 2})}, {0}),
-        check("sum_vector_kept", ReduceSum(true, false), {random_in({3}), vec({0})}, {0}),
-        check("sum_mask", ReduceSum(false, true), {random_in({2, 3}), vec({1, 0})}, {0}),
-        check("mean_of_samples", ReduceMean(false, false), {random_in({5}), vec({0})}, {0}),
-        check("mean_last_axis", ReduceMean(false, false), {random_in({2, 3, 4}), vec({-1})}, {0}),
-        check("mean_columns_kept", ReduceMean(true, false), {random_in({2, 3}), vec({0})}, {0}),
-        check("mean_two_axes", ReduceMean(false, false), {random_in({2, 3, 2}), vec({0, 2})}, {0}),
-        check("prod_rows", ReduceProd(false, false), {random_in({2, 3}, 0.5, 2), vec({1})}, {0}),
-        check("prod_vector_kept", ReduceProd(true, false), {random_in({4}, -2, -0.5), vec({0})}, {0}),
-        check("sum_all", reduction_ops::ReduceSumAll{}, {random_in({2, 3})}, {0}),
-        check("sum_to_scalar", reduction_ops::ReduceSumToScalar{}, {random_in({4})}, {0}),
-        check("spread_to_shape", reduction_ops::ReduceSumToScalarGrad{}, {random_in({}), vec({2, 2})}, {0}),
-        check("spread_back_reinserting", reduction_ops::ReduceGradCommon(true, false), {random_in({3}), vec({2, 3}), vec({0})},
-              {0}),
-        check("spread_back_kept_axes", reduction_ops::ReduceGradCommon(false, false),
-              {random_in({2, 1}), vec({2, 3}), vec({1})}, {0})),
+    ::testing::Values(check("sum_rows", ReduceSum(false, false), {random_in({2, 3}), vec({1})}, {0}),
+                      check("sum_rows_kept", ReduceSum(true, false), {random_in({2, 3}), vec({1})}, {0}),
+                      check("sum_outer_and_inner", ReduceSum(false, false), {random_in({2, 3, 4}), vec({0, 2})}, {0}),
+                      check("sum_vector_kept", ReduceSum(true, false), {random_in({3}), vec({0})}, {0}),
+                      check("sum_mask", ReduceSum(false, true), {random_in({2, 3}), vec({1, 0})}, {0}),
+                      check("mean_of_samples", ReduceMean(false, false), {random_in({5}), vec({0})}, {0}),
+                      check("mean_last_axis", ReduceMean(false, false), {random_in({2, 3, 4}), vec({-1})}, {0}),
+                      check("mean_columns_kept", ReduceMean(true, false), {random_in({2, 3}), vec({0})}, {0}),
+                      check("mean_two_axes", ReduceMean(false, false), {random_in({2, 3, 2}), vec({0, 2})}, {0}),
+                      check("prod_rows", ReduceProd(false, false), {random_in({2, 3}, 0.5, 2), vec({1})}, {0}),
+                      check("prod_vector_kept", ReduceProd(true, false), {random_in({4}, -2, -0.5), vec({0})}, {0}),
+                      check("sum_all", reduction_ops::ReduceSumAll{}, {random_in({2, 3})}, {0}),
+                      check("sum_to_scalar", reduction_ops::ReduceSumToScalar{}, {random_in({4})}, {0}),
+                      check("spread_to_shape", reduction_ops::ReduceSumToScalarGrad{}, {random_in({}), vec({2, 2})},
+                            {0}),
+                      check("spread_back_reinserting", reduction_ops::ReduceGradCommon(true, false),
+                            {random_in({3}), vec({2, 3}), vec({0})}, {0}),
+                      check("spread_back_kept_axes", reduction_ops::ReduceGradCommon(false, false),
+                            {random_in({2, 1}), vec({2, 3}), vec({1})}, {0})),
     case_name<GradCase>);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -104,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(check("maybe_reduce_sum", binary_ops::MaybeReduceSum{}, {random_in({2, 3}), vec({3})}, {0}),
                       check("maybe_reduce_sum_to_0d", binary_ops::MaybeReduceSum{}, {random_in({2, 2}), vec({})}, {0}),
                       check("maybe_broadcast", binary_ops::MaybeBroadcast{}, {random_in({3}), vec({2, 3})}, {0}),
-                      check("add_n", array_ops::AddN{}, {random_in({2, 2}), random_in({2, 2}), random_in({2, 2})}, {0, 1, 2}),
+                      check("add_n", array_ops::AddN{}, {random_in({2, 2}), random_in({2, 2}), random_in({2, 2})},
+                            {0, 1, 2}),
                       check("gather_rows", array_ops::Gather(0, true), {vec({2, 0, 2}), random_in({4, 3})}, {1}),
                       check("gather_columns", array_ops::Gather(-1, true), {vec({1, -1}), random_in({2, 3})}, {1})),
     case_name<GradCase>);

@@ -49,19 +49,23 @@ INSTANTIATE_TEST_SUITE_P(
         ComputeCase{"mean_of_empty_is_nan", &mean_op, {vec({}), vec({0})}, {}, {nan}},
         ComputeCase{"mean_without_axes_copies", &mean_op, {vec({1, 2}), vec({})}, {2}, {1, 2}},
         ComputeCase{"mean_all_axes_kept", &mean_keep_op, {iota({2, 3}), vec({0, 1})}, {1, 1}, {2.5}},
-        ComputeCase{"mean_count_rounds_through_single_precision", &mean_op, {ones({4097, 1}), vec({0, 0})}, {},
+        ComputeCase{"mean_count_rounds_through_single_precision",
+                    &mean_op,
+                    {ones({4097, 1}), vec({0, 0})},
+                    {},
                     {4097.0 * (1.0 / 16785408.0)}},
         ComputeCase{"sum_outer_and_inner_kept", &sum_keep_op, {iota({2, 3, 4}), vec({0, 2})}, {1, 3, 1}, {60, 92, 124}},
         ComputeCase{"sum_outer_and_inner_dropped", &sum_op, {iota({2, 3, 4}), vec({2, 0})}, {3}, {60, 92, 124}},
-        ComputeCase{"sum_axis_minus_one_is_last", &sum_op, {iota({2, 3, 4}), vec({-1})}, {2, 3}, {6, 22, 38, 54, 70, 86}},
+        ComputeCase{
+            "sum_axis_minus_one_is_last", &sum_op, {iota({2, 3, 4}), vec({-1})}, {2, 3}, {6, 22, 38, 54, 70, 86}},
         ComputeCase{"sum_axis_minus_half_truncates_to_one", &sum_op, {iota({2, 3}), vec({-0.5})}, {2}, {3, 12}},
         ComputeCase{"sum_axis_below_minus_rank_reads_zero", &sum_op, {iota({2, 3}), vec({-5})}, {3}, {3, 5, 7}},
         ComputeCase{"sum_axis_nan_reads_zero", &sum_op, {iota({2, 3}), vec({nan})}, {3}, {3, 5, 7}},
         ComputeCase{"sum_duplicate_axis_folds_twice", &sum_op, {iota({2, 3}), vec({0, 0})}, {}, {15}},
         ComputeCase{"sum_one_element_keeps_rank_one", &sum_op, {vec({7}), vec({0})}, {1}, {7}},
         ComputeCase{"sum_0d_unchanged", &sum_op, {ArrayD::scalar(7), vec({0})}, {}, {7}},
-        ComputeCase{"sum_mask_selects_axes_one_and_three", &sum_mask_op, {iota({1, 2, 1, 2}), vec({0, 1, 0, 1})},
-                    {1, 1}, {6}},
+        ComputeCase{
+            "sum_mask_selects_axes_one_and_three", &sum_mask_op, {iota({1, 2, 1, 2}), vec({0, 1, 0, 1})}, {1, 1}, {6}},
         ComputeCase{"sum_mask_ignores_other_values", &sum_mask_op, {iota({2, 2}), vec({2, 0})}, {2, 2}, {0, 1, 2, 3}},
         ComputeCase{"prod_of_rows", &prod_op, {array({2, 3}, {1, 2, 3, 4, 5, -6}), vec({1})}, {2}, {6, -120}},
         ComputeCase{"prod_0d_unchanged", &prod_op, {ArrayD::scalar(-3), vec({0})}, {}, {-3}},
@@ -83,18 +87,27 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     ReduceGradCommon, OpComputes,
     ::testing::Values(
-        ComputeCase{"rows_reinserted", &reinserting_op, {vec({1, 2, 3}), vec({2, 3}), vec({0})}, {2, 3},
-                    {1, 2, 3, 1, 2, 3}},
-        ComputeCase{"columns_reinserted", &reinserting_op, {vec({1, 2}), vec({2, 3}), vec({1})}, {2, 3},
+        ComputeCase{
+            "rows_reinserted", &reinserting_op, {vec({1, 2, 3}), vec({2, 3}), vec({0})}, {2, 3}, {1, 2, 3, 1, 2, 3}},
+        ComputeCase{
+            "columns_reinserted", &reinserting_op, {vec({1, 2}), vec({2, 3}), vec({1})}, {2, 3}, {1, 1, 1, 2, 2, 2}},
+        ComputeCase{"negative_axis_decoded_against_target_rank",
+                    &reinserting_op,
+                    {vec({1, 2}), vec({2, 3}), vec({-1})},
+                    {2, 3},
                     {1, 1, 1, 2, 2, 2}},
-        ComputeCase{"negative_axis_decoded_against_target_rank", &reinserting_op, {vec({1, 2}), vec({2, 3}), vec({-1})},
-                    {2, 3}, {1, 1, 1, 2, 2, 2}},
-        ComputeCase{"scalar_reinserted_everywhere", &reinserting_op, {ArrayD::scalar(4), vec({2, 2}), vec({1, 0})},
-                    {2, 2}, {4, 4, 4, 4}},
-        ComputeCase{"mask_axes", &reinserting_mask_op, {vec({1, 2}), vec({2, 3}), vec({0, 1})}, {2, 3},
+        ComputeCase{"scalar_reinserted_everywhere",
+                    &reinserting_op,
+                    {ArrayD::scalar(4), vec({2, 2}), vec({1, 0})},
+                    {2, 2},
+                    {4, 4, 4, 4}},
+        ComputeCase{
+            "mask_axes", &reinserting_mask_op, {vec({1, 2}), vec({2, 3}), vec({0, 1})}, {2, 3}, {1, 1, 1, 2, 2, 2}},
+        ComputeCase{"kept_axes_broadcast_directly",
+                    &kept_axes_op,
+                    {array({2, 1}, {1, 2}), vec({2, 3}), vec({1})},
+                    {2, 3},
                     {1, 1, 1, 2, 2, 2}},
-        ComputeCase{"kept_axes_broadcast_directly", &kept_axes_op, {array({2, 1}, {1, 2}), vec({2, 3}), vec({1})},
-                    {2, 3}, {1, 1, 1, 2, 2, 2}},
         ComputeCase{"kept_axis_of_a_vector_sum", &kept_axes_op, {vec({5}), vec({3}), vec({0})}, {3}, {5, 5, 5}},
         ComputeCase{"same_shape_copied", &reinserting_op, {vec({1, 2}), vec({2}), vec({0})}, {2}, {1, 2}}),
     case_name<ComputeCase>);
@@ -102,23 +115,32 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Reductions, OpFailures,
     ::testing::Values(FailureCase{
-        "spread_of_empty_gradient", make_op<ReduceSumToScalarGrad>(), {vec({}), vec({2})},
+        "spread_of_empty_gradient",
+        make_op<ReduceSumToScalarGrad>(),
+        {vec({}), vec({2})},
         R"(IncompatibleShape("ReduceSumToScalarGrad: the gradient of shape [0] has no value to spread"))"}),
     case_name<FailureCase>);
 
 TEST(ReduceGradCommon, GradientsThatCannotBeLaidOutPanic) {
-  EXPECT_EQ(panic_message([] { compute(kept_axes_op, {vec({1, 2}), vec({3}), vec({0})}); }),
-            "Operation failed");
-  EXPECT_EQ(panic_message([] { compute(reinserting_op, {vec({1, 2}), vec({2, 3}), vec({0})}); }),
+  EXPECT_EQ(panic_message([] { compute(kept_axes_op, {vec({1, 2}), vec({3}), vec({0})}); }), "Operation failed");
+  EXPECT_EQ(panic_message([] {
+              compute(reinserting_op, {vec({1, 2}), vec({2, 3}), vec({0})});
+            }),
             "Operation failed");  // [1, 2] does not stretch to [2, 3]
-  EXPECT_EQ(panic_message([] { compute(reinserting_op, {vec({1, 2}), vec({2, 1, 1, 1}), vec({3})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(reinserting_op, {vec({1, 2}), vec({2, 1, 1, 1}), vec({3})});
+            }),
             "ReduceGradCommon: cannot insert axis 3 into shape [2]");
 }
 
 TEST(Reductions, AxesAtOrBeyondTheRankPanic) {
-  EXPECT_EQ(panic_message([] { compute(mean_op, {iota({2, 3}), vec({2})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(mean_op, {iota({2, 3}), vec({2})});
+            }),
             "ReduceMean: axis 2 is out of range for an array of shape [2, 3]");
-  EXPECT_EQ(panic_message([] { compute(sum_op, {iota({2, 3}), vec({2})}); }),
+  EXPECT_EQ(panic_message([] {
+              compute(sum_op, {iota({2, 3}), vec({2})});
+            }),
             "cannot fold axis 2 of an array of shape [2, 3]");
 }
 

@@ -82,10 +82,14 @@ TEST(FromVec, LaysDataOutInTheShape) {
 
 TEST(FromVec, DataThatDoesNotFitTheShapePanics) {
   graph::run([](graph::Context& ctx) {
-    EXPECT_EQ(panic_message([&] { Tensor::from_vec({1.0, 2.0, 3.0}, {2, 2}, ctx); }),
+    EXPECT_EQ(panic_message([&] {
+                Tensor::from_vec({1.0, 2.0, 3.0}, {2, 2}, ctx);
+              }),
               "Tensor::from_vec: 3 values cannot fill the shape [2, 2]");
     // 2^32 x 2^32 elements must not pass for the empty array that their wrapped product is.
-    EXPECT_EQ(panic_message([&] { Tensor::from_vec({}, {std::size_t{1} << 32, std::size_t{1} << 32}, ctx); }),
+    EXPECT_EQ(panic_message([&] {
+                Tensor::from_vec({}, {std::size_t{1} << 32, std::size_t{1} << 32}, ctx);
+              }),
               "array shape [4294967296, 4294967296] holds more elements than memory can address");
     EXPECT_EQ(ctx.num_nodes(), 0u);
   });

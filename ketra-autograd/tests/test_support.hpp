@@ -275,9 +275,10 @@ inline ::testing::AssertionResult near(const Matrix& actual, const Matrix& expec
     for (Index j = 0; j < actual.cols(); ++j) {
       const double bound = tolerance * std::fmax(1.0, std::abs(expected(i, j)));
       if (!(std::abs(actual(i, j) - expected(i, j)) <= bound)) {
-        return ::testing::AssertionFailure() << "entry (" << i << ", " << j << "): " << actual(i, j) << " vs "
-                                             << expected(i, j) << "\nactual:\n" << actual << "\nexpected:\n"
-                                             << expected;
+        return ::testing::AssertionFailure()
+               << "entry (" << i << ", " << j << "): " << actual(i, j) << " vs " << expected(i, j) << "\nactual:\n"
+               << actual << "\nexpected:\n"
+               << expected;
       }
     }
   }

@@ -15,7 +15,9 @@ VersionRegistry& VersionRegistry::register_api(std::string_view name, std::strin
 }
 
 RegistryGuard::RegistryGuard(std::unique_lock<std::mutex> lock, VersionRegistry& registry, bool& poisoned)
-    : lock_(std::move(lock)), registry_(&registry), poisoned_(&poisoned),
+    : lock_(std::move(lock)),
+      registry_(&registry),
+      poisoned_(&poisoned),
       unwinding_on_entry_(std::uncaught_exceptions()) {}
 
 RegistryGuard::~RegistryGuard() {

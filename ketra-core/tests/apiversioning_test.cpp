@@ -40,7 +40,8 @@ const std::vector<std::pair<std::string, std::vector<std::string>>> frozen = {
     {"versioning", {"Version", "ApiVersion", "CompatibilityLevel"}},
     {"metrics", {"Counter", "Gauge", "Histogram", "Timer"}},
     {"safe_ops", {"safe_add", "safe_sub", "safe_mul", "safe_div", "safe_pow", "safe_sqrt", "safelog", "safe_exp"}},
-    {"random", {"RandomGenerator", "SeedableRng", "random_array", "random_normal", "random_uniform", "set_random_seed"}},
+    {"random",
+     {"RandomGenerator", "SeedableRng", "random_array", "random_normal", "random_uniform", "set_random_seed"}},
     {"ndarray_ext", {"arange", "linspace", "meshgrid", "concatenate", "stack", "split", "broadcast_to"}},
 };
 

@@ -8,9 +8,7 @@
 
 namespace pellum_blas::level3::autotune {
 
-void PrintTo(const BlockingParams& p, std::ostream* os) {
-  *os << "(" << p.mc << ", " << p.kc << ", " << p.nc << ")";
-}
+void PrintTo(const BlockingParams& p, std::ostream* os) { *os << "(" << p.mc << ", " << p.kc << ", " << p.nc << ")"; }
 void PrintTo(const CacheInfo& c, std::ostream* os) {
   *os << "{" << c.l1d << ", " << c.l2 << ", " << c.l3 << ", " << c.line << "}";
 }
@@ -65,9 +63,9 @@ TEST(ComputeBlocking, L2SizeRowsAndEffectiveShare) {
 
 TEST(ComputeBlocking, DegenerateRecordsStillGiveUsableBlocks) {
   const CacheInfo records[] = {
-      {32768, 1, 8388608, 64},                     // an L2 too small for the formula
-      {0, 262144, 0, 0},                           // zero L1, L3 and line
-      {SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX},    // sizes that overflow any product
+      {32768, 1, 8388608, 64},                   // an L2 too small for the formula
+      {0, 262144, 0, 0},                         // zero L1, L3 and line
+      {SIZE_MAX, SIZE_MAX, SIZE_MAX, SIZE_MAX},  // sizes that overflow any product
   };
   for (const CacheInfo& info : records) {
     SCOPED_TRACE(std::to_string(info.l1d) + "/" + std::to_string(info.l2));
@@ -124,18 +122,18 @@ TEST(DetectCacheInfo, OperatingSystemAnswers) {
   const auto cpuid = leaf4_processor();
   const CacheInfo full{49152, 1310720, 31457280, 128};
   EXPECT_EQ(detail::detect_cache_info(os_answers({{CacheKey::L1Data, 49152},
-                                                   {CacheKey::L2, 1310720},
-                                                   {CacheKey::L3, 31457280},
-                                                   {CacheKey::LineSize, 128}}),
+                                                  {CacheKey::L2, 1310720},
+                                                  {CacheKey::L3, 31457280},
+                                                  {CacheKey::LineSize, 128}}),
                                       cpuid),
             full);
   // Missing L3 and line size: 8·l2 and 64.
   EXPECT_EQ(detail::detect_cache_info(os_answers({{CacheKey::L1Data, 32768}, {CacheKey::L2, 524288}}), cpuid),
             (CacheInfo{32768, 524288, 4194304, 64}));
   // A zero L1 or L3 is accepted as the system's answer.
-  EXPECT_EQ(detail::detect_cache_info(os_answers({{CacheKey::L1Data, 0}, {CacheKey::L2, 524288}, {CacheKey::L3, 0}}),
-                                      cpuid),
-            (CacheInfo{0, 524288, 0, 64}));
+  EXPECT_EQ(
+      detail::detect_cache_info(os_answers({{CacheKey::L1Data, 0}, {CacheKey::L2, 524288}, {CacheKey::L3, 0}}), cpuid),
+      (CacheInfo{0, 524288, 0, 64}));
 }
 
 TEST(DetectCacheInfo, MissingL1OrUnusableL2GoesToCpuid) {
@@ -144,9 +142,9 @@ TEST(DetectCacheInfo, MissingL1OrUnusableL2GoesToCpuid) {
   EXPECT_EQ(detail::detect_cache_info(os_answers({{CacheKey::L2, 524288}, {CacheKey::L3, 1}}), cpuid), from_leaf4);
   EXPECT_EQ(detail::detect_cache_info(os_answers({{CacheKey::L1Data, 32768}}), cpuid), from_leaf4);
   // Containers report an L2 of 0: no row block could be cut from it.
-  EXPECT_EQ(detail::detect_cache_info(os_answers({{CacheKey::L1Data, 32768}, {CacheKey::L2, 0}, {CacheKey::L3, 8}}),
-                                      cpuid),
-            from_leaf4);
+  EXPECT_EQ(
+      detail::detect_cache_info(os_answers({{CacheKey::L1Data, 32768}, {CacheKey::L2, 0}, {CacheKey::L3, 8}}), cpuid),
+      from_leaf4);
 }
 
 TEST(CacheInfoFromCpuid, Leaf4) {
@@ -167,13 +165,12 @@ TEST(CacheInfoFromCpuid, ExtendedLeafAndDefaults) {
                                      {{0x80000006u, 0}, {0, 0, 1024u << 16 | 64u, 16u << 18}}});
   EXPECT_EQ(detail::cache_info_from_cpuid(extended), (CacheInfo{32768, 1048576, 8388608, 64}));
   // Zero line size and L3 fields fall back to 64 and 8·l2.
-  const auto sparse = cpuid_table({{{0x80000000u, 0}, {0x80000006u, 0, 0, 0}},
-                                   {{0x80000006u, 0}, {0, 0, 256u << 16, 0}}});
+  const auto sparse =
+      cpuid_table({{{0x80000000u, 0}, {0x80000006u, 0, 0, 0}}, {{0x80000006u, 0}, {0, 0, 256u << 16, 0}}});
   EXPECT_EQ(detail::cache_info_from_cpuid(sparse), (CacheInfo{32768, 262144, 2097152, 64}));
   // Neither leaf 4 with an L2 nor the extended leaf: the defaults.
-  const auto bare = cpuid_table({{{0, 0}, {4, 0, 0, 0}},
-                                 {{4, 0}, leaf4(1, 1, 8, 64, 64)},
-                                 {{0x80000000u, 0}, {0x80000005u, 0, 0, 0}}});
+  const auto bare = cpuid_table(
+      {{{0, 0}, {4, 0, 0, 0}}, {{4, 0}, leaf4(1, 1, 8, 64, 64)}, {{0x80000000u, 0}, {0x80000005u, 0, 0, 0}}});
   EXPECT_EQ(detail::cache_info_from_cpuid(bare), default_cache_info);
   EXPECT_EQ(detail::cache_info_from_cpuid(cpuid_table({})), default_cache_info);
 }

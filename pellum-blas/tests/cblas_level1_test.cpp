@@ -54,8 +54,8 @@ struct Stride {
   std::int32_t x, y;
 };
 // Contiguous calls reach the kernels; every other pair runs the strided loops.
-constexpr Stride strides[] = {{"unit", 1, 1},        {"x2_y3", 2, 3},    {"reversed", -1, -1},
-                              {"x_back_y_fwd", -2, 1}, {"x1_y_back", 1, -3}};
+constexpr Stride strides[] = {
+    {"unit", 1, 1}, {"x2_y3", 2, 3}, {"reversed", -1, -1}, {"x_back_y_fwd", -2, 1}, {"x1_y_back", 1, -3}};
 constexpr std::int32_t lengths[] = {1, 5, 13};
 
 template <typename T>
@@ -201,8 +201,7 @@ TYPED_TEST(CblasLevel1, Nrm2IsScaledForEveryIncrement) {
     const auto n = static_cast<std::int32_t>(c.x.size());
     std::vector<T> spaced(2 * c.x.size(), nan<T>);  // NaN between the elements is never read
     for (std::size_t i = 0; i < c.x.size(); ++i) spaced[2 * i] = c.x[i];
-    const T results[] = {Api::nrm2(n, c.x.data(), 1), Api::nrm2(n, spaced.data(), 2),
-                         Api::nrm2(n, c.x.data(), -1)};
+    const T results[] = {Api::nrm2(n, c.x.data(), 1), Api::nrm2(n, spaced.data(), 2), Api::nrm2(n, c.x.data(), -1)};
     for (const T r : results) {
       if (std::isnan(c.expected))
         EXPECT_TRUE(std::isnan(r)) << r;

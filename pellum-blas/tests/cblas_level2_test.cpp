@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
 #include "support/number_text.hpp"
 #include "test_support.hpp"
@@ -19,8 +19,8 @@ TYPED_TEST_SUITE(CblasGemv, ElementTypes, ElementName);
 // y_i <- ((op(A)_ij·alpha)·x_j) + y_i over j ascending, after y <- beta·y, where beta = 0
 // writes zeros without reading y.
 template <typename T>
-std::vector<T> reference_gemv(const LayoutMatrix<T>& a, bool trans, std::size_t m, std::size_t n,
-                              T alpha, const std::vector<T>& x, T beta, std::vector<T> y) {
+std::vector<T> reference_gemv(const LayoutMatrix<T>& a, bool trans, std::size_t m, std::size_t n, T alpha,
+                              const std::vector<T>& x, T beta, std::vector<T> y) {
   const std::size_t ny = trans ? n : m, nx = trans ? m : n;
   for (std::size_t i = 0; i < ny; ++i) {
     y[i] = beta == 0 ? T{0} : y[i] * beta;
@@ -52,39 +52,38 @@ TYPED_TEST(CblasGemv, MatchesTheReferenceForEveryLayoutTransposeAndScalar) {
   const Increments increments[] = {{1, 1}, {2, -1}, {-3, 2}};
   for (const auto level : all_levels)  // the rows are vectorised per instruction set
     for (const bool row_major : {false, true})
-    for (const std::int32_t trans : {CblasNoTrans, CblasTrans, CblasConjTrans})
-      for (const Shape shape : shapes)
-        for (const Increments inc : increments)
-          for (const T alpha : scalars)
-            for (const T beta : scalars) {
-              SCOPED_TRACE(fmt::format("{} {} trans={} {}x{} inc={},{} alpha={} beta={}", level_name(level),
-                                       row_major ? "row" : "col", trans, shape.m, shape.n, inc.x,
-                                       inc.y, support::shortest(alpha), support::shortest(beta)));
-              const ScopedLevel forced(level);
-              if (!forced.forced()) continue;  // the processor lacks it
-              const auto m = static_cast<std::size_t>(shape.m), n = static_cast<std::size_t>(shape.n);
-              const bool transposed = trans != CblasNoTrans;
-              const std::size_t nx = transposed ? m : n, ny = transposed ? n : m;
-              LayoutMatrix<T> a(row_major, m, n);
-              a.memory.fill_random(11);
-              const std::vector<T> x = random_values<T>(nx, 12);
-              std::vector<T> y0 = random_values<T>(ny, 13);
-              y0[0] = nan<T>;  // beta = 0 must not let it through
-              // With alpha = ±0 every term is a zero, and whether this sum stays -0 depends on
-              // the terms' signs: a lost sign of alpha shows.
-              if (ny > 1) y0[1] = T{-0.0};
-              const std::vector<T> a_before = a.memory.storage, x_stored = spread(x, inc.x);
-              std::vector<T> y_stored = spread(y0, inc.y);
+      for (const std::int32_t trans : {CblasNoTrans, CblasTrans, CblasConjTrans})
+        for (const Shape shape : shapes)
+          for (const Increments inc : increments)
+            for (const T alpha : scalars)
+              for (const T beta : scalars) {
+                SCOPED_TRACE(fmt::format("{} {} trans={} {}x{} inc={},{} alpha={} beta={}", level_name(level),
+                                         row_major ? "row" : "col", trans, shape.m, shape.n, inc.x, inc.y,
+                                         support::shortest(alpha), support::shortest(beta)));
+                const ScopedLevel forced(level);
+                if (!forced.forced()) continue;  // the processor lacks it
+                const auto m = static_cast<std::size_t>(shape.m), n = static_cast<std::size_t>(shape.n);
+                const bool transposed = trans != CblasNoTrans;
+                const std::size_t nx = transposed ? m : n, ny = transposed ? n : m;
+                LayoutMatrix<T> a(row_major, m, n);
+                a.memory.fill_random(11);
+                const std::vector<T> x = random_values<T>(nx, 12);
+                std::vector<T> y0 = random_values<T>(ny, 13);
+                y0[0] = nan<T>;  // beta = 0 must not let it through
+                // With alpha = ±0 every term is a zero, and whether this sum stays -0 depends on
+                // the terms' signs: a lost sign of alpha shows.
+                if (ny > 1) y0[1] = T{-0.0};
+                const std::vector<T> a_before = a.memory.storage, x_stored = spread(x, inc.x);
+                std::vector<T> y_stored = spread(y0, inc.y);
 
-              Cblas<T>::gemv(a.layout(), trans, shape.m, shape.n,
-                             alpha, a.data(), a.ld(), x_stored.data(), inc.x,
-                             beta, y_stored.data(), inc.y);
+                Cblas<T>::gemv(a.layout(), trans, shape.m, shape.n, alpha, a.data(), a.ld(), x_stored.data(), inc.x,
+                               beta, y_stored.data(), inc.y);
 
-              // Elements and the canaries between them.
-              const std::vector<T> expected = reference_gemv(a, transposed, m, n, alpha, x, beta, y0);
-              EXPECT_TRUE(same_bits(y_stored, spread(expected, inc.y)));
-              EXPECT_TRUE(same_bits(a.memory.storage, a_before));
-            }
+                // Elements and the canaries between them.
+                const std::vector<T> expected = reference_gemv(a, transposed, m, n, alpha, x, beta, y0);
+                EXPECT_TRUE(same_bits(y_stored, spread(expected, inc.y)));
+                EXPECT_TRUE(same_bits(a.memory.storage, a_before));
+              }
 }
 
 TYPED_TEST(CblasGemv, ZeroIncrementOfYAccumulatesRowAfterRow) {
@@ -105,7 +104,7 @@ TYPED_TEST(CblasGemv, RejectedArgumentsTouchNothing) {
     std::int32_t layout, m, n, lda;
   };
   const Case cases[] = {
-      {"m_zero", CblasColMajor, 0, 2, 2},        {"n_negative", CblasColMajor, 2, -1, 2},
+      {"m_zero", CblasColMajor, 0, 2, 2},          {"n_negative", CblasColMajor, 2, -1, 2},
       {"col_lda_below_m", CblasColMajor, 3, 2, 2}, {"row_lda_below_n", CblasRowMajor, 2, 3, 2},
       {"lda_zero", CblasColMajor, 1, 1, 0},
   };

@@ -3,8 +3,8 @@
 // both sides of every path threshold, and the scalars 0, −0, 1, 2.5 and NaN. Operands sit
 // inside larger arrays whose canaries must survive; unreferenced triangles hold NaN, which
 // must neither be read nor change.
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <complex>
 #include <cstdint>
 #include <functional>
@@ -51,8 +51,7 @@ auto everywhere = [](std::size_t, std::size_t) { return true; };
 
 // The stored matrix of an operand that op() turns into rows × cols.
 template <typename T>
-LayoutMatrix<T> operand(bool row_major, bool transposed, std::size_t rows, std::size_t cols,
-                        std::uint32_t seed) {
+LayoutMatrix<T> operand(bool row_major, bool transposed, std::size_t rows, std::size_t cols, std::uint32_t seed) {
   LayoutMatrix<T> x(row_major, transposed ? cols : rows, transposed ? rows : cols);
   x.memory.fill_random(seed);
   return x;
@@ -80,7 +79,7 @@ TYPED_TEST(CblasLevel3, GemmMatchesTheReference) {
   };
   // The small path up to 32³, the blocked driver beyond it, the inline loops' 128-wide
   // blocks crossed in rows and depth, and an empty depth.
-  const Shape shapes[] = {{1, 1, 1, true},    {3, 2, 5, true},    {32, 32, 32, true},
+  const Shape shapes[] = {{1, 1, 1, true},    {3, 2, 5, true},      {32, 32, 32, true},
                           {33, 32, 32, true}, {130, 131, 3, false}, {4, 0, 3, true}};
   for (const bool row : {false, true})
     for (const std::int32_t ta : {CblasNoTrans, CblasTrans, CblasConjTrans})
@@ -88,8 +87,8 @@ TYPED_TEST(CblasLevel3, GemmMatchesTheReference) {
         for (const Shape& s : shapes)
           for (const Scalars<T> sc : scalar_pairs<T>(s.every_scalar)) {
             if (s.k == 0 && std::isnan(sc.alpha)) continue;  // no product for alpha to spoil
-            SCOPED_TRACE(fmt::format("{} ta={} tb={} m={} k={} n={} {}", row ? "row" : "col", ta,
-                                     tb, s.m, s.k, s.n, scalars_label(sc)));
+            SCOPED_TRACE(fmt::format("{} ta={} tb={} m={} k={} n={} {}", row ? "row" : "col", ta, tb, s.m, s.k, s.n,
+                                     scalars_label(sc)));
             const bool trans_a = ta != CblasNoTrans, trans_b = tb != CblasNoTrans;
             const LayoutMatrix<T> a = operand<T>(row, trans_a, s.m, s.k, 1);
             const LayoutMatrix<T> b = operand<T>(row, trans_b, s.k, s.n, 2);
@@ -97,11 +96,11 @@ TYPED_TEST(CblasLevel3, GemmMatchesTheReference) {
             const auto a_before = a.memory.storage, b_before = b.memory.storage;
             const auto ref = reference_product(
                 s.m, s.n, s.k, [&](std::size_t i, std::size_t p) { return op_at(a, trans_a, i, p); },
-                [&](std::size_t p, std::size_t j) { return op_at(b, trans_b, p, j); }, sc.alpha,
-                sc.beta, [&](std::size_t i, std::size_t j) { return c(i, j); });
-            Cblas<T>::gemm(c.layout(), ta, tb, static_cast<std::int32_t>(s.m),
-                           static_cast<std::int32_t>(s.n), static_cast<std::int32_t>(s.k), sc.alpha,
-                           a.data(), a.ld(), b.data(), b.ld(), sc.beta, c.data(), c.ld());
+                [&](std::size_t p, std::size_t j) { return op_at(b, trans_b, p, j); }, sc.alpha, sc.beta,
+                [&](std::size_t i, std::size_t j) { return c(i, j); });
+            Cblas<T>::gemm(c.layout(), ta, tb, static_cast<std::int32_t>(s.m), static_cast<std::int32_t>(s.n),
+                           static_cast<std::int32_t>(s.k), sc.alpha, a.data(), a.ld(), b.data(), b.ld(), sc.beta,
+                           c.data(), c.ld());
             EXPECT_TRUE(matches(s.m, s.n, c, ref, everywhere));
             EXPECT_TRUE(c.memory.canaries_intact());
             EXPECT_TRUE(same_bits(a.memory.storage, a_before));
@@ -127,20 +126,20 @@ TYPED_TEST(CblasLevel3, ComplexGemmConjugatesWhereAsked) {
       for (const std::int32_t tb : {CblasNoTrans, CblasTrans, CblasConjTrans})
         for (const Shape& s : shapes)
           for (const bool beta_zero : {true, false}) {
-            SCOPED_TRACE(fmt::format("{} ta={} tb={} m={} k={} n={} beta_zero={}", row ? "row" : "col",
-                                     ta, tb, s.m, s.k, s.n, beta_zero));
+            SCOPED_TRACE(fmt::format("{} ta={} tb={} m={} k={} n={} beta_zero={}", row ? "row" : "col", ta, tb, s.m,
+                                     s.k, s.n, beta_zero));
             const auto [a, a_shape] = make(ta != CblasNoTrans, s.m, s.k, 4);
             const auto [b, b_shape] = make(tb != CblasNoTrans, s.k, s.n, 5);
             std::vector<T> c = random_values<T>(2 * s.m * s.n, 6);
             c[0] = nan<T>;
             // Element (i, j) of a stored r × c complex matrix, tightly packed.
-            auto stored = [row](const std::vector<T>& x, std::pair<std::size_t, std::size_t> shape,
-                                std::size_t i, std::size_t j) {
+            auto stored = [row](const std::vector<T>& x, std::pair<std::size_t, std::size_t> shape, std::size_t i,
+                                std::size_t j) {
               const std::size_t at = row ? i * shape.second + j : i + j * shape.first;
               return Z(x[2 * at], x[2 * at + 1]);
             };
-            auto op = [&](const std::vector<T>& x, std::pair<std::size_t, std::size_t> shape,
-                          std::int32_t code, std::size_t i, std::size_t j) {
+            auto op = [&](const std::vector<T>& x, std::pair<std::size_t, std::size_t> shape, std::int32_t code,
+                          std::size_t i, std::size_t j) {
               if (code == CblasNoTrans) return stored(x, shape, i, j);
               const Z v = stored(x, shape, j, i);
               return code == CblasTrans ? v : std::conj(v);
@@ -151,19 +150,16 @@ TYPED_TEST(CblasLevel3, ComplexGemmConjugatesWhereAsked) {
             for (std::size_t j = 0; j < s.n; ++j)
               for (std::size_t i = 0; i < s.m; ++i) {
                 Z sum = 0;
-                for (std::size_t p = 0; p < s.k; ++p)
-                  sum += op(a, a_shape, ta, i, p) * op(b, b_shape, tb, p, j);
+                for (std::size_t p = 0; p < s.k; ++p) sum += op(a, a_shape, ta, i, p) * op(b, b_shape, tb, p, j);
                 const Z old = beta_zero ? Z(0) : Z(beta[0], beta[1]) * stored(c, {s.m, s.n}, i, j);
                 want[i + j * s.m] = Z(alpha[0], alpha[1]) * sum + old;
               }
             const auto lead = [row](std::pair<std::size_t, std::size_t> shape) {
               return static_cast<std::int32_t>(row ? shape.second : shape.first);
             };
-            Cblas<T>::complex_gemm(row ? CblasRowMajor : CblasColMajor, ta, tb,
-                                   static_cast<std::int32_t>(s.m), static_cast<std::int32_t>(s.n),
-                                   static_cast<std::int32_t>(s.k), alpha, a.data(), lead(a_shape),
-                                   b.data(), lead(b_shape), beta, c.data(),
-                                   lead({s.m, s.n}));
+            Cblas<T>::complex_gemm(row ? CblasRowMajor : CblasColMajor, ta, tb, static_cast<std::int32_t>(s.m),
+                                   static_cast<std::int32_t>(s.n), static_cast<std::int32_t>(s.k), alpha, a.data(),
+                                   lead(a_shape), b.data(), lead(b_shape), beta, c.data(), lead({s.m, s.n}));
             const long double bound = 8 * (s.k + 2) * std::numeric_limits<T>::epsilon();
             for (std::size_t j = 0; j < s.n; ++j)
               for (std::size_t i = 0; i < s.m; ++i) {
@@ -208,25 +204,21 @@ TYPED_TEST(CblasLevel3, SymmMatchesTheReference) {
       for (const std::int32_t uplo : {CblasUpper, CblasLower})
         for (const Shape& s : shapes)
           for (const Scalars<T> sc : scalar_pairs<T>(s.every_scalar)) {
-            SCOPED_TRACE(fmt::format("{} side={} uplo={} m={} n={} {}", row ? "row" : "col", side,
-                                     uplo, s.m, s.n, scalars_label(sc)));
+            SCOPED_TRACE(fmt::format("{} side={} uplo={} m={} n={} {}", row ? "row" : "col", side, uplo, s.m, s.n,
+                                     scalars_label(sc)));
             const bool left = side == CblasLeft, upper = uplo == CblasUpper;
             const std::size_t order = left ? s.m : s.n;
             const LayoutMatrix<T> a = symmetric_operand<T>(row, upper, order, 7);
             const LayoutMatrix<T> b = operand<T>(row, false, s.m, s.n, 8);
             LayoutMatrix<T> c = output<T>(row, s.m, s.n, 9);
             const auto a_before = a.memory.storage;
-            auto sym = [&](std::size_t i, std::size_t k) {
-              return (i <= k) == upper ? a(i, k) : a(k, i);
-            };
+            auto sym = [&](std::size_t i, std::size_t k) { return (i <= k) == upper ? a(i, k) : a(k, i); };
             const auto ref = reference_product(
-                s.m, s.n, order,
-                [&](std::size_t i, std::size_t p) { return left ? sym(i, p) : b(i, p); },
-                [&](std::size_t p, std::size_t j) { return left ? b(p, j) : sym(p, j); }, sc.alpha,
-                sc.beta, [&](std::size_t i, std::size_t j) { return c(i, j); });
-            Cblas<T>::symm(c.layout(), side, uplo, static_cast<std::int32_t>(s.m),
-                           static_cast<std::int32_t>(s.n), sc.alpha, a.data(), a.ld(), b.data(),
-                           b.ld(), sc.beta, c.data(), c.ld());
+                s.m, s.n, order, [&](std::size_t i, std::size_t p) { return left ? sym(i, p) : b(i, p); },
+                [&](std::size_t p, std::size_t j) { return left ? b(p, j) : sym(p, j); }, sc.alpha, sc.beta,
+                [&](std::size_t i, std::size_t j) { return c(i, j); });
+            Cblas<T>::symm(c.layout(), side, uplo, static_cast<std::int32_t>(s.m), static_cast<std::int32_t>(s.n),
+                           sc.alpha, a.data(), a.ld(), b.data(), b.ld(), sc.beta, c.data(), c.ld());
             EXPECT_TRUE(matches(s.m, s.n, c, ref, everywhere));
             EXPECT_TRUE(c.memory.canaries_intact());
             EXPECT_TRUE(same_bits(a.memory.storage, a_before));
@@ -248,8 +240,7 @@ TYPED_TEST(CblasLevel3, RankUpdatesMatchTheReferenceAndKeepTheOtherTriangle) {
     bool every_scalar;
   };
   // Order 31/32 and depth 7/8 around the product path, and an empty depth.
-  const Shape shapes[] = {{4, 3, true},   {5, 0, true},   {31, 9, false},
-                          {32, 7, false}, {32, 8, false}, {33, 40, false}};
+  const Shape shapes[] = {{4, 3, true}, {5, 0, true}, {31, 9, false}, {32, 7, false}, {32, 8, false}, {33, 40, false}};
   for (const bool two : {false, true})
     for (const bool row : {false, true})
       for (const std::int32_t uplo : {CblasUpper, CblasLower})
@@ -273,16 +264,14 @@ TYPED_TEST(CblasLevel3, RankUpdatesMatchTheReferenceAndKeepTheOtherTriangle) {
                 if (!two) return op_at(a, t, j, p);
                 return p < s.k ? op_at(b, t, j, p) : op_at(a, t, j, p - s.k);
               };
-              const auto ref = reference_product(
-                  s.n, s.n, two ? 2 * s.k : s.k, left, right, sc.alpha, sc.beta,
-                  [&](std::size_t i, std::size_t j) { return c(i, j); });
+              const auto ref = reference_product(s.n, s.n, two ? 2 * s.k : s.k, left, right, sc.alpha, sc.beta,
+                                                 [&](std::size_t i, std::size_t j) { return c(i, j); });
               const auto n = static_cast<std::int32_t>(s.n), k = static_cast<std::int32_t>(s.k);
               if (two)
-                Cblas<T>::syr2k(c.layout(), uplo, trans, n, k, sc.alpha, a.data(), a.ld(), b.data(),
-                                b.ld(), sc.beta, c.data(), c.ld());
+                Cblas<T>::syr2k(c.layout(), uplo, trans, n, k, sc.alpha, a.data(), a.ld(), b.data(), b.ld(), sc.beta,
+                                c.data(), c.ld());
               else
-                Cblas<T>::syrk(c.layout(), uplo, trans, n, k, sc.alpha, a.data(), a.ld(), sc.beta,
-                               c.data(), c.ld());
+                Cblas<T>::syrk(c.layout(), uplo, trans, n, k, sc.alpha, a.data(), a.ld(), sc.beta, c.data(), c.ld());
               auto in_triangle = [upper](std::size_t i, std::size_t j) { return upper ? i <= j : i >= j; };
               EXPECT_TRUE(matches(s.n, s.n, c, ref, in_triangle));
               for (std::size_t j = 0; j < s.n; ++j)
@@ -298,8 +287,7 @@ TYPED_TEST(CblasLevel3, RankUpdatesMatchTheReferenceAndKeepTheOtherTriangle) {
 // it is unit. The stored triangle is small off the diagonal and the diagonal is at least 1,
 // so that solves stay well conditioned at every order.
 template <typename T>
-LayoutMatrix<T> triangular_operand(bool row, bool upper, bool unit, std::size_t order,
-                                   std::uint32_t seed) {
+LayoutMatrix<T> triangular_operand(bool row, bool upper, bool unit, std::size_t order, std::uint32_t seed) {
   LayoutMatrix<T> a(row, order, order);
   a.memory.fill_random(seed);
   for (std::size_t j = 0; j < order; ++j)
@@ -359,11 +347,11 @@ TYPED_TEST(CblasLevel3, TrmmMatchesTheReference) {
         const auto ref = reference_product(
             m, n, s.order,
             [&](std::size_t i, std::size_t p) { return t.left ? triangle_at(a, t, i, p) : b_before(i, p); },
-            [&](std::size_t p, std::size_t j) { return t.left ? b_before(p, j) : triangle_at(a, t, p, j); },
-            alpha, T{0}, [](std::size_t, std::size_t) { return T{0}; });
-        Cblas<T>::trmm(b.layout(), t.left ? CblasLeft : CblasRight, t.upper ? CblasUpper : CblasLower,
-                       t.trans, t.unit ? CblasUnit : CblasNonUnit, static_cast<std::int32_t>(m),
-                       static_cast<std::int32_t>(n), alpha, a.data(), a.ld(), b.data(), b.ld());
+            [&](std::size_t p, std::size_t j) { return t.left ? b_before(p, j) : triangle_at(a, t, p, j); }, alpha,
+            T{0}, [](std::size_t, std::size_t) { return T{0}; });
+        Cblas<T>::trmm(b.layout(), t.left ? CblasLeft : CblasRight, t.upper ? CblasUpper : CblasLower, t.trans,
+                       t.unit ? CblasUnit : CblasNonUnit, static_cast<std::int32_t>(m), static_cast<std::int32_t>(n),
+                       alpha, a.data(), a.ld(), b.data(), b.ld());
         EXPECT_TRUE(matches(m, n, b, ref, everywhere));
         if (alpha == 0) {  // cleared, not multiplied: +0 whatever the sums
           for (std::size_t j = 0; j < n; ++j)
@@ -375,8 +363,8 @@ TYPED_TEST(CblasLevel3, TrmmMatchesTheReference) {
 
 // X with op(A)·X = alpha·B (left) or X·op(A) = alpha·B (right), by substitution in long double.
 template <typename T>
-std::vector<long double> reference_solve(const LayoutMatrix<T>& a, const TriangularCase& t,
-                                         const LayoutMatrix<T>& b, std::size_t m, std::size_t n, T alpha) {
+std::vector<long double> reference_solve(const LayoutMatrix<T>& a, const TriangularCase& t, const LayoutMatrix<T>& b,
+                                         std::size_t m, std::size_t n, T alpha) {
   std::vector<long double> x(m * n);
   for (std::size_t j = 0; j < n; ++j)
     for (std::size_t i = 0; i < m; ++i) x[i + j * m] = static_cast<long double>(alpha) * b(i, j);
@@ -409,16 +397,16 @@ TYPED_TEST(CblasLevel3, TrsmMatchesTheReference) {
   const Shape shapes[] = {{3, 2}, {40, 37}, {63, 2}, {64, 3}, {255, 2}, {256, 1}, {300, 2}};
   for (const TriangularCase& t : triangular_cases())
     for (const Shape& s : shapes)
-      for (const T alpha : s.order == 3 ? std::vector<T>{T{0}, T{-0.0}, T{1}, T{2.5}, nan<T>}
-                                         : std::vector<T>{T{2.5}}) {
+      for (const T alpha :
+           s.order == 3 ? std::vector<T>{T{0}, T{-0.0}, T{1}, T{2.5}, nan<T>} : std::vector<T>{T{2.5}}) {
         const std::size_t m = t.left ? s.order : s.other, n = t.left ? s.other : s.order;
         SCOPED_TRACE(triangular_label(t, m, n) + " alpha=" + support::shortest(alpha));
         const LayoutMatrix<T> a = triangular_operand<T>(t.row, t.upper, t.unit, s.order, 15);
         LayoutMatrix<T> b = operand<T>(t.row, false, m, n, 16);
         const std::vector<long double> want = reference_solve(a, t, b, m, n, alpha);
-        Cblas<T>::trsm(b.layout(), t.left ? CblasLeft : CblasRight, t.upper ? CblasUpper : CblasLower,
-                       t.trans, t.unit ? CblasUnit : CblasNonUnit, static_cast<std::int32_t>(m),
-                       static_cast<std::int32_t>(n), alpha, a.data(), a.ld(), b.data(), b.ld());
+        Cblas<T>::trsm(b.layout(), t.left ? CblasLeft : CblasRight, t.upper ? CblasUpper : CblasLower, t.trans,
+                       t.unit ? CblasUnit : CblasNonUnit, static_cast<std::int32_t>(m), static_cast<std::int32_t>(n),
+                       alpha, a.data(), a.ld(), b.data(), b.ld());
         const long double bound = 16 * (s.order + 2) * std::numeric_limits<T>::epsilon();
         for (std::size_t j = 0; j < n; ++j)
           for (std::size_t i = 0; i < m; ++i) {
@@ -452,8 +440,10 @@ TYPED_TEST(CblasLevel3, RejectedArgumentsTouchNothing) {
       {"gemm_row_ldb_below_n", [&] { Api::gemm(row, N, N, 2, 3, 2, 1, a.data(), 2, b.data(), 2, 0, c.data(), 3); }},
       {"gemm_ldc_below_m", [&] { Api::gemm(col, N, Tr, 3, 2, 2, 1, a.data(), 3, b.data(), 2, 0, c.data(), 2); }},
       {"gemm_m_zero", [&] { Api::gemm(col, N, N, 0, 2, 2, 1, a.data(), 1, b.data(), 2, 0, c.data(), 1); }},
-      {"complex_gemm_negative_k", [&] { Api::complex_gemm(col, N, N, 2, 2, -1, one, a.data(), 2, b.data(), 2, one, c.data(), 2); }},
-      {"complex_gemm_ldc_below_m", [&] { Api::complex_gemm(col, N, N, 3, 2, 2, one, a.data(), 3, b.data(), 2, one, c.data(), 2); }},
+      {"complex_gemm_negative_k",
+       [&] { Api::complex_gemm(col, N, N, 2, 2, -1, one, a.data(), 2, b.data(), 2, one, c.data(), 2); }},
+      {"complex_gemm_ldc_below_m",
+       [&] { Api::complex_gemm(col, N, N, 3, 2, 2, one, a.data(), 3, b.data(), 2, one, c.data(), 2); }},
       {"symm_lda_below_order", [&] { Api::symm(col, L, U, 3, 2, 1, a.data(), 2, b.data(), 3, 0, c.data(), 3); }},
       {"symm_row_ldc_below_n", [&] { Api::symm(row, R, U, 2, 3, 1, a.data(), 3, b.data(), 3, 0, c.data(), 2); }},
       {"syrk_negative_k", [&] { Api::syrk(col, U, N, 2, -1, 1, a.data(), 2, 0, c.data(), 2); }},
@@ -488,8 +478,7 @@ TYPED_TEST(CblasLevel3, GemmWithEmptyDepthAndZeroBetaClearsC) {
     EXPECT_TRUE(same_bits(c, std::vector<T>(4, T{0})));
     std::vector<T> z = {nan<T>, nan<T>, 1, 2};
     const T one[2] = {1, 0}, zero[2] = {0, 0};
-    Cblas<T>::complex_gemm(CblasColMajor, ta, CblasNoTrans, 1, 2, 0, one, none, 1, none, 1, zero,
-                           z.data(), 1);
+    Cblas<T>::complex_gemm(CblasColMajor, ta, CblasNoTrans, 1, 2, 0, one, none, 1, none, 1, zero, z.data(), 1);
     EXPECT_TRUE(same_bits(z, std::vector<T>(4, T{0})));
   }
 }
@@ -502,22 +491,22 @@ TYPED_TEST(CblasLevel3, UnknownEnumerationValuesReadAsTheAlternative) {
   const std::vector<T> a = random_values<T>(9, 4), b0 = random_values<T>(6, 5);
   struct Case {
     const char* name;
-    std::int32_t layout, side, uplo, trans, diag;  // the odd call
+    std::int32_t layout, side, uplo, trans, diag;                      // the odd call
     std::int32_t std_layout, std_side, std_uplo, std_trans, std_diag;  // its standard twin
   };
   const Case cases[] = {
-      {"layout_0", 0, CblasLeft, CblasUpper, CblasNoTrans, CblasNonUnit, CblasColMajor, CblasLeft,
-       CblasUpper, CblasNoTrans, CblasNonUnit},
-      {"side_0", CblasColMajor, 0, CblasUpper, CblasNoTrans, CblasNonUnit, CblasColMajor, CblasRight,
-       CblasUpper, CblasNoTrans, CblasNonUnit},
-      {"uplo_0", CblasColMajor, CblasLeft, 0, CblasNoTrans, CblasNonUnit, CblasColMajor, CblasLeft,
-       CblasLower, CblasNoTrans, CblasNonUnit},
-      {"diag_0", CblasColMajor, CblasLeft, CblasUpper, CblasNoTrans, 0, CblasColMajor, CblasLeft,
-       CblasUpper, CblasNoTrans, CblasUnit},
-      {"trans_0", CblasColMajor, CblasLeft, CblasUpper, 0, CblasNonUnit, CblasColMajor, CblasLeft,
-       CblasUpper, CblasTrans, CblasNonUnit},
-      {"trans_367", CblasColMajor, CblasLeft, CblasUpper, 367, CblasNonUnit, CblasColMajor, CblasLeft,
-       CblasUpper, CblasTrans, CblasNonUnit},
+      {"layout_0", 0, CblasLeft, CblasUpper, CblasNoTrans, CblasNonUnit, CblasColMajor, CblasLeft, CblasUpper,
+       CblasNoTrans, CblasNonUnit},
+      {"side_0", CblasColMajor, 0, CblasUpper, CblasNoTrans, CblasNonUnit, CblasColMajor, CblasRight, CblasUpper,
+       CblasNoTrans, CblasNonUnit},
+      {"uplo_0", CblasColMajor, CblasLeft, 0, CblasNoTrans, CblasNonUnit, CblasColMajor, CblasLeft, CblasLower,
+       CblasNoTrans, CblasNonUnit},
+      {"diag_0", CblasColMajor, CblasLeft, CblasUpper, CblasNoTrans, 0, CblasColMajor, CblasLeft, CblasUpper,
+       CblasNoTrans, CblasUnit},
+      {"trans_0", CblasColMajor, CblasLeft, CblasUpper, 0, CblasNonUnit, CblasColMajor, CblasLeft, CblasUpper,
+       CblasTrans, CblasNonUnit},
+      {"trans_367", CblasColMajor, CblasLeft, CblasUpper, 367, CblasNonUnit, CblasColMajor, CblasLeft, CblasUpper,
+       CblasTrans, CblasNonUnit},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -542,12 +531,12 @@ TYPED_TEST(CblasLevel3, EveryKernelLevelGivesTheSameBits) {
   const LayoutMatrix<T> left_b = operand<T>(false, false, 50, 37, 20), right_b = operand<T>(false, false, 37, 50, 21);
   auto run = [&] {
     LayoutMatrix<T> c = output<T>(false, 37, 19, 22), x = left_b, y = right_b;
-    Cblas<T>::gemm(CblasColMajor, CblasTrans, CblasNoTrans, 37, 19, 41, T{1.5}, a.data(), a.ld(), b.data(),
-                   b.ld(), T{0.5}, c.data(), c.ld());
-    Cblas<T>::trsm(CblasColMajor, CblasLeft, CblasUpper, CblasNoTrans, CblasNonUnit, 50, 37, T{1}, tri.data(),
-                   tri.ld(), x.data(), x.ld());
-    Cblas<T>::trsm(CblasColMajor, CblasRight, CblasUpper, CblasTrans, CblasNonUnit, 37, 50, T{1}, tri.data(),
-                   tri.ld(), y.data(), y.ld());
+    Cblas<T>::gemm(CblasColMajor, CblasTrans, CblasNoTrans, 37, 19, 41, T{1.5}, a.data(), a.ld(), b.data(), b.ld(),
+                   T{0.5}, c.data(), c.ld());
+    Cblas<T>::trsm(CblasColMajor, CblasLeft, CblasUpper, CblasNoTrans, CblasNonUnit, 50, 37, T{1}, tri.data(), tri.ld(),
+                   x.data(), x.ld());
+    Cblas<T>::trsm(CblasColMajor, CblasRight, CblasUpper, CblasTrans, CblasNonUnit, 37, 50, T{1}, tri.data(), tri.ld(),
+                   y.data(), y.ld());
     std::vector<T> out = c.memory.storage;
     out.insert(out.end(), x.memory.storage.begin(), x.memory.storage.end());
     out.insert(out.end(), y.memory.storage.begin(), y.memory.storage.end());
@@ -573,10 +562,10 @@ TYPED_TEST(CblasLevel3, ConcurrentCallsOnDisjointOutputsAgree) {
   const LayoutMatrix<T> b = operand<T>(false, false, 70, 9, 24);
   auto solve_and_multiply = [&] {
     LayoutMatrix<T> x = b, c = output<T>(false, 70, 9, 25);
-    Cblas<T>::trsm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasNonUnit, 70, 9, T{1}, a.data(),
-                   a.ld(), x.data(), x.ld());
-    Cblas<T>::gemm(CblasColMajor, CblasTrans, CblasNoTrans, 70, 9, 70, T{1}, a.data(), a.ld(), x.data(), x.ld(),
-                   T{0}, c.data(), c.ld());
+    Cblas<T>::trsm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasNonUnit, 70, 9, T{1}, a.data(), a.ld(),
+                   x.data(), x.ld());
+    Cblas<T>::gemm(CblasColMajor, CblasTrans, CblasNoTrans, 70, 9, 70, T{1}, a.data(), a.ld(), x.data(), x.ld(), T{0},
+                   c.data(), c.ld());
     return c.memory.storage;
   };
   const std::vector<T> expected = solve_and_multiply();
@@ -595,8 +584,7 @@ TEST(CblasDeathTest, APanicEndsTheProcess) {
   const std::int32_t huge = 2147483647;
   const double none[1] = {0};
   double out[1] = {0};
-  EXPECT_DEATH(cblas_dsymm(CblasColMajor, CblasLeft, CblasUpper, huge, 1, 1.0, none, huge, none, huge, 0.0,
-                           out, huge),
+  EXPECT_DEATH(cblas_dsymm(CblasColMajor, CblasLeft, CblasUpper, huge, 1, 1.0, none, huge, none, huge, 0.0, out, huge),
                "Invalid layout: LayoutError\npanic in a function that cannot unwind");
 }
 

@@ -54,7 +54,7 @@ class MicroKernel : public ::testing::TestWithParam<KernelCase> {
       const char* name;
       T alpha, beta;
     };
-    const Scalars scalars[] = {{"alpha1_beta0", 1, 0},   {"alpha1_beta1", 1, 1},   {"general", T(-0.5), T(3)},
+    const Scalars scalars[] = {{"alpha1_beta0", 1, 0},    {"alpha1_beta1", 1, 1},   {"general", T(-0.5), T(3)},
                                {"beta_neg0", 2, T(-0.0)}, {"alpha_nan", nan, T(1)}, {"alpha0", 0, T(2.5)}};
     std::mt19937 gen(5);
     std::uniform_real_distribution<double> dist(-1.0, 1.0);
@@ -74,8 +74,9 @@ class MicroKernel : public ::testing::TestWithParam<KernelCase> {
         kernel(kc, a.data(), b.data(), c.data(), ldc, s.alpha, s.beta);
         for (std::size_t j = 0; j < tile.nr; ++j) {
           for (std::size_t i = 0; i < ldc; ++i) {
-            const T want = i < tile.mr ? expected_element(level, a, b, tile, kc, i, j, old[i + j * ldc], s.alpha, s.beta)
-                                       : testing::canary<T>;
+            const T want = i < tile.mr
+                               ? expected_element(level, a, b, tile, kc, i, j, old[i + j * ldc], s.alpha, s.beta)
+                               : testing::canary<T>;
             const T got = c[i + j * ldc];
             ASSERT_TRUE(same_bits(got, want) || (std::isnan(got) && std::isnan(want)))
                 << "(" << i << ", " << j << "): " << got << " want " << want;

@@ -45,11 +45,13 @@ struct SmallCase {
 
 // Every grouping of C the small path has, with the edges of each.
 constexpr SmallCase shapes[] = {
-    {"square2_k32", 2, 32, 2},  {"square3_k32", 3, 32, 3},  {"square3_k33_tiles4", 3, 33, 3},
-    {"square4_k1", 4, 1, 4},    {"square4_k5", 4, 5, 4},    {"not_square_2x3", 2, 7, 3},
-    {"single_element", 1, 9, 1}, {"tiles4_edges_7x6", 7, 3, 6}, {"tiles4_full_8x8", 8, 11, 8},
-    {"tiles8_9x16", 9, 4, 16},  {"tiles8_16x9", 16, 2, 9},  {"strips_17x6", 17, 5, 6},
-    {"strips_40x19", 40, 13, 19}, {"strips_limit_32x32x32", 32, 32, 32},
+    {"square2_k32", 2, 32, 2},        {"square3_k32", 3, 32, 3},
+    {"square3_k33_tiles4", 3, 33, 3}, {"square4_k1", 4, 1, 4},
+    {"square4_k5", 4, 5, 4},          {"not_square_2x3", 2, 7, 3},
+    {"single_element", 1, 9, 1},      {"tiles4_edges_7x6", 7, 3, 6},
+    {"tiles4_full_8x8", 8, 11, 8},    {"tiles8_9x16", 9, 4, 16},
+    {"tiles8_16x9", 16, 2, 9},        {"strips_17x6", 17, 5, 6},
+    {"strips_40x19", 40, 13, 19},     {"strips_limit_32x32x32", 32, 32, 32},
 };
 
 struct ScalarPair {
@@ -58,9 +60,9 @@ struct ScalarPair {
 };
 
 constexpr ScalarPair scalars[] = {
-    {"plain", 1.0, 1.0},          {"scaled", 2.5, -0.75},      {"beta0", -1.25, 0.0},
-    {"beta_neg0", 3.0, -0.0},     {"alpha0_beta2", 0.0, 2.0},  {"alpha_neg0_beta1", -0.0, 1.0},
-    {"alpha_nan", nan, 1.0},      {"beta_nan", 1.5, nan},      {"alpha0_beta0", 0.0, 0.0},
+    {"plain", 1.0, 1.0},      {"scaled", 2.5, -0.75},     {"beta0", -1.25, 0.0},
+    {"beta_neg0", 3.0, -0.0}, {"alpha0_beta2", 0.0, 2.0}, {"alpha_neg0_beta1", -0.0, 1.0},
+    {"alpha_nan", nan, 1.0},  {"beta_nan", 1.5, nan},     {"alpha0_beta0", 0.0, 0.0},
 };
 
 TEST(GemmSmall, EqualsTripleLoopBitForBit) {

@@ -18,8 +18,8 @@ namespace {
 
 using gemm_kernel::KernelLevel;
 using pellum_blas::testing::Padded;
-using pellum_blas::testing::ScopedLevel;
 using pellum_blas::testing::same_bits;
+using pellum_blas::testing::ScopedLevel;
 using support::testing::panic_message;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -141,8 +141,9 @@ INSTANTIATE_TEST_SUITE_P(Levels, GemmAtLevel, ::testing::ValuesIn(testing::all_l
                          ::testing::PrintToStringParamName());
 
 TEST(Gemm, EmptyResultLeavesCUntouched) {
-  for (const ShapeCase& s : {ShapeCase{"no_rows", 0, 6, 5, std::nullopt}, ShapeCase{"no_columns", 4, 6, 0, std::nullopt},
-                             ShapeCase{"nothing", 0, 0, 0, std::nullopt}}) {
+  for (const ShapeCase& s :
+       {ShapeCase{"no_rows", 0, 6, 5, std::nullopt}, ShapeCase{"no_columns", 4, 6, 0, std::nullopt},
+        ShapeCase{"nothing", 0, 0, 0, std::nullopt}}) {
     SCOPED_TRACE(s.name);
     Padded<double> a(s.m, s.k), b(s.k, s.n), c(s.m, s.n);
     a.fill(nan);
@@ -170,7 +171,10 @@ TEST(Gemm, DepthZeroAppliesOnlyBeta) {
     Padded<double> a(2, 0), b(0, 2), c(2, 2);
     for (int e = 0; e < 4; ++e) c.at(e % 2, e / 2) = old[e];
     gemm_with_par(a.view(), b.view(), c.view_mut(), 5.0, t.beta);
-    for (int e = 0; e < 4; ++e) EXPECT_TRUE(same_bits(c.at(e % 2, e / 2), t.expected[e]) || (std::isnan(t.expected[e]) && std::isnan(c.at(e % 2, e / 2)))) << e;
+    for (int e = 0; e < 4; ++e)
+      EXPECT_TRUE(same_bits(c.at(e % 2, e / 2), t.expected[e]) ||
+                  (std::isnan(t.expected[e]) && std::isnan(c.at(e % 2, e / 2))))
+          << e;
     EXPECT_TRUE(c.canaries_intact());
   }
 }
@@ -188,7 +192,9 @@ TEST(Gemm, ShapeMismatchPanics) {
 
 TEST(Gemm, ZeroBlockSizePanics) {
   Padded<float> a(40, 40), b(40, 40), c(40, 40);
-  EXPECT_EQ(panic_message([&] { gemm_with_blocking(a.view(), b.view(), c.view_mut(), 1.0f, 0.0f, {16, 0, 16}); }),
+  EXPECT_EQ(panic_message([&] {
+              gemm_with_blocking(a.view(), b.view(), c.view_mut(), 1.0f, 0.0f, {16, 0, 16});
+            }),
             "block sizes must be non-zero");
 }
 
@@ -218,8 +224,7 @@ TEST(Gemm, AgreesWithEigenOnLargeProduct) {
     const Matrix a = Matrix::Random(530, 300), b = Matrix::Random(300, 270);
     Matrix c = Matrix::Random(530, 270);
     const Matrix expected = T(0.75) * (a * b) + T(-2) * c;
-    gemm_with_par<T>({a.data(), 530, 300, 530}, {b.data(), 300, 270, 300}, {c.data(), 530, 270, 530}, T(0.75),
-                     T(-2));
+    gemm_with_par<T>({a.data(), 530, 300, 530}, {b.data(), 300, 270, 300}, {c.data(), 530, 270, 530}, T(0.75), T(-2));
     const T tolerance = 700 * std::numeric_limits<T>::epsilon() * 4;
     EXPECT_LE((c - expected).cwiseAbs().maxCoeff(), tolerance);
   });

@@ -47,7 +47,7 @@ TYPED_TEST(Level1Kernels, DotGroupsFourAccumulatorsAndFoldsTheTailIntoTheFirst) 
     T expected;
   };
   const Case cases[] = {
-      {"pairs_s0_s1_then_s2_s3", {1, 2, h, -h}, 3},        // sequential: 0
+      {"pairs_s0_s1_then_s2_s3", {1, 2, h, -h}, 3},              // sequential: 0
       {"tail_joins_first_before_the_sum", {h, 1, 2, 3, -h}, 6},  // tail last: 0
       {"seven_elements", {h, 1, 2, 3, 0, 0, -h}, 6},
       {"single", {-2.5}, -2.5},

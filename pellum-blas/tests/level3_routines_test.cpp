@@ -66,14 +66,12 @@ TYPED_TEST(Level3Routines, ShapeChecksComeFirstAndTouchNothing) {
     const char* name;
     std::size_t a_rows, a_cols, b_rows, b_cols, c_rows, c_cols;
     bool right;
-    const char* symm, *trmm, *trsm;  // statuses; B (trmm, trsm) is the c shape
+    const char *symm, *trmm, *trsm;  // statuses; B (trmm, trsm) is the c shape
   };
   const Case cases[] = {
       {"a_not_square", 3, 4, 3, 5, 3, 5, false, "NotSquare", "NotSquare", "NotSquare"},
-      {"left_order_vs_rows", 3, 3, 4, 5, 4, 5, false, "DimensionMismatch", "DimensionMismatch",
-       "DimensionMismatch"},
-      {"right_order_vs_cols", 5, 5, 5, 4, 5, 4, true, "DimensionMismatch", "DimensionMismatch",
-       "DimensionMismatch"},
+      {"left_order_vs_rows", 3, 3, 4, 5, 4, 5, false, "DimensionMismatch", "DimensionMismatch", "DimensionMismatch"},
+      {"right_order_vs_cols", 5, 5, 5, 4, 5, 4, true, "DimensionMismatch", "DimensionMismatch", "DimensionMismatch"},
       {"b_unlike_c", 3, 3, 3, 4, 3, 5, false, "DimensionMismatch", "success", "success"},
       {"fits", 3, 3, 3, 5, 3, 5, false, "success", "success", "success"},
   };
@@ -94,7 +92,7 @@ TYPED_TEST(Level3Routines, RankUpdateShapeChecks) {
     const char* name;
     std::size_t a_rows, a_cols, b_rows, b_cols, n_rows, n_cols;
     bool trans;
-    const char* syrk, *syr2k;
+    const char *syrk, *syr2k;
   };
   const Case cases[] = {
       {"c_not_square_before_anything", 9, 9, 9, 9, 3, 4, false, "NotSquare", "NotSquare"},
@@ -129,9 +127,8 @@ TYPED_TEST(Level3Routines, RankUpdatesTakeTheProductPathFromOrder32AndDepth8) {
       const Padded<T> a = random_matrix<T>(c.n, c.k, 1);
       Padded<T> out = random_matrix<T>(c.n, c.n, 2);
       out.at(0, 0) = T{-0.0};
-      const BlasStatus status =
-          two ? syr2k(false, false, a.view(), a.view(), out.view_mut(), T{0}, T{1})
-              : syrk(false, false, a.view(), out.view_mut(), T{0}, T{1});
+      const BlasStatus status = two ? syr2k(false, false, a.view(), a.view(), out.view_mut(), T{0}, T{1})
+                                    : syrk(false, false, a.view(), out.view_mut(), T{0}, T{1});
       ASSERT_TRUE(status);
       EXPECT_TRUE(same_bits(out.at(0, 0), c.product ? T{0} : T{-0.0}));
     }
@@ -192,14 +189,16 @@ struct SingularSolve {
   std::size_t order;
   BlasStatus status;
 
-  SingularSolve(std::size_t n, std::size_t zero, std::size_t cols)
-      : a(n, n), b(n, cols), b_before(n, cols), order(n) {
+  SingularSolve(std::size_t n, std::size_t zero, std::size_t cols) : a(n, n), b(n, cols), b_before(n, cols), order(n) {
     a.fill_random(1);
     for (std::size_t j = 0; j < n; ++j)
       for (std::size_t i = 0; i < n; ++i) {
-        if (i < j) a.at(i, j) = nan<T>;  // the unnamed triangle
-        else if (i == j) a.at(i, j) = 2;
-        else a.at(i, j) = a.at(i, j) / T(n);
+        if (i < j)
+          a.at(i, j) = nan<T>;  // the unnamed triangle
+        else if (i == j)
+          a.at(i, j) = 2;
+        else
+          a.at(i, j) = a.at(i, j) / T(n);
       }
     a.at(zero, zero) = T{-0.0};
     b.fill_random(2);

@@ -107,8 +107,7 @@ struct Reference {
 // alpha·Σ_p a(i, p)·b(p, j) + beta·c(i, j) over callables for an m × n result of depth k;
 // beta = 0 reads no c, and a depth of 0 adds no alpha term.
 template <typename T, typename A, typename B, typename C>
-Reference<T> reference_product(std::size_t m, std::size_t n, std::size_t k, A&& a, B&& b, T alpha, T beta,
-                               C&& c) {
+Reference<T> reference_product(std::size_t m, std::size_t n, std::size_t k, A&& a, B&& b, T alpha, T beta, C&& c) {
   const long double eps = std::numeric_limits<T>::epsilon();
   Reference<T> out{std::vector<long double>(m * n), std::vector<long double>(m * n)};
   for (std::size_t j = 0; j < n; ++j) {
@@ -121,8 +120,9 @@ Reference<T> reference_product(std::size_t m, std::size_t n, std::size_t k, A&& 
       }
       const long double old = beta == T(0) ? 0.0L : static_cast<long double>(beta) * c(i, j);
       out.value[i + j * m] = (k == 0 ? 0.0L : alpha * sum) + old;
-      out.error_bound[i + j * m] = 2 * (k + 3) * eps * (std::fabs(static_cast<long double>(alpha)) * magnitude + std::fabs(old)) +
-                                   std::numeric_limits<T>::denorm_min();
+      out.error_bound[i + j * m] =
+          2 * (k + 3) * eps * (std::fabs(static_cast<long double>(alpha)) * magnitude + std::fabs(old)) +
+          std::numeric_limits<T>::denorm_min();
     }
   }
   return out;

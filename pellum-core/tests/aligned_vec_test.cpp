@@ -115,8 +115,7 @@ TEST(AlignedVec, OversizedRequestsPanicBeforeAllocating) {
   // one element more is not.
   EXPECT_EQ(panic_message([] { AlignedVec<char>::zeros_in((std::size_t{1} << 63) - 63); }), invalid);
   // The byte count itself overflows.
-  EXPECT_EQ(panic_message([] { AlignedVec<double>::zeros_in(std::numeric_limits<std::size_t>::max()); }),
-            invalid);
+  EXPECT_EQ(panic_message([] { AlignedVec<double>::zeros_in(std::numeric_limits<std::size_t>::max()); }), invalid);
 }
 
 struct StrideCase {
@@ -126,9 +125,8 @@ struct StrideCase {
 };
 
 TEST(PaddedStride, RoundsUpToWholeLines) {
-  for (const StrideCase& c : {StrideCase{0, 0, 0}, StrideCase{1, 8, 16}, StrideCase{8, 8, 16},
-                              StrideCase{9, 16, 16}, StrideCase{16, 16, 16}, StrideCase{17, 24, 32},
-                              StrideCase{33, 40, 48}}) {
+  for (const StrideCase& c : {StrideCase{0, 0, 0}, StrideCase{1, 8, 16}, StrideCase{8, 8, 16}, StrideCase{9, 16, 16},
+                              StrideCase{16, 16, 16}, StrideCase{17, 24, 32}, StrideCase{33, 40, 48}}) {
     SCOPED_TRACE(c.rows);
     EXPECT_EQ(padded_stride<double>(c.rows), c.f64_stride);
     EXPECT_EQ(padded_stride<float>(c.rows), c.f32_stride);

@@ -29,8 +29,7 @@ void append_shortest(std::string& out, double value) {
   // Shortest round-trip digits come from the scientific form ("d.ddde±x"); we lay them
   // out ourselves because the fixed form of to_chars prints the exact binary expansion.
   std::array<char, 32> buffer;
-  auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                    std::chars_format::scientific);
+  auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific);
   std::string_view text(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
   if (text.front() == '-') {
     out += '-';
@@ -69,8 +68,7 @@ void append_fixed6(std::string& out, double value) {
   if (append_non_finite(out, value)) return;
   // 309 integer digits, the point, six decimals and a sign fit comfortably.
   std::array<char, 400> buffer;
-  auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                    std::chars_format::fixed, 6);
+  auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, 6);
   out.append(buffer.data(), end);
 }
 
@@ -85,8 +83,8 @@ std::string exponent6(double value) {
   if (append_non_finite(out, value)) return out;
   // to_chars writes "d.dddddde+XX"; the exponent is re-laid out without sign and padding.
   std::array<char, 32> buffer;
-  auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                    std::chars_format::scientific, 6);
+  auto [end, error] =
+      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific, 6);
   const std::string_view text(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
   const std::size_t e_pos = text.find('e');
   out.append(text.substr(0, e_pos + 1));

@@ -8,10 +8,20 @@ namespace {
 struct State {
   std::uint64_t v0, v1, v2, v3;
   void round() {
-    v0 += v1; v1 = std::rotl(v1, 13); v1 ^= v0; v0 = std::rotl(v0, 32);
-    v2 += v3; v3 = std::rotl(v3, 16); v3 ^= v2;
-    v0 += v3; v3 = std::rotl(v3, 21); v3 ^= v0;
-    v2 += v1; v1 = std::rotl(v1, 17); v1 ^= v2; v2 = std::rotl(v2, 32);
+    v0 += v1;
+    v1 = std::rotl(v1, 13);
+    v1 ^= v0;
+    v0 = std::rotl(v0, 32);
+    v2 += v3;
+    v3 = std::rotl(v3, 16);
+    v3 ^= v2;
+    v0 += v3;
+    v3 = std::rotl(v3, 21);
+    v3 ^= v0;
+    v2 += v1;
+    v1 = std::rotl(v1, 17);
+    v1 ^= v2;
+    v2 = std::rotl(v2, 32);
   }
 };
 
@@ -27,7 +37,10 @@ void SipHasher13::compress(std::uint64_t block) {
   State s{v0_, v1_, v2_, v3_ ^ block};
   s.round();
   s.v0 ^= block;
-  v0_ = s.v0; v1_ = s.v1; v2_ = s.v2; v3_ = s.v3;
+  v0_ = s.v0;
+  v1_ = s.v1;
+  v2_ = s.v2;
+  v3_ = s.v3;
 }
 
 void SipHasher13::write_u8(std::uint8_t value) {

@@ -50,8 +50,7 @@ TEST(NumberText, ShortestGoldenValues) {
       {-2.5, "-2.5"},
       {123456.789, "123456.789"},
       {3.141592653589793, "3.141592653589793"},
-      {std::numeric_limits<double>::denorm_min(),
-       "0." + std::string(323, '0') + "5"},
+      {std::numeric_limits<double>::denorm_min(), "0." + std::string(323, '0') + "5"},
       {nan, "NaN"},
       {inf, "inf"},
       {-inf, "-inf"},
@@ -67,9 +66,9 @@ TEST(NumberText, Exponent6GoldenValues) {
       {-0.0, "-0.000000e0"},
       {-2.5, "-2.500000e0"},
       {123456789.0, "1.234568e8"},
-      {1.0000025, "1.000002e0"},   // the double lies below the tie
+      {1.0000025, "1.000002e0"},  // the double lies below the tie
       {1.2500005e-300, "1.250001e-300"},
-      {9.9999999, "1.000000e1"},   // rounding carries into the exponent
+      {9.9999999, "1.000000e1"},  // rounding carries into the exponent
       {1e308, "1.000000e308"},
       {nan, "NaN"},
       {inf, "inf"},

@@ -17,8 +17,7 @@ EmlTree two(const EmlTree& one) { return Canonical::sub(one, Canonical::neg(one)
 
 // exp(ln(-1) / 2) = i, written as E(mul(reciprocal(two), ln(neg(1)))).
 EmlTree imaginary_unit(const EmlTree& one) {
-  return exp_of(Canonical::mul(Canonical::reciprocal(two(one)), Canonical::ln(Canonical::neg(one))),
-                one);
+  return exp_of(Canonical::mul(Canonical::reciprocal(two(one)), Canonical::ln(Canonical::neg(one))), one);
 }
 
 }  // namespace

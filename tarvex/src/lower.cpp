@@ -8,8 +8,7 @@ namespace {
 
 void expect_arity(OpKind kind, int wanted) {
   if (arity(kind) != wanted) {
-    support::panic("operation tag {} takes {} operands, not {}", static_cast<int>(kind),
-                   arity(kind), wanted);
+    support::panic("operation tag {} takes {} operands, not {}", static_cast<int>(kind), arity(kind), wanted);
   }
 }
 

@@ -23,8 +23,7 @@ const NodePtr* ln_of_exp_argument(const EmlNode& node) {
 
 std::size_t Memo::KeyHash::operator()(const Key& key) const noexcept {
   std::uint64_t h = key.payload * 0x9e3779b97f4a7c15ULL;
-  h ^= (static_cast<std::uint64_t>(key.left) << 32 | key.right) + 0x7f4a7c159e3779b9ULL +
-       (h << 6) + (h >> 2);
+  h ^= (static_cast<std::uint64_t>(key.left) << 32 | key.right) + 0x7f4a7c159e3779b9ULL + (h << 6) + (h >> 2);
   return static_cast<std::size_t>(h ^ key.tag);
 }
 
@@ -51,9 +50,7 @@ Memo::KeyId Memo::make_key(const NodePtr& node) {
   return id;
 }
 
-const NodePtr* Memo::find(KeyId key) const {
-  return results_[key] ? &results_[key] : nullptr;
-}
+const NodePtr* Memo::find(KeyId key) const { return results_[key] ? &results_[key] : nullptr; }
 
 void Memo::store(KeyId key, NodePtr result) { results_[key] = std::move(result); }
 

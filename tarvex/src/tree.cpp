@@ -7,9 +7,7 @@
 
 namespace tarvex::tree {
 
-NodePtr EmlNode::one() {
-  return std::make_shared<const EmlNode>(Key{}, EmlKind::One, 0.0, 0, nullptr, nullptr);
-}
+NodePtr EmlNode::one() { return std::make_shared<const EmlNode>(Key{}, EmlKind::One, 0.0, 0, nullptr, nullptr); }
 
 NodePtr EmlNode::constant(double value) {
   return std::make_shared<const EmlNode>(Key{}, EmlKind::Const, value, 0, nullptr, nullptr);
@@ -20,8 +18,7 @@ NodePtr EmlNode::var(std::size_t index) {
 }
 
 NodePtr EmlNode::eml(NodePtr left, NodePtr right) {
-  return std::make_shared<const EmlNode>(Key{}, EmlKind::Eml, 0.0, 0, std::move(left),
-                                         std::move(right));
+  return std::make_shared<const EmlNode>(Key{}, EmlKind::Eml, 0.0, 0, std::move(left), std::move(right));
 }
 
 // The walks recurse into left children and loop down the chain of right children.

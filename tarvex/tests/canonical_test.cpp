@@ -56,16 +56,14 @@ TEST(Canonical, SizesAndOperandOccurrencesWithLeafOperands) {
     EXPECT_EQ(count_leaves(*result.root, EmlKind::Var), c.x0_occurrences + count_text(text, "x1"));
     EXPECT_EQ(count_leaves(*result.root, EmlKind::Const), 0u);
     // Built only from eml nodes, 1-leaves and the operands.
-    EXPECT_EQ(count_leaves(*result.root, EmlKind::One) + count_leaves(*result.root, EmlKind::Var),
-              (c.size + 1) / 2);
+    EXPECT_EQ(count_leaves(*result.root, EmlKind::One) + count_leaves(*result.root, EmlKind::Var), (c.size + 1) / 2);
   }
 }
 
 TEST(Canonical, TextForms) {
   EXPECT_EQ(to_string(Canonical::ln(x(0))), "eml(1, eml(eml(1, x0), 1))");
   EXPECT_EQ(to_string(Canonical::sub(x(0), x(1))), "eml(eml(1, eml(eml(1, x0), 1)), eml(x1, 1))");
-  EXPECT_EQ(to_string(Canonical::neg(x(0))),
-            "eml(eml(1, eml(eml(1, eml(1, eml(x0, 1))), 1)), eml(eml(1, 1), 1))");
+  EXPECT_EQ(to_string(Canonical::neg(x(0))), "eml(eml(1, eml(eml(1, eml(1, eml(x0, 1))), 1)), eml(eml(1, 1), 1))");
   // two = sub(1, neg(1))
   EXPECT_EQ(to_string(Canonical::sub(one(), Canonical::neg(one()))),
             "eml(eml(1, eml(eml(1, 1), 1)), eml(eml(eml(1, eml(eml(1, eml(1, eml(1, 1))), 1)), "

@@ -55,8 +55,7 @@ TEST(PolynomialHelpers, CountVarsAndNodeCount) {
 TEST(PolynomialHelpers, AtomsAreNumberedByFirstOccurrenceAndShared) {
   // exp(x0) * x1 + (ln(x1) - exp(x0)) + x0^x1 + (x1 + 1)^2
   const LoweredOp op =
-      add(add(add(mul(exp_(x(0)), x(1)), sub(ln(x(1)), exp_(x(0)))), pow(x(0), x(1))),
-          pow(add(x(1), c(1)), c(2)));
+      add(add(add(mul(exp_(x(0)), x(1)), sub(ln(x(1)), exp_(x(0)))), pow(x(0), x(1))), pow(add(x(1), c(1)), c(2)));
   std::vector<Atom> atoms;
   const LoweredOp extracted = extract_atoms(op, 2, atoms);
   EXPECT_EQ(describe(extracted),
@@ -78,8 +77,7 @@ TEST(PolynomialHelpers, AtomsAreTakenWholeAndPowersJudgedByExponent) {
   EXPECT_EQ(describe(atoms[1].second), "Pow(Var(0), Const(2.5))");
   // An existing table is extended, and variables past the table are left alone.
   EXPECT_EQ(describe(extract_atoms(neg(pow(x(0), c(-1))), 1, atoms)), "Neg(Var(3))");
-  EXPECT_EQ(describe(substitute_atoms(add(x(3), x(9)), 1, atoms)),
-            "Add(Pow(Var(0), Const(-1)), Var(9))");
+  EXPECT_EQ(describe(substitute_atoms(add(x(3), x(9)), 1, atoms)), "Add(Pow(Var(0), Const(-1)), Var(9))");
 }
 
 struct CanonicalCase {
@@ -110,10 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
         CanonicalCase{"no_variables", add(exp_(c(1)), c(1)), "Add(Const(1), Exp(Const(1)))"},
         CanonicalCase{"too_many_terms", pow(add(add(x(0), x(1)), c(1)), c(10)),
                       "Pow(Add(Add(Var(0), Var(1)), Const(1)), Const(10))"},
-        CanonicalCase{"irrational_named", add(named(NamedConst::Pi), x(0)),
-                      "Add(NamedConst(0), Var(0))"},
-        CanonicalCase{"named_fraction", add(named(NamedConst::Half), x(0)),
-                      "Add(Const(0.5), Var(0))"},
+        CanonicalCase{"irrational_named", add(named(NamedConst::Pi), x(0)), "Add(NamedConst(0), Var(0))"},
+        CanonicalCase{"named_fraction", add(named(NamedConst::Half), x(0)), "Add(Const(0.5), Var(0))"},
         CanonicalCase{"tiny_constant_snaps", add(x(0), c(1e-10)), "Var(0)"},
         CanonicalCase{"minus_one_coefficient", mul(add(x(0), c(1)), sub(c(1), x(0))),
                       "Add(Const(1), Mul(Const(-1), Pow(Var(0), Const(2))))"},
@@ -121,8 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
         CanonicalCase{"numeric_mismatch", add(mul(c(9e-10), pow(x(0), c(30))), x(0)),
                       "Add(Mul(Const(0.0000000009), Pow(Var(0), Const(30))), Var(0))"},
         // ln(-1 - x0^2) is NaN at every point: accepted on the structural tests alone.
-        CanonicalCase{"every_point_skipped",
-                      add(ln(sub(c(-1), mul(x(0), x(0)))), ln(sub(c(-1), mul(x(0), x(0))))),
+        CanonicalCase{"every_point_skipped", add(ln(sub(c(-1), mul(x(0), x(0)))), ln(sub(c(-1), mul(x(0), x(0))))),
                       "Mul(Const(2), Ln(Sub(Const(-1), Mul(Var(0), Var(0)))))"},
         // Coefficients that overflow 64 bits keep the expression.
         CanonicalCase{"product_overflow", mul(mul(c(9e18), x(0)), mul(c(2), x(0))),
@@ -130,8 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
         CanonicalCase{"sum_overflow", add(mul(c(9e18), x(0)), mul(c(9e18), x(0))),
                       "Add(Mul(Const(9000000000000000000), Var(0)), "
                       "Mul(Const(9000000000000000000), Var(0)))"},
-        CanonicalCase{"binomial_overflow", pow(add(x(0), c(1)), c(100)),
-                      "Pow(Add(Var(0), Const(1)), Const(100))"}),
+        CanonicalCase{"binomial_overflow", pow(add(x(0), c(1)), c(100)), "Pow(Add(Var(0), Const(1)), Const(100))"}),
     case_name<CanonicalCase>);
 
 // v * x0 - x0 with v within 1e-9 of 1 has the candidate 0 (v's fraction is 1). The

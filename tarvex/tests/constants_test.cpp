@@ -44,18 +44,12 @@ TEST(NamedConstants, Snapping) {
     std::optional<NamedConst> expected;
   };
   const Case cases[] = {
-      {3.2, NamedConst::Pi},
-      {1.6, NamedConst::HalfPi},  // also within 2 % of phi; pi/2 comes first
-      {0.7, NamedConst::Ln2},
-      {0.33, NamedConst::Third},
-      {-2.03, NamedConst::NegTwo},
-      {2.7, NamedConst::E},
-      {-3.1, NamedConst::NegPi},
-      {3.0, std::nullopt},
-      {0.0, std::nullopt},
-      {3.141592653589793 * 1.02, std::nullopt},
-      {nan, std::nullopt},
-      {inf, std::nullopt},
+      {3.2, NamedConst::Pi},       {1.6, NamedConst::HalfPi},  // also within 2 % of phi; pi/2 comes first
+      {0.7, NamedConst::Ln2},      {0.33, NamedConst::Third},
+      {-2.03, NamedConst::NegTwo}, {2.7, NamedConst::E},
+      {-3.1, NamedConst::NegPi},   {3.0, std::nullopt},
+      {0.0, std::nullopt},         {3.141592653589793 * 1.02, std::nullopt},
+      {nan, std::nullopt},         {inf, std::nullopt},
       {-inf, std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(snap_to_named_const(c.x), c.expected) << c.x;
@@ -70,12 +64,9 @@ TEST(NamedConstants, SnappingBoundaryLiesBetweenNeighbouringDoubles) {
   };
   const Case cases[] = {
       {3.2044245066615886, 3.204424506661589, NamedConst::Pi},  // outside: pi * 1.02
-      {3.0787608005179976, 3.078760800517997, NamedConst::Pi},
-      {-2.0399999999999996, -2.04, NamedConst::NegTwo},
-      {-1.9600000000000002, -1.96, NamedConst::NegTwo},
-      {0.5099999999999999, 0.51, NamedConst::Half},
-      {0.49000000000000005, 0.49, NamedConst::Half},
-      {0.25499999999999995, 0.255, NamedConst::Quarter},
+      {3.0787608005179976, 3.078760800517997, NamedConst::Pi}, {-2.0399999999999996, -2.04, NamedConst::NegTwo},
+      {-1.9600000000000002, -1.96, NamedConst::NegTwo},        {0.5099999999999999, 0.51, NamedConst::Half},
+      {0.49000000000000005, 0.49, NamedConst::Half},           {0.25499999999999995, 0.255, NamedConst::Quarter},
       {0.24500000000000002, 0.245, NamedConst::Quarter},
   };
   for (const auto& c : cases) {

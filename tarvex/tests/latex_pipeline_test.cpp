@@ -21,9 +21,7 @@ std::string shown(const LoweredOp& op) {
   return tarvex::lower::display::to_latex(tarvex::lower_simplify::simplify(op));
 }
 
-std::string shown(const NodePtr& root) {
-  return shown(tarvex::lower::lower(EmlTree::from_node(root)));
-}
+std::string shown(const NodePtr& root) { return shown(tarvex::lower::lower(EmlTree::from_node(root))); }
 
 TEST(LatexAfterSimplification, TreesAsSolutionsShowThem) {
   const auto one = [] { return EmlNode::one(); };

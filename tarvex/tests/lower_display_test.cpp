@@ -71,13 +71,12 @@ TEST(StructuralHash, CodeBytes) {
     OpKind kind;
     std::uint8_t code;
   } cases[] = {
-      {OpKind::Add, 2},       {OpKind::Sub, 3},      {OpKind::Mul, 4},      {OpKind::Div, 5},
-      {OpKind::Exp, 6},       {OpKind::Ln, 7},       {OpKind::Sin, 8},      {OpKind::Cos, 9},
-      {OpKind::Pow, 10},      {OpKind::Neg, 11},     {OpKind::Tan, 12},     {OpKind::Sinh, 13},
-      {OpKind::Cosh, 14},     {OpKind::Tanh, 15},    {OpKind::Asin, 16},    {OpKind::Acos, 17},
-      {OpKind::Atan, 18},     {OpKind::Asinh, 19},   {OpKind::Acosh, 20},   {OpKind::Atanh, 21},
-      {OpKind::Erf, 22},      {OpKind::LnGamma, 23}, {OpKind::Digamma, 24}, {OpKind::Ei, 25},
-      {OpKind::Si, 26},       {OpKind::Ci, 27},      {OpKind::Trigamma, 28},
+      {OpKind::Add, 2},   {OpKind::Sub, 3},       {OpKind::Mul, 4},      {OpKind::Div, 5},    {OpKind::Exp, 6},
+      {OpKind::Ln, 7},    {OpKind::Sin, 8},       {OpKind::Cos, 9},      {OpKind::Pow, 10},   {OpKind::Neg, 11},
+      {OpKind::Tan, 12},  {OpKind::Sinh, 13},     {OpKind::Cosh, 14},    {OpKind::Tanh, 15},  {OpKind::Asin, 16},
+      {OpKind::Acos, 17}, {OpKind::Atan, 18},     {OpKind::Asinh, 19},   {OpKind::Acosh, 20}, {OpKind::Atanh, 21},
+      {OpKind::Erf, 22},  {OpKind::LnGamma, 23},  {OpKind::Digamma, 24}, {OpKind::Ei, 25},    {OpKind::Si, 26},
+      {OpKind::Ci, 27},   {OpKind::Trigamma, 28},
   };
   for (const auto& t : cases) {
     SCOPED_TRACE(static_cast<int>(t.kind));
@@ -103,8 +102,7 @@ TEST(StructuralHash, Distinctions) {
   // Every named constant hashes as the plain constant of its value.
   for (std::size_t id = 0; id < tarvex::symreg::constants::named_const_count; ++id) {
     const auto named = static_cast<NamedConst>(id);
-    EXPECT_EQ(hash_of(LoweredOp::named(named)),
-              hash_of(c(tarvex::symreg::constants::value(named))));
+    EXPECT_EQ(hash_of(LoweredOp::named(named)), hash_of(c(tarvex::symreg::constants::value(named))));
   }
   // Appends to the hasher: hashing x0 then x1 equals hashing the pair's operand stream.
   support::SipHasher13 both;
@@ -171,9 +169,9 @@ TEST(Eval, SpecialFunctionsAreThoseOfTheLibrary) {
     OpKind kind;
     double (*function)(double);
   } cases[] = {
-      {OpKind::Erf, tarvex::special::erf},           {OpKind::LnGamma, tarvex::special::lgamma},
-      {OpKind::Digamma, tarvex::special::digamma},   {OpKind::Trigamma, tarvex::special::trigamma},
-      {OpKind::Ei, tarvex::special::ei},             {OpKind::Si, tarvex::special::si},
+      {OpKind::Erf, tarvex::special::erf},         {OpKind::LnGamma, tarvex::special::lgamma},
+      {OpKind::Digamma, tarvex::special::digamma}, {OpKind::Trigamma, tarvex::special::trigamma},
+      {OpKind::Ei, tarvex::special::ei},           {OpKind::Si, tarvex::special::si},
       {OpKind::Ci, tarvex::special::ci},
   };
   for (const auto& t : cases) {
@@ -249,20 +247,15 @@ TEST(Latex, Parenthesisation) {
   const LatexCase cases[] = {
       {"sum at root", sum(), "x_{0} + 1"},
       {"sum as factor", bin(OpKind::Mul, sum(), x(1)), "(x_{0} + 1) \\cdot x_{1}"},
-      {"difference on the right", bin(OpKind::Sub, x(0), bin(OpKind::Sub, x(1), x(2))),
-       "x_{0} - (x_{1} - x_{2})"},
-      {"product in sum", bin(OpKind::Add, bin(OpKind::Mul, x(0), x(1)), x(2)),
-       "(x_{0} \\cdot x_{1}) + x_{2}"},
-      {"fraction of sum", bin(OpKind::Div, sum(), bin(OpKind::Sub, x(1), x(2))),
-       "\\frac{x_{0} + 1}{x_{1} - x_{2}}"},
-      {"fraction in sum", bin(OpKind::Add, bin(OpKind::Div, x(0), x(1)), x(2)),
-       "\\frac{x_{0}}{x_{1}} + x_{2}"},
+      {"difference on the right", bin(OpKind::Sub, x(0), bin(OpKind::Sub, x(1), x(2))), "x_{0} - (x_{1} - x_{2})"},
+      {"product in sum", bin(OpKind::Add, bin(OpKind::Mul, x(0), x(1)), x(2)), "(x_{0} \\cdot x_{1}) + x_{2}"},
+      {"fraction of sum", bin(OpKind::Div, sum(), bin(OpKind::Sub, x(1), x(2))), "\\frac{x_{0} + 1}{x_{1} - x_{2}}"},
+      {"fraction in sum", bin(OpKind::Add, bin(OpKind::Div, x(0), x(1)), x(2)), "\\frac{x_{0}}{x_{1}} + x_{2}"},
       {"exp of sum", un(OpKind::Exp, sum()), "e^{x_{0} + 1}"},
       {"pow of sum exponent", bin(OpKind::Pow, x(1), sum()), "x_{1}^{x_{0} + 1}"},
       {"pow of sum base", bin(OpKind::Pow, sum(), c(2.0)), "(x_{0} + 1)^{2}"},
       {"pow of negative base", bin(OpKind::Pow, c(-2.5), x(0)), "-2.500000^{x_{0}}"},
-      {"pow of power base", bin(OpKind::Pow, bin(OpKind::Pow, x(0), c(2.0)), c(3.0)),
-       "x_{0}^{2}^{3}"},
+      {"pow of power base", bin(OpKind::Pow, bin(OpKind::Pow, x(0), c(2.0)), c(3.0)), "x_{0}^{2}^{3}"},
       {"neg of sum", un(OpKind::Neg, sum()), "-(x_{0} + 1)"},
       {"double negation", un(OpKind::Neg, un(OpKind::Neg, x(0))), "--x_{0}"},
       {"neg of constant", un(OpKind::Neg, c(3.0)), "-3"},

@@ -16,8 +16,8 @@ namespace {
 
 using namespace tarvex::testing;
 using tarvex::canonical::Canonical;
-using tarvex::lower::LoweredOp;
 using tarvex::lower::lower;
+using tarvex::lower::LoweredOp;
 using tarvex::lower::pattern::lower_node;
 using tarvex::lower::pattern::nodes_structurally_equal;
 using tarvex::lower::pattern::unify_with_wildcard;
@@ -52,15 +52,13 @@ TEST(Lowering, RulesOnSmallTrees) {
       {"ln encoding", eml(one(), eml(eml(one(), x(0)), one())), "Ln(Var(0))"},
       {"e minus", eml(one(), eml(x(0), one())), "Sub(Const(2.718281828459045), Var(0))"},
       {"exp of ln", eml(eml(one(), eml(eml(one(), x(0)), one())), one()), "Var(0)"},
-      {"subtraction encoding", Canonical::sub(tree(x(0)), tree(x(1))).root,
-       "Sub(Var(0), Var(1))"},
+      {"subtraction encoding", Canonical::sub(tree(x(0)), tree(x(1))).root, "Sub(Var(0), Var(1))"},
       {"definition", eml(x(0), x(1)), "Sub(Exp(Var(0)), Ln(Var(1)))"},
       {"one on the left, other right", eml(one(), x(2)), "Sub(Exp(Const(1)), Ln(Var(2)))"},
       {"ln shape left without exp right", eml(eml(one(), eml(eml(one(), x(0)), one())), x(1)),
        "Sub(Exp(Ln(Var(0))), Ln(Var(1)))"},
       {"constant in place of a one", eml(x(0), c(1.0)), "Sub(Exp(Var(0)), Ln(Const(1)))"},
-      {"nested", eml(eml(x(0), one()), eml(x(1), x(2))),
-       "Sub(Exp(Exp(Var(0))), Ln(Sub(Exp(Var(1)), Ln(Var(2)))))"},
+      {"nested", eml(eml(x(0), one()), eml(x(1), x(2))), "Sub(Exp(Exp(Var(0))), Ln(Sub(Exp(Var(1)), Ln(Var(2)))))"},
       {"ln of exp", eml(one(), eml(eml(one(), eml(x(0), one())), one())), "Ln(Exp(Var(0)))"},
       {"e minus a difference", eml(one(), eml(eml(x(0), x(1)), one())),
        "Sub(Const(2.718281828459045), Sub(Exp(Var(0)), Ln(Var(1))))"},
@@ -191,8 +189,7 @@ TEST(Lowering, OutputIsFreshAndInputUnchanged) {
   const EmlTree input = tree(eml(shared, shared));
   const std::string before = to_string(input);
   const LoweredOp result = lower(input);
-  EXPECT_EQ(describe(result),
-            "Sub(Exp(Sub(Exp(Var(0)), Ln(Var(1)))), Ln(Sub(Exp(Var(0)), Ln(Var(1)))))");
+  EXPECT_EQ(describe(result), "Sub(Exp(Sub(Exp(Var(0)), Ln(Var(1)))), Ln(Sub(Exp(Var(0)), Ln(Var(1)))))");
   expect_unshared(result);
   expect_unshared(lower(Canonical::sin(tree(eml(x(0), x(1))))));
   EXPECT_EQ(to_string(input), before);

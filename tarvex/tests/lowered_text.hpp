@@ -16,11 +16,10 @@ namespace tarvex_test {
 
 inline std::string describe(const tarvex::lower::LoweredOp& op) {
   using tarvex::lower::OpKind;
-  static constexpr auto names = std::to_array<std::string_view>({
-      "Const", "Var",   "Add",  "Sub",   "Mul",   "Div",   "Exp",        "Ln",
-      "Sin",   "Cos",   "Pow",  "Neg",   "Tan",   "Sinh",  "Cosh",       "Tanh",
-      "Asin",  "Acos",  "Atan", "Asinh", "Acosh", "Atanh", "NamedConst", "Erf",
-      "LnGamma", "Digamma", "Trigamma", "Ei", "Si", "Ci"});
+  static constexpr auto names = std::to_array<std::string_view>(
+      {"Const", "Var",   "Add",        "Sub",  "Mul",     "Div",     "Exp",      "Ln",   "Sin",  "Cos",
+       "Pow",   "Neg",   "Tan",        "Sinh", "Cosh",    "Tanh",    "Asin",     "Acos", "Atan", "Asinh",
+       "Acosh", "Atanh", "NamedConst", "Erf",  "LnGamma", "Digamma", "Trigamma", "Ei",   "Si",   "Ci"});
   static_assert(names.size() == tarvex::lower::op_kind_count);
   std::string text(names[static_cast<std::size_t>(op.kind())]);
   text += '(';
@@ -42,8 +41,7 @@ inline std::string describe(const tarvex::lower::LoweredOp& op) {
 // A copy of the tree (shared subtrees unshared) in which the wildcard leaves are replaced,
 // in left-to-right order, by the given nodes.
 inline tarvex::tree::NodePtr fill_wildcards(const tarvex::tree::EmlNode& node,
-                                            const std::vector<tarvex::tree::NodePtr>& fillers,
-                                            std::size_t& next) {
+                                            const std::vector<tarvex::tree::NodePtr>& fillers, std::size_t& next) {
   using tarvex::tree::EmlNode;
   switch (node.kind()) {
     case tarvex::tree::EmlKind::One: return EmlNode::one();

@@ -113,9 +113,17 @@ TEST(FractionOf, ToleranceBoundaryBetweenNeighbouringDoubles) {
 TEST(FractionOf, RejectsIrrationalHugeAndNonFiniteValues) {
   using tarvex::symreg::constants::value;
   const double rejected[] = {
-      value(NamedConst::Pi), value(NamedConst::E),     value(NamedConst::Sqrt2),
-      value(NamedConst::Ln2), value(NamedConst::HalfPi), 1.0 / 1001.0,
-      1e19, -1e19, nan, inf, -inf,
+      value(NamedConst::Pi),
+      value(NamedConst::E),
+      value(NamedConst::Sqrt2),
+      value(NamedConst::Ln2),
+      value(NamedConst::HalfPi),
+      1.0 / 1001.0,
+      1e19,
+      -1e19,
+      nan,
+      inf,
+      -inf,
   };
   for (double v : rejected) EXPECT_FALSE(fraction_of(v).has_value()) << v;
 }
@@ -153,8 +161,8 @@ TEST(MultiPoly, AddTermKeepsZerosUntilNormalizeAndLeavesOverflowUntouched) {
 
 TEST(MultiPoly, KeysRunInLexicographicOrder) {
   MultiPoly p{2, {}};
-  for (const Exponents& e : {Exponents{2, 0}, Exponents{1, 1}, Exponents{0, 2},
-                             Exponents{1, 0}, Exponents{0, 1}, Exponents{0, 0}}) {
+  for (const Exponents& e :
+       {Exponents{2, 0}, Exponents{1, 1}, Exponents{0, 2}, Exponents{1, 0}, Exponents{0, 1}, Exponents{0, 0}}) {
     ASSERT_TRUE(p.add_term(e, Ratio(1)).has_value());
   }
   std::vector<Exponents> keys;
@@ -257,17 +265,14 @@ TEST(MultiPoly, PowerIsRepeatedMultiplication) {
 
 TEST(MultiPoly, ExpansionAgreesWithDirectEvaluation) {
   // (x0 - 2 x1 + 1/2)^5 (x1 + 3) - x2 (x0 - x2)
-  const LoweredOp op = sub(
-      mul(pow(add(sub(x(0), mul(c(2), x(1))), c(0.5)), c(5)), add(x(1), c(3))),
-      mul(x(2), sub(x(0), x(2))));
+  const LoweredOp op =
+      sub(mul(pow(add(sub(x(0), mul(c(2), x(1))), c(0.5)), c(5)), add(x(1), c(3))), mul(x(2), sub(x(0), x(2))));
   const MultiPoly p = convert(op, 3);
-  const std::vector<std::vector<double>> points = {
-      {0.7, 1.3, 2.1}, {-0.5, 0.3, 1.1}, {2.0, -1.5, 0.25}};
+  const std::vector<std::vector<double>> points = {{0.7, 1.3, 2.1}, {-0.5, 0.3, 1.1}, {2.0, -1.5, 0.25}};
   for (const auto& point : points) {
     const double expected = eval_expression(op, point);
     EXPECT_NEAR(eval_poly(p, point), expected, 1e-9 * (1 + std::fabs(expected)));
-    EXPECT_NEAR(eval_expression(p.to_lowered(), point), expected,
-                1e-9 * (1 + std::fabs(expected)));
+    EXPECT_NEAR(eval_expression(p.to_lowered(), point), expected, 1e-9 * (1 + std::fabs(expected)));
   }
 }
 
@@ -281,10 +286,8 @@ TEST(MultiPolyToLowered, TermAndFactorOrder) {
       {add(x(0), x(1)), 2, "Add(Var(1), Var(0))"},
       {add(mul(x(0), x(1)), c(2)), 2, "Add(Const(2), Mul(Var(0), Var(1)))"},
       {neg(x(1)), 2, "Mul(Const(-1), Var(1))"},
-      {pow(add(x(0), c(1)), c(2)), 1,
-       "Add(Add(Const(1), Mul(Const(2), Var(0))), Pow(Var(0), Const(2)))"},
-      {mul(mul(pow(x(1), c(2)), c(3)), x(0)), 2,
-       "Mul(Mul(Const(3), Var(0)), Pow(Var(1), Const(2)))"},
+      {pow(add(x(0), c(1)), c(2)), 1, "Add(Add(Const(1), Mul(Const(2), Var(0))), Pow(Var(0), Const(2)))"},
+      {mul(mul(pow(x(1), c(2)), c(3)), x(0)), 2, "Mul(Mul(Const(3), Var(0)), Pow(Var(1), Const(2)))"},
       {c(1), 2, "Const(1)"},
       {c(1e-10), 1, "Const(0)"},
       {sub(x(0), x(0)), 1, "Const(0)"},

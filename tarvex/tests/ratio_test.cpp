@@ -53,9 +53,7 @@ TEST(Ratio, ReductionSignAndMagnitudeEdges) {
   }
 }
 
-TEST(Ratio, ZeroDenominatorIsAnInvariantViolation) {
-  EXPECT_THROW((void)Ratio::reduced(1, 0), support::Panic);
-}
+TEST(Ratio, ZeroDenominatorIsAnInvariantViolation) { EXPECT_THROW((void)Ratio::reduced(1, 0), support::Panic); }
 
 TEST(Ratio, CheckedAddition) {
   const Ratio half = *Ratio::reduced(1, 2);
@@ -75,8 +73,7 @@ TEST(Ratio, CheckedAddition) {
 TEST(Ratio, CheckedMultiplication) {
   expect_parts(Ratio::reduced(2, 3)->checked_mul(*Ratio::reduced(3, 4)), Parts{1, 2});
   expect_parts(Ratio(9000000000000000000).checked_mul(Ratio(2)), std::nullopt);
-  expect_parts(Ratio::reduced(1, two_pow_32)->checked_mul(*Ratio::reduced(1, two_pow_32)),
-               std::nullopt);
+  expect_parts(Ratio::reduced(1, two_pow_32)->checked_mul(*Ratio::reduced(1, two_pow_32)), std::nullopt);
   expect_parts(Ratio(min64).checked_mul(Ratio(1)), Parts{min64, 1});
   expect_parts(Ratio(min64).checked_mul(Ratio(-1)), std::nullopt);
 }

@@ -16,9 +16,7 @@ using tarvex::tree::to_string;
 NodePtr exp_of(NodePtr u) { return eml(std::move(u), one()); }
 NodePtr ln_of(NodePtr y) { return eml(one(), eml(eml(one(), std::move(y)), one())); }
 
-std::string simplified(const NodePtr& root) {
-  return to_string(tarvex::simplify::simplify(EmlTree::from_node(root)));
-}
+std::string simplified(const NodePtr& root) { return to_string(tarvex::simplify::simplify(EmlTree::from_node(root))); }
 
 TEST(HashConsSimplify, CancelsEncodedExpAndLn) {
   struct Case {
@@ -46,15 +44,15 @@ TEST(HashConsSimplify, EqualSubtreesShareOneOutputNode) {
   EXPECT_EQ(out.root->left(), out.root->right());
 
   // Equal deeper subtrees built separately.
-  const EmlTree deep = tarvex::simplify::simplify(
-      EmlTree::from_node(eml(eml(x(1), one()), eml(eml(x(1), one()), x(0)))));
+  const EmlTree deep =
+      tarvex::simplify::simplify(EmlTree::from_node(eml(eml(x(1), one()), eml(eml(x(1), one()), x(0)))));
   EXPECT_EQ(deep.root->left(), deep.root->right()->left());
   EXPECT_EQ(deep.num_vars, 2u);
 }
 
 TEST(HashConsSimplify, ConstantsKeyedByBitPattern) {
-  const EmlTree out = tarvex::simplify::simplify(
-      EmlTree::from_node(eml(EmlNode::constant(0.0), EmlNode::constant(-0.0))));
+  const EmlTree out =
+      tarvex::simplify::simplify(EmlTree::from_node(eml(EmlNode::constant(0.0), EmlNode::constant(-0.0))));
   EXPECT_NE(out.root->left(), out.root->right());
   EXPECT_EQ(to_string(out), "eml(0.000000, -0.000000)");
 }

@@ -48,8 +48,7 @@ double tolerance(std::span<const Band> bands, double x, double reference) {
   return 0.0;
 }
 
-void expect_matches(double (*fn)(double), std::span<const ReferencePoint> table,
-                    std::span<const Band> bands) {
+void expect_matches(double (*fn)(double), std::span<const ReferencePoint> table, std::span<const Band> bands) {
   for (const ReferencePoint& p : table) {
     const double got = fn(p.x);
     EXPECT_LE(std::fabs(got - p.value), tolerance(bands, p.x, p.value))
@@ -65,13 +64,11 @@ void expect_matches(double (*fn)(double), std::span<const ReferencePoint> table,
 // - digamma and trigamma: the asymptotic series stop at the x^-10 and x^-11 terms, so the
 //   first neglected term (about 0.021/x^12 and 0.25/x^13) bounds the error after the
 //   upward shift to 7 and 6.
-constexpr Band kErfBands[] = {
-    {3.0, 1e-14, 0.0}, {4.0, 0.0, 1e-11}, {5.0, 0.0, 1e-7}, {kInf, 0.0, 1e-15}};
+constexpr Band kErfBands[] = {{3.0, 1e-14, 0.0}, {4.0, 0.0, 1e-11}, {5.0, 0.0, 1e-7}, {kInf, 0.0, 1e-15}};
 constexpr Band kErfcBands[] = {{0.5, 1e-14, 0.0}, {kInf, 1.2e-7, 0.0}};
 constexpr Band kLgammaBands[] = {{kInf, 1e-14, 2e-15}};
 constexpr Band kDigammaBands[] = {{8.0, 1e-14, 2e-12}, {12.0, 1e-14, 5e-13}, {kInf, 1e-14, 2e-15}};
-constexpr Band kTrigammaBands[] = {
-    {7.0, 1e-14, 2.5e-11}, {10.5, 1e-14, 3e-12}, {kInf, 1e-14, 3e-15}};
+constexpr Band kTrigammaBands[] = {{7.0, 1e-14, 2.5e-11}, {10.5, 1e-14, 3e-12}, {kInf, 1e-14, 3e-15}};
 constexpr Band kEiBands[] = {{kInf, 5e-15, 0.0}};
 
 TEST(SpecialFunctions, MatchHighPrecisionReferences) {
@@ -96,8 +93,7 @@ TEST(SpecialFunctions, MatchHighPrecisionReferences) {
 }
 
 TEST(SpecialFunctions, NaNPropagates) {
-  for (double (*fn)(double) :
-       {sp::erf, sp::erfc, sp::lgamma, sp::digamma, sp::trigamma, sp::ei, sp::si, sp::ci}) {
+  for (double (*fn)(double) : {sp::erf, sp::erfc, sp::lgamma, sp::digamma, sp::trigamma, sp::ei, sp::si, sp::ci}) {
     EXPECT_TRUE(std::isnan(fn(kNaN)));
   }
   const auto [s, c] = sp::si_ci_internal(kNaN);

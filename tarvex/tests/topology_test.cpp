@@ -45,13 +45,12 @@ TEST(Topology, OrderOfTheTrees) {
   const auto one_var = enumerate_topologies(1, 1);
   std::vector<std::string> texts;
   for (const auto& t : one_var) texts.push_back(to_string(t));
-  EXPECT_EQ(texts, (std::vector<std::string>{"1", "x0", "eml(1, 1)", "eml(1, x0)", "eml(x0, 1)",
-                                             "eml(x0, x0)"}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"1", "x0", "eml(1, 1)", "eml(1, x0)", "eml(x0, 1)", "eml(x0, x0)"}));
 
   const auto depth2 = enumerate_topologies(2, 1);
   ASSERT_EQ(depth2.size(), 38u);
   EXPECT_EQ(to_string(depth2[6]), "eml(eml(1, 1), eml(1, 1))");  // first of depth 2
-  EXPECT_EQ(to_string(depth2[6 + 16]), "eml(eml(1, 1), 1)");      // first of the A x B block
+  EXPECT_EQ(to_string(depth2[6 + 16]), "eml(eml(1, 1), 1)");     // first of the A x B block
   EXPECT_EQ(to_string(depth2.back()), "eml(x0, eml(x0, x0))");
 }
 
@@ -159,13 +158,12 @@ TEST(SemanticDedupe, StreamingEqualsThePrefixOfTheFullList) {
   for (std::size_t vars = 0; vars <= 3; ++vars) {
     const std::size_t depth = vars == 3 ? 2 : 3;  // keeps the full lists quick to build
     const auto full = texts_of(dedupe_by_semantics(enumerate_topologies(depth, vars)));
-    for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{512},
-                              full.size(), full.size() + 5}) {
+    for (std::size_t limit :
+         {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{512}, full.size(), full.size() + 5}) {
       const auto streamed = texts_of(distinct_topologies(depth, vars, limit));
       const std::size_t expected = std::min(limit, full.size());
       ASSERT_EQ(streamed.size(), expected) << vars << " vars, limit " << limit;
-      EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), full.begin()))
-          << vars << " vars, limit " << limit;
+      EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), full.begin())) << vars << " vars, limit " << limit;
     }
   }
 }
@@ -198,8 +196,6 @@ TEST(SemanticDedupe, FirstFiveHundredTwelveSurvivorsArePinned) {
 }
 
 // Many columns: the first survivors arrive long before depth three is reached.
-TEST(SemanticDedupe, ManyColumnsFillTheLimit) {
-  EXPECT_EQ(distinct_topologies(3, 10, 512).size(), 512u);
-}
+TEST(SemanticDedupe, ManyColumnsFillTheLimit) { EXPECT_EQ(distinct_topologies(3, 10, 512).size(), 512u); }
 
 }  // namespace

@@ -47,8 +47,7 @@ TEST(EmlTree, TextForm) {
   EXPECT_EQ(to_string(leaf(EmlNode::eml(x0, EmlNode::eml(one, x1)))), "eml(x0, eml(1, x1))");
   EXPECT_EQ(to_string(leaf(EmlNode::eml(EmlNode::constant(2.0), x1))), "eml(2.000000, x1)");
   EXPECT_EQ(to_string(leaf(EmlNode::constant(1.0))), "1.000000");
-  EXPECT_EQ(to_string(leaf(EmlNode::eml(EmlNode::eml(EmlNode::constant(-0.0), one),
-                                        EmlNode::constant(0.0078125)))),
+  EXPECT_EQ(to_string(leaf(EmlNode::eml(EmlNode::eml(EmlNode::constant(-0.0), one), EmlNode::constant(0.0078125)))),
             "eml(eml(-0.000000, 1), 0.007812)");
 }
 

@@ -5,15 +5,8 @@ namespace vorn_core::error {
 namespace {
 
 constexpr std::array<std::string_view, VornError::kind_count> prefixes = {
-    "I/O error: ",
-    "CSV error: ",
-    "parse error: ",
-    "shape mismatch: ",
-    "numerical instability: ",
-    "not converged: ",
-    "evaluation error: ",
-    "symbolic error: ",
-    "backend error: ",
+    "I/O error: ",     "CSV error: ",        "parse error: ",    "shape mismatch: ", "numerical instability: ",
+    "not converged: ", "evaluation error: ", "symbolic error: ", "backend error: ",
 };
 
 }  // namespace

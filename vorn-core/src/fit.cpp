@@ -88,7 +88,7 @@ Fitted fit_constants(const EmlTree& tree, const dataset::DataSet& data, const di
     ids.push_back(env.slot(fmt::format("c{}", i)).set(ArrayD::from_vec(value)));
   }
   const ketra_autograd::optimizers::adam::Adam adam(config.learning_rate, adam_eps, adam_b1, adam_b2, ids, env,
-                                                     adam_namespace);
+                                                    adam_namespace);
 
   // Declared before the results, so that standard output comes back after they are made.
   const auto silenced = silence::SilenceStdout::make();

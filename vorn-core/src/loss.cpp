@@ -29,9 +29,8 @@ double RobustLoss::threshold(std::span<const double> residuals) const {
   std::vector<double> sorted(residuals.size());
   std::transform(residuals.begin(), residuals.end(), sorted.begin(), [](double r) { return std::fabs(r); });
   // A total order, so that NaN residuals cannot break the sort; they end up last.
-  std::stable_sort(sorted.begin(), sorted.end(), [](double a, double b) {
-    return std::isnan(b) ? !std::isnan(a) : a < b;
-  });
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](double a, double b) { return std::isnan(b) ? !std::isnan(a) : a < b; });
   const double q = std::clamp(parameter_, 0.0, 1.0);
   const double position = std::round(static_cast<double>(sorted.size() - 1) * (1.0 - q));
   const std::size_t index = std::min<std::size_t>(support::truncate_u64(position).value_or(0), sorted.size() - 1);

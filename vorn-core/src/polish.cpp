@@ -56,8 +56,8 @@ struct NormalEquations {
   std::vector<double> gradient;
 };
 
-NormalEquations normal_equations(std::span<const double> jac, std::span<const double> r,
-                                 std::span<const double> w, std::size_t k) {
+NormalEquations normal_equations(std::span<const double> jac, std::span<const double> r, std::span<const double> w,
+                                 std::size_t k) {
   const std::size_t n = r.size();
   NormalEquations eq{Matrix::zeros(k, k), std::vector<double>(k)};
   for (std::size_t j = 0; j < k; ++j) {

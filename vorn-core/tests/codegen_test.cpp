@@ -56,8 +56,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Expressions, ConstantsInShortestExactDecimals) {
   const double inf = std::numeric_limits<double>::infinity();
   const std::pair<double, std::string> cases[] = {
-      {0.0000001, "0.0000001"}, {1e23, "100000000000000000000000"}, {1.0 / 3.0, "0.3333333333333333"},
-      {-0.0, "-0"},           {-inf, "-inf"},                     {std::numeric_limits<double>::quiet_NaN(), "NaN"},
+      {0.0000001, "0.0000001"},
+      {1e23, "100000000000000000000000"},
+      {1.0 / 3.0, "0.3333333333333333"},
+      {-0.0, "-0"},
+      {-inf, "-inf"},
+      {std::numeric_limits<double>::quiet_NaN(), "NaN"},
   };
   for (const auto& [value, text] : cases) {
     EXPECT_EQ(numpy_expr(*c(value)), text);
@@ -69,7 +73,7 @@ TEST(Expressions, ConstantsInShortestExactDecimals) {
 TEST(SolutionRenderings, RawTextLatexAndComplexity) {
   const Solution s = Solution::of(tree(eml(x(1), c(2.5))), 0.25);
   EXPECT_EQ(s.complexity, 3u);
-  EXPECT_EQ(s.pretty(), "eml(x1, 2.500000)");  // the raw EML form, constants with six decimals
+  EXPECT_EQ(s.pretty(), "eml(x1, 2.500000)");    // the raw EML form, constants with six decimals
   EXPECT_EQ(s.latex(), "e^{x_{1}} - 0.916291");  // lowered and simplified: ln 2.5 folded
   EXPECT_EQ(s.numpy_code(), "lambda x0, x1: (np.exp(x1) - np.log(2.5))");
   EXPECT_EQ(s.rust_code(), "fn f(x0: f64, x1: f64) -> f64 { ((x1).exp() - (2.5_f64).ln()) }");

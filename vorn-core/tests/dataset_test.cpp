@@ -35,7 +35,9 @@ TEST(DataSetFromArrays, KeepsArraysNamesColumnsAndAcceptsEmptyShapes) {
 }
 
 TEST(DataSetFromArrays, WrongRanksAreCallerFaults) {
-  EXPECT_EQ(panic_message([] { (void)DataSet::from_arrays(vec({1, 2}), vec({1, 2})); }),
+  EXPECT_EQ(panic_message([] {
+              (void)DataSet::from_arrays(vec({1, 2}), vec({1, 2}));
+            }),
             "data set inputs must be 2-D, got shape [2]");
   EXPECT_EQ(panic_message([] { (void)DataSet::from_arrays(zeros(2, 1), zeros(2, 1)); }),
             "data set targets must be 1-D, got shape [2, 1]");

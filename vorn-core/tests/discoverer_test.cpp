@@ -70,11 +70,13 @@ TEST(DiscovererFit, FindsExactFormulas) {
   const Case cases[] = {
       // The leaf 1 itself, complexity 1: the simplest member and the best.
       {"constant_target", data_of(xs, [](double) { return 1.0; }), {"1 0 1"}},
-      {"exp_target", data_of(xs, [](double v) { return std::exp(v); }),
+      {"exp_target",
+       data_of(xs, [](double v) { return std::exp(v); }),
        {"1.803850 2.028805408188315 1", "eml(x0, 1) 0 3"}},
       // The leaf 1 of eml(x0, 1) trained, polished and snapped to 5/2.
       {"snapped_constant", data_of(xs, readme), {"x0 0.868369134164798 1", "eml(x0, 2.500000) 0 3"}},
-      {"readme_example", data_of(linspace(0.5, 2.0, 40), readme),
+      {"readme_example",
+       data_of(linspace(0.5, 2.0, 40), readme),
        {"2.928359 2.8043936890570387 1", "eml(x0, 2.500000) 0 3"}},
   };
   for (const Case& c : cases) {

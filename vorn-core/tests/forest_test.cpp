@@ -49,18 +49,23 @@ TEST_P(EvalTree, Predicts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Goldens, EvalTree,
-    ::testing::Values(
-        PredictionCase{"leaf_one", one(), column({5, 6, 7, 8}), {1, 1, 1, 1}},
-        PredictionCase{"constant_on_every_row", c(-3.25), column({5, 6, 7}), {-3.25, -3.25, -3.25}},
-        PredictionCase{"second_column", x(1), array({2, 2}, {1, 2, 3, 4}), {2, 4}},
-        PredictionCase{"exp_of_x0", eml(x(0), one()), column({0, 1, nan, 60, -60}),
-                       {1, e, exp_50, exp_50, std::exp(-50.0)}},
-        PredictionCase{"ln_floor", eml(one(), x(0)), column({0, -5, 1, inf}),
-                       {e_minus_ln_floor, e_minus_ln_floor, e, e - std::log(1.7976931348623157e308)}},
-        PredictionCase{"non_finite_constant_inside_eml", eml(c(nan), c(inf)), column({1}),
-                       {exp_50 - std::log(1.7976931348623157e308)}},
-        PredictionCase{"nested", eml(eml(x(0), one()), x(1)), array({1, 2}, {0, e}), {e - 1.0}},
-        PredictionCase{"no_rows", eml(x(0), one()), ArrayD::zeros(std::vector<std::size_t>{0, 1}), {}}),
+    ::testing::Values(PredictionCase{"leaf_one", one(), column({5, 6, 7, 8}), {1, 1, 1, 1}},
+                      PredictionCase{"constant_on_every_row", c(-3.25), column({5, 6, 7}), {-3.25, -3.25, -3.25}},
+                      PredictionCase{"second_column", x(1), array({2, 2}, {1, 2, 3, 4}), {2, 4}},
+                      PredictionCase{"exp_of_x0",
+                                     eml(x(0), one()),
+                                     column({0, 1, nan, 60, -60}),
+                                     {1, e, exp_50, exp_50, std::exp(-50.0)}},
+                      PredictionCase{"ln_floor",
+                                     eml(one(), x(0)),
+                                     column({0, -5, 1, inf}),
+                                     {e_minus_ln_floor, e_minus_ln_floor, e, e - std::log(1.7976931348623157e308)}},
+                      PredictionCase{"non_finite_constant_inside_eml",
+                                     eml(c(nan), c(inf)),
+                                     column({1}),
+                                     {exp_50 - std::log(1.7976931348623157e308)}},
+                      PredictionCase{"nested", eml(eml(x(0), one()), x(1)), array({1, 2}, {0, e}), {e - 1.0}},
+                      PredictionCase{"no_rows", eml(x(0), one()), ArrayD::zeros(std::vector<std::size_t>{0, 1}), {}}),
     case_name<PredictionCase>);
 
 struct AgreementCase {
@@ -111,7 +116,9 @@ TEST(EvalTreeErrors, VariableWithoutColumnIsACallerFault) {
             "variable index 1 out of range for 1 columns");
   EXPECT_EQ(panic_message([] { (void)unguarded_agrees(tree(eml(x(1), one())), column({1})); }),
             "variable index 1 out of range for 1 columns");
-  EXPECT_EQ(panic_message([] { (void)eval_tree(tree(one()), vec({1, 2})); }),
+  EXPECT_EQ(panic_message([] {
+              (void)eval_tree(tree(one()), vec({1, 2}));
+            }),
             "the data matrix must be 2-D, got shape [2]");
 }
 

@@ -68,8 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
         WeightCase{"soft_trim_q_clamped", RobustLoss::soft_trim(7.0), {1, -2, 3}, 2.0, soft_tail},
         // q = 0 (and below) takes the largest.
         WeightCase{"soft_trim_q_zero", RobustLoss::soft_trim(-1.0), {1, -2, 3}, 3.0, std::sqrt(0.5)},
-        WeightCase{"soft_trim_rank_rounds_half_away", RobustLoss::soft_trim(0.5), {6, 1, 5, 2, 4, 3}, 4.0,
-                   std::sqrt(0.5)},
+        WeightCase{
+            "soft_trim_rank_rounds_half_away", RobustLoss::soft_trim(0.5), {6, 1, 5, 2, 4, 3}, 4.0, std::sqrt(0.5)},
         WeightCase{"soft_trim_no_residuals", RobustLoss::soft_trim(0.5), {}, 100.0, 1.0}),
     case_name<WeightCase>);
 

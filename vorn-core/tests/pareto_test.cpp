@@ -60,7 +60,8 @@ TEST(ParetoFront, KeepsTheNonDominatedInComplexityOrder) {
       {"later_smaller_dominates", front_of({{5, 0.1, 1}, {3, 0.1, 2}}), {{3, 0.1, 2}}},
       {"trade_off_both_stay", front_of({{3, 0.2, 1}, {5, 0.1, 2}}), {{3, 0.2, 1}, {5, 0.1, 2}}},
       {"one_removes_several", front_of({{5, 0.3, 1}, {7, 0.2, 2}, {9, 0.4, 3}, {4, 0.1, 4}}), {{4, 0.1, 4}}},
-      {"sorted", front_of({{9, 0.01, 1}, {1, 0.9, 2}, {5, 0.1, 3}, {3, 0.5, 4}}),
+      {"sorted",
+       front_of({{9, 0.01, 1}, {1, 0.9, 2}, {5, 0.1, 3}, {3, 0.5, 4}}),
        {{1, 0.9, 2}, {3, 0.5, 4}, {5, 0.1, 3}, {9, 0.01, 1}}},
   };
   for (const Case& c : cases) {

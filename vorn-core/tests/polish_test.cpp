@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include <Eigen/Dense>
 #include <gtest/gtest.h>
+#include <Eigen/Dense>
 
 #include "test_support.hpp"
 #include "vorn_core/detail/polish.hpp"
@@ -35,7 +35,9 @@ TEST(SolveDense, SmallSystemsAndRefusals) {
   EXPECT_EQ(solve_dense(Matrix{1, 1, {0.99e-14}}, {1}), std::nullopt);  // pivot below 1e-14
   EXPECT_EQ(solve_dense(Matrix{1, 1, {1e-14}}, {1}), (std::vector<double>{1.0 / 1e-14}));
   EXPECT_EQ(solve_dense(Matrix{1, 1, {1e-14}}, {1e300}), std::nullopt);  // solution overflows
-  EXPECT_EQ(panic_message([] { (void)solve_dense(Matrix::zeros(2, 3), {1, 2}); }),
+  EXPECT_EQ(panic_message([] {
+              (void)solve_dense(Matrix::zeros(2, 3), {1, 2});
+            }),
             "solve_dense needs a 2 x 2 matrix, got 2 x 3");
 }
 
@@ -209,7 +211,7 @@ TEST(SnapValues, ThresholdIsInclusive) {
     bool snaps;
   };
   const Case cases[] = {
-      {0.0, 0.02, 1e-12, true}, {0.0, 0.02, 1.0000001e-12, false}, {1.0, 0.02, 1.02, true},
+      {0.0, 0.02, 1e-12, true},   {0.0, 0.02, 1.0000001e-12, false}, {1.0, 0.02, 1.02, true},
       {1.0, 0.02, 1.0201, false}, {1.0, 0.02, nan, false},
   };
   for (const Case& k : cases) {

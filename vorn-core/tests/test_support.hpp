@@ -72,8 +72,8 @@ class CapturedStdout {
 inline void say(const std::string& text) { (void)!::write(1, text.data(), text.size()); }
 
 inline bool stdout_is_null_device() {
-  struct stat out{};
-  struct stat null{};
+  struct stat out {};
+  struct stat null {};
   return ::fstat(1, &out) == 0 && ::stat("/dev/null", &null) == 0 && S_ISCHR(out.st_mode) &&
          out.st_rdev == null.st_rdev;
 }

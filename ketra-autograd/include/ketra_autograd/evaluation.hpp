@@ -90,8 +90,7 @@ class Evaluation {
 
   // Computes the nodes the requested tensors depend on. Returns the error of a feed whose
   // name no placeholder has; nothing is computed then.
-  std::optional<error::EvalError> compute(std::span<const tensor::Tensor> requests,
-                                          std::span<const Feed> feeds);
+  std::optional<error::EvalError> compute(std::span<const tensor::Tensor> requests, std::span<const Feed> feeds);
   // The value of a requested node, or null when it got none. Panics once the values are taken.
   const ArrayD* value(std::size_t id) const;
   // All outputs a requested node's operation appended (empty for fed, variable and failed

@@ -15,7 +15,7 @@ namespace ketra_autograd::gradient {
 // What the pass knows of one node it reached from the ys.
 struct GradientRecord {
   SmallVec<std::size_t, 2> partial_gradients;  // node ids, in order of arrival
-  bool is_relevant = false;  // differentiable, and an x or fed by a relevant input
+  bool is_relevant = false;                    // differentiable, and an x or fed by a relevant input
   bool reached = false;
 };
 

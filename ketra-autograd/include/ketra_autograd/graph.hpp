@@ -38,14 +38,16 @@ class Graph {
   std::size_t num_nodes() const noexcept { return nodes_.size(); }
   // The record of a node; panics on an id the graph does not hold.
   const tensor::TensorInternal& node(std::size_t id) const {
-    if (id >= nodes_.size()) [[unlikely]] missing_node(id);
+    if (id >= nodes_.size()) [[unlikely]]
+      missing_node(id);
     return nodes_[id];
   }
   // The ids of a node's inputs, in input order: a compact copy of the records' input
   // lists that the evaluator walks without touching the records. Valid while the graph
   // lives, also across the addition of further nodes.
   std::span<const std::uint32_t> input_ids(std::size_t id) const {
-    if (id >= nodes_.size()) [[unlikely]] missing_node(id);
+    if (id >= nodes_.size()) [[unlikely]]
+      missing_node(id);
     return storage_->input_ids[id];
   }
   // Storage for an operation object of the graph, released with the graph.

@@ -56,7 +56,8 @@ inline std::optional<std::size_t> checked_element_count(std::span<const std::siz
 // shape whose count would wrap panics instead of passing for a small array.
 inline std::size_t element_count(std::span<const std::size_t> shape) {
   const std::optional<std::size_t> count = checked_element_count(shape);
-  if (!count) [[unlikely]] detail::shape_too_large(shape);
+  if (!count) [[unlikely]]
+    detail::shape_too_large(shape);
   return *count;
 }
 
@@ -187,8 +188,7 @@ Strides contiguous_strides(std::span<const std::size_t> shape);
 // The shape two shapes broadcast to (trailing axes aligned, size 1 stretched), if any.
 std::optional<Dims> broadcast_shape(std::span<const std::size_t> a, std::span<const std::size_t> b);
 // Strides that read an array of shape `from` as if it had the broadcast shape `to`.
-std::optional<Strides> broadcast_strides(std::span<const std::size_t> from,
-                                         std::span<const std::size_t> to);
+std::optional<Strides> broadcast_strides(std::span<const std::size_t> from, std::span<const std::size_t> to);
 
 inline bool same_shape(std::span<const std::size_t> a, std::span<const std::size_t> b) noexcept {
   if (a.size() != b.size()) return false;
@@ -234,9 +234,8 @@ std::optional<ArrayD> zip_in_shape(const ArrayD& a, const ArrayD& b, std::span<c
   }
   ArrayD out = ArrayD::for_overwrite(shape);
   double* dst = out.data().data();
-  detail::walk_strided(shape, *sa, *sb, 0, 0, [&](std::ptrdiff_t ia, std::ptrdiff_t ib) {
-    *dst++ = f(pa[ia], pb[ib]);
-  });
+  detail::walk_strided(shape, *sa, *sb, 0, 0,
+                       [&](std::ptrdiff_t ia, std::ptrdiff_t ib) { *dst++ = f(pa[ia], pb[ib]); });
   return out;
 }
 

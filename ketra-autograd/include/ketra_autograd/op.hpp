@@ -62,9 +62,7 @@ class ComputeContext {
       : inputs_(inputs), first_(&first), further_(&further) {}
 
   // Input i, or the process-wide 0-d 0.0 when the node has no input i.
-  const ArrayD& input(std::size_t i) const noexcept {
-    return i < inputs_.size() ? *inputs_[i] : dummy_scalar();
-  }
+  const ArrayD& input(std::size_t i) const noexcept { return i < inputs_.size() ? *inputs_[i] : dummy_scalar(); }
   std::span<const ArrayD* const> inputs() const noexcept { return inputs_; }
   std::size_t num_inputs() const noexcept { return inputs_.size(); }
   void append_output(ArrayD output) {
@@ -94,8 +92,12 @@ class GradientContext {
   GradientContext(std::span<const tensor::Tensor> outputs, std::span<const tensor::Tensor> inputs,
                   graph::Context& context, std::span<const tensor::Tensor> output_grads,
                   std::vector<std::optional<tensor::Tensor>>& input_grads, std::size_t k = 0) noexcept
-      : outputs_(outputs), inputs_(inputs), context_(&context), output_grads_(output_grads),
-        input_grads_(&input_grads), k_(k) {}
+      : outputs_(outputs),
+        inputs_(inputs),
+        context_(&context),
+        output_grads_(output_grads),
+        input_grads_(&input_grads),
+        k_(k) {}
 
   // y: output k of the node.
   tensor::Tensor output() const;

@@ -137,7 +137,8 @@ struct TensorInternal {
 
   // The operation; a node whose operation is taken out panics.
   const op::Op& get_op() const {
-    if (!op) [[unlikely]] missing_op();
+    if (!op) [[unlikely]]
+      missing_op();
     return *op.get();
   }
 
@@ -197,7 +198,8 @@ class TensorBuilder {
   // Room for an operation object in the graph's storage.
   void* op_storage(std::size_t size, std::size_t align);
   void require_same_graph(const Tensor& tensor) const {
-    if (&tensor.graph() != graph_) [[unlikely]] foreign_tensor();
+    if (&tensor.graph() != graph_) [[unlikely]]
+      foreign_tensor();
   }
   [[noreturn]] static void foreign_tensor();
 

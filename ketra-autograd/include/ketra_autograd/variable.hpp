@@ -38,8 +38,7 @@ class VariableEnvironment;
 // A read-only view of one namespace.
 class VariableNamespace {
  public:
-  VariableNamespace(const VariableEnvironment& env, std::string_view name) noexcept
-      : env_(&env), name_(name) {}
+  VariableNamespace(const VariableEnvironment& env, std::string_view name) noexcept : env_(&env), name_(name) {}
   template <ketra_autograd::detail::TemporaryString S>
   VariableNamespace(const VariableEnvironment& env, S&& name) = delete;
 
@@ -72,8 +71,7 @@ class NamedVariableSlot {
 // A variable about to be created in the default namespace.
 class NamedDefaultVariableSlot {
  public:
-  NamedDefaultVariableSlot(std::string name, VariableEnvironment& env) noexcept
-      : name_(std::move(name)), env_(&env) {}
+  NamedDefaultVariableSlot(std::string name, VariableEnvironment& env) noexcept : name_(std::move(name)), env_(&env) {}
   VariableID set(ArrayD array) &&;
 
  private:
@@ -84,8 +82,7 @@ class NamedDefaultVariableSlot {
 // A view of one namespace through which variables are created.
 class VariableNamespaceMut {
  public:
-  VariableNamespaceMut(VariableEnvironment& env, std::string_view name) noexcept
-      : env_(&env), name_(name) {}
+  VariableNamespaceMut(VariableEnvironment& env, std::string_view name) noexcept : env_(&env), name_(name) {}
   template <ketra_autograd::detail::TemporaryString S>
   VariableNamespaceMut(VariableEnvironment& env, S&& name) = delete;
 

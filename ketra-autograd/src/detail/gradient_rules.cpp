@@ -61,8 +61,8 @@ RuleChoice choose_rule(std::string_view name) {
                         tensor_ops::reduction_ops::ReduceProd::op_name})) {
     return {OwnGrad};
   }
-  if (contains_any(name, {"ReduceSumToScalar", "ReduceSumAll", "ReduceSum", "Mean", "ReduceMax", "ReduceMin",
-                          "ReduceProd"})) {
+  if (contains_any(
+          name, {"ReduceSumToScalar", "ReduceSumAll", "ReduceSum", "Mean", "ReduceMax", "ReduceMin", "ReduceProd"})) {
     return {SumReduction};
   }
   if (name.ends_with("MatMul")) return {MatMul};
@@ -135,9 +135,8 @@ std::int64_t known_element_count(const Tensor& x) {
 // gy spread over x's shape: a ReduceSumToScalarGrad over gy and a fresh Shape of x that
 // no gradient passes through.
 Tensor spread_sum(const Tensor& gy, const Tensor& x) {
-  const Tensor x_shape =
-      tensor::TensorBuilder(x.graph()).append_input_with_selector(x).set_differentiable(false).build(
-          tensor_ops::array_ops::Shape{});
+  const Tensor x_shape = tensor::TensorBuilder(x.graph()).append_input_with_selector(x).set_differentiable(false).build(
+      tensor_ops::array_ops::Shape{});
   return pair_node(gy, x_shape, tensor_ops::reduction_ops::ReduceSumToScalarGrad{});
 }
 
@@ -190,52 +189,34 @@ std::optional<Tensor> apply_rule(RuleChoice choice, const RuleSite& site, std::s
     case Fill:
     case Ones:
     case Zeros:
-    case ConvertToTensor:
-      return gy;
-    case Sub:
-      return first ? gy : arith::neg(gy);
-    case Mul:
-      return first ? arith::mul(site.input(1), gy) : arith::mul(site.input(0), gy);
+    case ConvertToTensor: return gy;
+    case Sub: return first ? gy : arith::neg(gy);
+    case Mul: return first ? arith::mul(site.input(1), gy) : arith::mul(site.input(0), gy);
     case Div:
       if (first) return arith::div(gy, site.input(1));
       return arith::div(arith::mul(arith::neg(site.input(0)), gy), arith::mul(site.input(1), site.input(1)));
-    case Neg:
-      return arith::neg(gy);
+    case Neg: return arith::neg(gy);
     case MaybeReduceSum:
     case ReduceSumToScalarGrad:
-    case ReduceGradCommon:
-      return first ? std::optional<Tensor>(gy) : std::nullopt;
+    case ReduceGradCommon: return first ? std::optional<Tensor>(gy) : std::nullopt;
     case MaybeBroadcast:
       if (!first) return std::nullopt;
       return tensor_ops::binary_ops::maybe_reduce(tensor_ops::shape(site.input(0)), gy, graph);
-    case SumReduction:
-      return first ? std::optional<Tensor>(spread_sum(gy, site.input(0))) : std::nullopt;
-    case Sigmoid:
-      return arith::mul(arith::mul(y, arith::sub(tensor_ops::scalar(1.0, graph), y)), gy);
-    case ReLU:
-      return arith::mul(arith::greater(site.input(i), tensor_ops::scalar(0.0, graph)), gy);
-    case Tanh:
-      return arith::mul(arith::sub(tensor_ops::scalar(1.0, graph), arith::mul(y, y)), gy);
-    case Squeeze:
-      return first ? std::optional<Tensor>(tensor_ops::expand_dims(gy, site.input(1))) : std::nullopt;
-    case ExpandDims:
-      return first ? std::optional<Tensor>(tensor_ops::squeeze(gy, site.input(1))) : std::nullopt;
+    case SumReduction: return first ? std::optional<Tensor>(spread_sum(gy, site.input(0))) : std::nullopt;
+    case Sigmoid: return arith::mul(arith::mul(y, arith::sub(tensor_ops::scalar(1.0, graph), y)), gy);
+    case ReLU: return arith::mul(arith::greater(site.input(i), tensor_ops::scalar(0.0, graph)), gy);
+    case Tanh: return arith::mul(arith::sub(tensor_ops::scalar(1.0, graph), arith::mul(y, y)), gy);
+    case Squeeze: return first ? std::optional<Tensor>(tensor_ops::expand_dims(gy, site.input(1))) : std::nullopt;
+    case ExpandDims: return first ? std::optional<Tensor>(tensor_ops::squeeze(gy, site.input(1))) : std::nullopt;
     case Reshape:
       return first ? std::optional<Tensor>(tensor_ops::reshape(gy, tensor_ops::shape(site.input(0)))) : std::nullopt;
-    case Concat:
-      return concat_share(site, i);
-    case Slice:
-      return slice_gradient(site, i);
-    case Conditional:
-      return first ? std::nullopt : std::optional<Tensor>(gy);
-    case Eml:
-      return std::nullopt;
-    case ScalarMul:
-      return scalar_mul_gradient(site);
-    case OwnGrad:
-      support::panic("the operation's own grad serves all inputs at once");
-    default:
-      return apply_matrix_rule(choice, site, i);
+    case Concat: return concat_share(site, i);
+    case Slice: return slice_gradient(site, i);
+    case Conditional: return first ? std::nullopt : std::optional<Tensor>(gy);
+    case Eml: return std::nullopt;
+    case ScalarMul: return scalar_mul_gradient(site);
+    case OwnGrad: support::panic("the operation's own grad serves all inputs at once");
+    default: return apply_matrix_rule(choice, site, i);
   }
 }
 

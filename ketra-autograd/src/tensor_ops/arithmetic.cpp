@@ -29,10 +29,8 @@ Tensor broadcasting(Tensor a, Tensor b) {
 }  // namespace
 
 Tensor infer_bin_opshape(graph::Graph& graph, Tensor lhs_shape, Tensor rhs_shape) {
-  return TensorBuilder(graph)
-      .append_input_with_selector(lhs_shape)
-      .append_input_with_selector(rhs_shape)
-      .build(array_ops::InferBinOpShape{});
+  return TensorBuilder(graph).append_input_with_selector(lhs_shape).append_input_with_selector(rhs_shape).build(
+      array_ops::InferBinOpShape{});
 }
 
 Tensor add(Tensor a, Tensor b) { return broadcasting<binary_ops::AddOp>(a, b); }

@@ -23,8 +23,9 @@ std::size_t inferred_size(const ArrayD& target, std::size_t element_count) {
   if (!(product > -support::two_pow_64 && product < 1.0)) support::panic("Operation failed");
   const std::size_t divisor = static_cast<std::size_t>(*support::truncate_u64(-product));
   if (divisor == 0) {
-    support::panic("reshape: cannot infer the size of a -1 entry when the other target sizes "
-                   "multiply to zero");
+    support::panic(
+        "reshape: cannot infer the size of a -1 entry when the other target sizes "
+        "multiply to zero");
   }
   return element_count / divisor;
 }
@@ -106,8 +107,7 @@ op::ComputeResult ExpandDims::compute(op::ComputeContext& ctx) const {
   for (std::int64_t axis : axes) {
     const std::int64_t position = axis < 0 ? axis + rank : axis;
     if (position < 0 || position > static_cast<std::int64_t>(shape.size())) {
-      support::panic("expand_dims: cannot insert axis {} into shape {}", axis,
-                     support::debug_list<std::size_t>(shape));
+      support::panic("expand_dims: cannot insert axis {} into shape {}", axis, support::debug_list<std::size_t>(shape));
     }
     shape.insert(static_cast<std::size_t>(position), 1);
   }

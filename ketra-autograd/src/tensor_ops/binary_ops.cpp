@@ -23,10 +23,10 @@ using tensor::Tensor;
 
 // a and b combined elementwise by broadcasting them against each other.
 template <typename F>
-op::ComputeResult broadcast(op::ComputeContext& ctx, const ArrayD& a, const ArrayD& b, std::string_view op_word,
-                            F f) {
+op::ComputeResult broadcast(op::ComputeContext& ctx, const ArrayD& a, const ArrayD& b, std::string_view op_word, F f) {
   auto out = zip_with(a, b, f);
-  if (!out) [[unlikely]] return unbroadcastable(a, b, op_word);
+  if (!out) [[unlikely]]
+    return unbroadcastable(a, b, op_word);
   ctx.append_output(std::move(*out));
   return {};
 }
@@ -82,9 +82,9 @@ Dims reduce_target(const Dims& orig, std::size_t gy_rank) {
 }
 
 OpError incompatible_reduction(const Dims& target, std::span<const std::size_t> gy_shape, std::size_t dim) {
-  return OpError::incompatible_shape(fmt::format("MaybeReduceSum: incompatible shapes origshape={} gyshape={} at dim {}",
-                                                 support::debug_list<std::size_t>(target),
-                                                 support::debug_list<std::size_t>(gy_shape), dim));
+  return OpError::incompatible_shape(
+      fmt::format("MaybeReduceSum: incompatible shapes origshape={} gyshape={} at dim {}",
+                  support::debug_list<std::size_t>(target), support::debug_list<std::size_t>(gy_shape), dim));
 }
 
 }  // namespace
@@ -198,9 +198,9 @@ op::ComputeResult MaybeReduceSum::compute(op::ComputeContext& ctx) const {
   // A target longer than gy's rank can leave sums whose count does not fit it.
   auto reshaped = std::move(current).into_shape(orig);
   if (!reshaped) {
-    return std::unexpected(OpError::incompatible_shape(
-        fmt::format("MaybeReduceSum: shape conversion failed: origshape={} gyshape={}",
-                    support::debug_list<std::size_t>(orig), gy.shape_text())));
+    return std::unexpected(
+        OpError::incompatible_shape(fmt::format("MaybeReduceSum: shape conversion failed: origshape={} gyshape={}",
+                                                support::debug_list<std::size_t>(orig), gy.shape_text())));
   }
   ctx.append_output(std::move(*reshaped));
   return {};

@@ -62,9 +62,7 @@ Matrix inverse_gaps(std::span<const double> s, double smallest) {
 }
 
 // F ∘ (X − Xᵀ).
-Matrix antisymmetric_part_scaled(const Matrix& f, const Matrix& x) {
-  return f.cwiseProduct(x - x.transpose());
-}
+Matrix antisymmetric_part_scaled(const Matrix& f, const Matrix& x) { return f.cwiseProduct(x - x.transpose()); }
 
 }  // namespace
 

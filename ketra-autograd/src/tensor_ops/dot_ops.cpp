@@ -24,14 +24,10 @@ enum class Side : std::uint8_t { Left, Right };
 std::optional<Extent> operand_extent(const ArrayD& a, Side side) {
   const auto shape = a.shape();
   switch (a.ndim()) {
-    case 0:
-      return Extent{1, 1};
-    case 1:
-      return side == Side::Left ? Extent{1, shape[0]} : Extent{shape[0], 1};
-    case 2:
-      return Extent{shape[0], shape[1]};
-    default:
-      return std::nullopt;
+    case 0: return Extent{1, 1};
+    case 1: return side == Side::Left ? Extent{1, shape[0]} : Extent{shape[0], 1};
+    case 2: return Extent{shape[0], shape[1]};
+    default: return std::nullopt;
   }
 }
 
@@ -78,15 +74,18 @@ op::ComputeResult MatMul::compute(op::ComputeContext& ctx) const {
   const ArrayD& b = ctx.input(1);
   const std::optional<Extent> a_extent = operand_extent(a, Side::Left);
   if (!a_extent) {
-    return std::unexpected(OpError::incompatible_shape("lhs input for MatMul must be 0D, 1D, or 2D, got shape: " + a.shape_text()));
+    return std::unexpected(
+        OpError::incompatible_shape("lhs input for MatMul must be 0D, 1D, or 2D, got shape: " + a.shape_text()));
   }
   const std::optional<Extent> b_extent = operand_extent(b, Side::Right);
   if (!b_extent) {
-    return std::unexpected(OpError::incompatible_shape("rhs input for MatMul must be 0D, 1D, or 2D, got shape: " + b.shape_text()));
+    return std::unexpected(
+        OpError::incompatible_shape("rhs input for MatMul must be 0D, 1D, or 2D, got shape: " + b.shape_text()));
   }
   const auto [m, k] = transposed_if(*a_extent, transpose_a_);
   const auto [k2, n] = transposed_if(*b_extent, transpose_b_);
-  if (k != k2 || product_overflows(m, n)) return std::unexpected(OpError::incompatible_shape(dotshape_error(m, k, k2, n)));
+  if (k != k2 || product_overflows(m, n))
+    return std::unexpected(OpError::incompatible_shape(dotshape_error(m, k, k2, n)));
 
   ArrayD out = ArrayD::for_overwrite(Extent{m, n});
   Eigen::Map<Matrix> result(out.data().data(), static_cast<Index>(m), static_cast<Index>(n));

@@ -12,10 +12,8 @@ namespace ketra_autograd::tensor_ops::linear_algebra {
 using tensor::TensorBuilder;
 
 Tensor matmul(Tensor a, Tensor b) {
-  return TensorBuilder(a.graph())
-      .append_input_with_selector(a)
-      .append_input_with_selector(b)
-      .build(dot_ops::MatMul(false, false));
+  return TensorBuilder(a.graph()).append_input_with_selector(a).append_input_with_selector(b).build(
+      dot_ops::MatMul(false, false));
 }
 
 Tensor matrix_inverse(Tensor x) {

@@ -87,7 +87,9 @@ op::ComputeResult Ln::compute(op::ComputeContext& ctx) const {
   return elementwise(ctx, [](double v) { return std::log(v); });
 }
 
-void Ln::grad(op::GradientContext& ctx) const { ctx.set_input_grad(0, arithmetic::div(ctx.output_grad(), ctx.input(0))); }
+void Ln::grad(op::GradientContext& ctx) const {
+  ctx.set_input_grad(0, arithmetic::div(ctx.output_grad(), ctx.input(0)));
+}
 
 op::ComputeResult NegOp::compute(op::ComputeContext& ctx) const {
   return elementwise(ctx, [](double v) { return -v; });
@@ -120,15 +122,11 @@ op::ComputeResult Greater::compute(op::ComputeContext& ctx) const {
 
 void Greater::grad(op::GradientContext& ctx) const { no_grads(ctx); }
 
-op::ComputeResult Maximum::compute(op::ComputeContext& ctx) const {
-  return compare(ctx, "Maximum", nan_ignoring_max);
-}
+op::ComputeResult Maximum::compute(op::ComputeContext& ctx) const { return compare(ctx, "Maximum", nan_ignoring_max); }
 
 void Maximum::grad(op::GradientContext& ctx) const { chosen_operand_grads(ctx); }
 
-op::ComputeResult Minimum::compute(op::ComputeContext& ctx) const {
-  return compare(ctx, "Minimum", nan_ignoring_min);
-}
+op::ComputeResult Minimum::compute(op::ComputeContext& ctx) const { return compare(ctx, "Minimum", nan_ignoring_min); }
 
 void Minimum::grad(op::GradientContext& ctx) const { chosen_operand_grads(ctx); }
 

@@ -15,12 +15,12 @@ namespace {
 using error::OpError;
 
 constexpr int max_eigh_sweeps = 200;
-constexpr double eigh_tolerance = 1e-28;       // relative to the squared Frobenius norm
-constexpr double negligible_pair = 1e-300;     // |a_pq| below it: the pair is not rotated
+constexpr double eigh_tolerance = 1e-28;    // relative to the squared Frobenius norm
+constexpr double negligible_pair = 1e-300;  // |a_pq| below it: the pair is not rotated
 constexpr double symmetry_tolerance = 1e-8;
-constexpr double tiny_norm = 1e-300;           // below it asymmetry stays absolute
-constexpr double close_eigenvalues = 1e-12;    // relative gap of a confluent divided difference
-constexpr double negligible_power = 1e-300;    // powers of magnitudes at or below it are 0
+constexpr double tiny_norm = 1e-300;         // below it asymmetry stays absolute
+constexpr double close_eigenvalues = 1e-12;  // relative gap of a confluent divided difference
+constexpr double negligible_power = 1e-300;  // powers of magnitudes at or below it are 0
 constexpr double singular_pivot = 1e-300;
 
 // The largest magnitude of a, NaN when a holds a NaN.

@@ -10,17 +10,13 @@ namespace ketra_autograd::tensor_ops::reduction {
 namespace detail {
 
 Tensor reduce_mean_node(Tensor x, Tensor axes, bool keep_dims) {
-  return tensor::TensorBuilder(x.graph())
-      .append_input_with_selector(x)
-      .append_input_with_selector(axes)
-      .build(reduction_ops::ReduceMean(keep_dims, false));
+  return tensor::TensorBuilder(x.graph()).append_input_with_selector(x).append_input_with_selector(axes).build(
+      reduction_ops::ReduceMean(keep_dims, false));
 }
 
 Tensor reduce_prod_node(Tensor x, Tensor axes, bool keep_dims) {
-  return tensor::TensorBuilder(x.graph())
-      .append_input_with_selector(x)
-      .append_input_with_selector(axes)
-      .build(reduction_ops::ReduceProd(keep_dims, false));
+  return tensor::TensorBuilder(x.graph()).append_input_with_selector(x).append_input_with_selector(axes).build(
+      reduction_ops::ReduceProd(keep_dims, false));
 }
 
 }  // namespace detail

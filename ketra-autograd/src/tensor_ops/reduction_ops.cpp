@@ -45,7 +45,8 @@ op::ComputeResult sum_to_scalar(op::ComputeContext& ctx) {
 float reduced_count(const ArrayD& x, const Dims& axes) {
   float count = 1.0f;
   for (std::size_t axis : axes) {
-    if (axis >= x.ndim()) support::panic("ReduceMean: axis {} is out of range for an array of shape {}", axis, x.shape_text());
+    if (axis >= x.ndim())
+      support::panic("ReduceMean: axis {} is out of range for an array of shape {}", axis, x.shape_text());
     count = count * static_cast<float>(x.shape()[axis]);
   }
   return count;
@@ -134,9 +135,7 @@ void ReduceSumAll::grad(op::GradientContext& ctx) const { ctx.set_input_grad(0, 
 
 op::ComputeResult ReduceSumToScalar::compute(op::ComputeContext& ctx) const { return sum_to_scalar(ctx); }
 
-void ReduceSumToScalar::grad(op::GradientContext& ctx) const {
-  ctx.set_input_grad(0, reduce_sum_to_scalar_grad(ctx));
-}
+void ReduceSumToScalar::grad(op::GradientContext& ctx) const { ctx.set_input_grad(0, reduce_sum_to_scalar_grad(ctx)); }
 
 op::ComputeResult ReduceSumToScalarGrad::compute(op::ComputeContext& ctx) const {
   const ArrayD& gy = ctx.input(0);
@@ -149,7 +148,8 @@ op::ComputeResult ReduceSumToScalarGrad::compute(op::ComputeContext& ctx) const 
 }
 
 void ReduceSumToScalarGrad::grad(op::GradientContext& ctx) const {
-  const Tensor summed = TensorBuilder(ctx.graph()).append_input_with_selector(ctx.output_grad()).build(ReduceSumToScalar{});
+  const Tensor summed =
+      TensorBuilder(ctx.graph()).append_input_with_selector(ctx.output_grad()).build(ReduceSumToScalar{});
   ctx.set_input_grad(0, summed);
   ctx.set_input_grad(1, std::nullopt);
 }

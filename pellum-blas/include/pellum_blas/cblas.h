@@ -54,31 +54,25 @@ PELLUM_CBLAS_API float cblas_sdot(int32_t N, const float* X, int32_t incX, const
                                   int32_t incY) PELLUM_CBLAS_NOEXCEPT;
 PELLUM_CBLAS_API double cblas_ddot(int32_t N, const double* X, int32_t incX, const double* Y,
                                    int32_t incY) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_cdotu_sub(int32_t N, const void* X, int32_t incX, const void* Y,
-                                      int32_t incY, void* dotu) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_zdotu_sub(int32_t N, const void* X, int32_t incX, const void* Y,
-                                      int32_t incY, void* dotu) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_cdotc_sub(int32_t N, const void* X, int32_t incX, const void* Y,
-                                      int32_t incY, void* dotc) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_zdotc_sub(int32_t N, const void* X, int32_t incX, const void* Y,
-                                      int32_t incY, void* dotc) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_cdotu_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY,
+                                      void* dotu) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_zdotu_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY,
+                                      void* dotu) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_cdotc_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY,
+                                      void* dotc) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_zdotc_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY,
+                                      void* dotc) PELLUM_CBLAS_NOEXCEPT;
 /* NaN if any element is NaN, else +inf if any is infinite; never overflows or underflows
  * in between. */
 PELLUM_CBLAS_API float cblas_snrm2(int32_t N, const float* X, int32_t incX) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API double cblas_dnrm2(int32_t N, const double* X,
-                                    int32_t incX) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API double cblas_dnrm2(int32_t N, const double* X, int32_t incX) PELLUM_CBLAS_NOEXCEPT;
 PELLUM_CBLAS_API float cblas_sasum(int32_t N, const float* X, int32_t incX) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API double cblas_dasum(int32_t N, const double* X,
-                                    int32_t incX) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API double cblas_dasum(int32_t N, const double* X, int32_t incX) PELLUM_CBLAS_NOEXCEPT;
 /* The first index of the largest magnitude; a NaN element never wins. */
-PELLUM_CBLAS_API CBLAS_INDEX cblas_isamax(int32_t N, const float* X,
-                                          int32_t incX) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API CBLAS_INDEX cblas_idamax(int32_t N, const double* X,
-                                          int32_t incX) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_sswap(int32_t N, float* X, int32_t incX, float* Y,
-                                  int32_t incY) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_dswap(int32_t N, double* X, int32_t incX, double* Y,
-                                  int32_t incY) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API CBLAS_INDEX cblas_isamax(int32_t N, const float* X, int32_t incX) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API CBLAS_INDEX cblas_idamax(int32_t N, const double* X, int32_t incX) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_sswap(int32_t N, float* X, int32_t incX, float* Y, int32_t incY) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_dswap(int32_t N, double* X, int32_t incX, double* Y, int32_t incY) PELLUM_CBLAS_NOEXCEPT;
 /* With both increments 1 the vectors may overlap. */
 PELLUM_CBLAS_API void cblas_scopy(int32_t N, const float* X, int32_t incX, float* Y,
                                   int32_t incY) PELLUM_CBLAS_NOEXCEPT;
@@ -86,77 +80,62 @@ PELLUM_CBLAS_API void cblas_dcopy(int32_t N, const double* X, int32_t incX, doub
                                   int32_t incY) PELLUM_CBLAS_NOEXCEPT;
 PELLUM_CBLAS_API void cblas_saxpy(int32_t N, float alpha, const float* X, int32_t incX, float* Y,
                                   int32_t incY) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_daxpy(int32_t N, double alpha, const double* X, int32_t incX,
-                                  double* Y, int32_t incY) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_sscal(int32_t N, float alpha, float* X,
-                                  int32_t incX) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_dscal(int32_t N, double alpha, double* X,
-                                  int32_t incX) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_daxpy(int32_t N, double alpha, const double* X, int32_t incX, double* Y,
+                                  int32_t incY) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_sscal(int32_t N, float alpha, float* X, int32_t incX) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_dscal(int32_t N, double alpha, double* X, int32_t incX) PELLUM_CBLAS_NOEXCEPT;
 
 /* Level 2. */
-PELLUM_CBLAS_API void cblas_sgemv(int32_t Layout, int32_t TransA, int32_t M, int32_t N,
-                                  float alpha, const float* A, int32_t lda, const float* X,
-                                  int32_t incX, float beta, float* Y,
+PELLUM_CBLAS_API void cblas_sgemv(int32_t Layout, int32_t TransA, int32_t M, int32_t N, float alpha, const float* A,
+                                  int32_t lda, const float* X, int32_t incX, float beta, float* Y,
                                   int32_t incY) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_dgemv(int32_t Layout, int32_t TransA, int32_t M, int32_t N,
-                                  double alpha, const double* A, int32_t lda, const double* X,
-                                  int32_t incX, double beta, double* Y,
+PELLUM_CBLAS_API void cblas_dgemv(int32_t Layout, int32_t TransA, int32_t M, int32_t N, double alpha, const double* A,
+                                  int32_t lda, const double* X, int32_t incX, double beta, double* Y,
                                   int32_t incY) PELLUM_CBLAS_NOEXCEPT;
 
 /* Level 3. */
-PELLUM_CBLAS_API void cblas_sgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M,
-                                  int32_t N, int32_t K, float alpha, const float* A, int32_t lda,
-                                  const float* B, int32_t ldb, float beta, float* C,
-                                  int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_dgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M,
-                                  int32_t N, int32_t K, double alpha, const double* A,
-                                  int32_t lda, const double* B, int32_t ldb, double beta,
+PELLUM_CBLAS_API void cblas_sgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M, int32_t N, int32_t K,
+                                  float alpha, const float* A, int32_t lda, const float* B, int32_t ldb, float beta,
+                                  float* C, int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_dgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M, int32_t N, int32_t K,
+                                  double alpha, const double* A, int32_t lda, const double* B, int32_t ldb, double beta,
                                   double* C, int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_cgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M,
-                                  int32_t N, int32_t K, const void* alpha, const void* A,
-                                  int32_t lda, const void* B, int32_t ldb, const void* beta,
-                                  void* C, int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_zgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M,
-                                  int32_t N, int32_t K, const void* alpha, const void* A,
-                                  int32_t lda, const void* B, int32_t ldb, const void* beta,
-                                  void* C, int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_ssymm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t M,
-                                  int32_t N, float alpha, const float* A, int32_t lda,
-                                  const float* B, int32_t ldb, float beta, float* C,
+PELLUM_CBLAS_API void cblas_cgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M, int32_t N, int32_t K,
+                                  const void* alpha, const void* A, int32_t lda, const void* B, int32_t ldb,
+                                  const void* beta, void* C, int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_zgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M, int32_t N, int32_t K,
+                                  const void* alpha, const void* A, int32_t lda, const void* B, int32_t ldb,
+                                  const void* beta, void* C, int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_ssymm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t M, int32_t N, float alpha,
+                                  const float* A, int32_t lda, const float* B, int32_t ldb, float beta, float* C,
                                   int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_dsymm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t M,
-                                  int32_t N, double alpha, const double* A, int32_t lda,
-                                  const double* B, int32_t ldb, double beta, double* C,
+PELLUM_CBLAS_API void cblas_dsymm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t M, int32_t N, double alpha,
+                                  const double* A, int32_t lda, const double* B, int32_t ldb, double beta, double* C,
                                   int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_ssyrk(int32_t Layout, int32_t Uplo, int32_t Trans, int32_t N,
-                                  int32_t K, float alpha, const float* A, int32_t lda,
-                                  float beta, float* C, int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_dsyrk(int32_t Layout, int32_t Uplo, int32_t Trans, int32_t N,
-                                  int32_t K, double alpha, const double* A, int32_t lda,
-                                  double beta, double* C, int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_ssyr2k(int32_t Layout, int32_t Uplo, int32_t Trans, int32_t N,
-                                   int32_t K, float alpha, const float* A, int32_t lda,
-                                   const float* B, int32_t ldb, float beta, float* C,
+PELLUM_CBLAS_API void cblas_ssyrk(int32_t Layout, int32_t Uplo, int32_t Trans, int32_t N, int32_t K, float alpha,
+                                  const float* A, int32_t lda, float beta, float* C, int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_dsyrk(int32_t Layout, int32_t Uplo, int32_t Trans, int32_t N, int32_t K, double alpha,
+                                  const double* A, int32_t lda, double beta, double* C,
+                                  int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_ssyr2k(int32_t Layout, int32_t Uplo, int32_t Trans, int32_t N, int32_t K, float alpha,
+                                   const float* A, int32_t lda, const float* B, int32_t ldb, float beta, float* C,
                                    int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_dsyr2k(int32_t Layout, int32_t Uplo, int32_t Trans, int32_t N,
-                                   int32_t K, double alpha, const double* A, int32_t lda,
-                                   const double* B, int32_t ldb, double beta, double* C,
+PELLUM_CBLAS_API void cblas_dsyr2k(int32_t Layout, int32_t Uplo, int32_t Trans, int32_t N, int32_t K, double alpha,
+                                   const double* A, int32_t lda, const double* B, int32_t ldb, double beta, double* C,
                                    int32_t ldc) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_strmm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t TransA,
-                                  int32_t Diag, int32_t M, int32_t N, float alpha, const float* A,
-                                  int32_t lda, float* B, int32_t ldb) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_dtrmm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t TransA,
-                                  int32_t Diag, int32_t M, int32_t N, double alpha,
-                                  const double* A, int32_t lda, double* B,
+PELLUM_CBLAS_API void cblas_strmm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t TransA, int32_t Diag, int32_t M,
+                                  int32_t N, float alpha, const float* A, int32_t lda, float* B,
+                                  int32_t ldb) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_dtrmm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t TransA, int32_t Diag, int32_t M,
+                                  int32_t N, double alpha, const double* A, int32_t lda, double* B,
                                   int32_t ldb) PELLUM_CBLAS_NOEXCEPT;
 /* B is scaled by alpha, then solved in place; a zero on a non-unit diagonal stops the
  * solve and leaves B partly solved. */
-PELLUM_CBLAS_API void cblas_strsm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t TransA,
-                                  int32_t Diag, int32_t M, int32_t N, float alpha, const float* A,
-                                  int32_t lda, float* B, int32_t ldb) PELLUM_CBLAS_NOEXCEPT;
-PELLUM_CBLAS_API void cblas_dtrsm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t TransA,
-                                  int32_t Diag, int32_t M, int32_t N, double alpha,
-                                  const double* A, int32_t lda, double* B,
+PELLUM_CBLAS_API void cblas_strsm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t TransA, int32_t Diag, int32_t M,
+                                  int32_t N, float alpha, const float* A, int32_t lda, float* B,
+                                  int32_t ldb) PELLUM_CBLAS_NOEXCEPT;
+PELLUM_CBLAS_API void cblas_dtrsm(int32_t Layout, int32_t Side, int32_t Uplo, int32_t TransA, int32_t Diag, int32_t M,
+                                  int32_t N, double alpha, const double* A, int32_t lda, double* B,
                                   int32_t ldb) PELLUM_CBLAS_NOEXCEPT;
 
 #ifdef __cplusplus

@@ -5,8 +5,8 @@
 // per instruction set.
 #include <cstring>
 
-#include "gemv_rows.hpp"
 #include "detail/register_transpose.hpp"
+#include "gemv_rows.hpp"
 #include "level3/detail/simd_width.hpp"
 
 namespace pellum_blas::cblas {
@@ -93,23 +93,23 @@ template <typename T, std::size_t Bytes>
 [[gnu::always_inline]] inline void add_rows(const T* a, std::size_t lda, std::size_t rows, std::size_t nx, T alpha,
                                             const T* x, std::ptrdiff_t incx, T* y, std::ptrdiff_t incy) {
   constexpr std::size_t L = Bytes / sizeof(T);
-  add_rows<T, Bytes, L < rows_in_flight ? rows_in_flight / L : 1>(a, lda, rows, nx, alpha, x, incx, y, incy);
+  add_rows < T, Bytes, L<rows_in_flight ? rows_in_flight / L : 1>(a, lda, rows, nx, alpha, x, incx, y, incy);
 }
 
 }  // namespace
 
 // The same source under each instruction set, at its widest vectors.
-#define PELLUM_GEMV_ROWS_FOR_TARGET(ns, bytes)                                                                  \
-  namespace ns {                                                                                               \
-  template <typename T>                                                                                        \
-  void add_row_products(const T* a, std::size_t lda, std::size_t rows, std::size_t nx, T alpha, const T* x,   \
-                        std::ptrdiff_t incx, T* y, std::ptrdiff_t incy) {                                      \
-    add_rows<T, bytes>(a, lda, rows, nx, alpha, x, incx, y, incy);                                             \
-  }                                                                                                            \
-  template void add_row_products<double>(const double*, std::size_t, std::size_t, std::size_t, double,        \
-                                         const double*, std::ptrdiff_t, double*, std::ptrdiff_t);             \
-  template void add_row_products<float>(const float*, std::size_t, std::size_t, std::size_t, float,           \
-                                        const float*, std::ptrdiff_t, float*, std::ptrdiff_t);                \
+#define PELLUM_GEMV_ROWS_FOR_TARGET(ns, bytes)                                                                        \
+  namespace ns {                                                                                                      \
+  template <typename T>                                                                                               \
+  void add_row_products(const T* a, std::size_t lda, std::size_t rows, std::size_t nx, T alpha, const T* x,           \
+                        std::ptrdiff_t incx, T* y, std::ptrdiff_t incy) {                                             \
+    add_rows<T, bytes>(a, lda, rows, nx, alpha, x, incx, y, incy);                                                    \
+  }                                                                                                                   \
+  template void add_row_products<double>(const double*, std::size_t, std::size_t, std::size_t, double, const double*, \
+                                         std::ptrdiff_t, double*, std::ptrdiff_t);                                    \
+  template void add_row_products<float>(const float*, std::size_t, std::size_t, std::size_t, float, const float*,     \
+                                        std::ptrdiff_t, float*, std::ptrdiff_t);                                      \
   }
 
 #pragma GCC push_options
@@ -126,8 +126,8 @@ PELLUM_GEMV_ROWS_FOR_TARGET(baseline, 16)
 namespace {
 
 template <typename T>
-void dispatch(const T* a, std::size_t lda, std::size_t rows, std::size_t nx, T alpha, const T* x,
-              std::ptrdiff_t incx, T* y, std::ptrdiff_t incy) {
+void dispatch(const T* a, std::size_t lda, std::size_t rows, std::size_t nx, T alpha, const T* x, std::ptrdiff_t incx,
+              T* y, std::ptrdiff_t incy) {
   switch (level3::detail::simd_width()) {
     case level3::detail::SimdWidth::Avx512: return avx512::add_row_products(a, lda, rows, nx, alpha, x, incx, y, incy);
     case level3::detail::SimdWidth::Avx2: return avx2::add_row_products(a, lda, rows, nx, alpha, x, incx, y, incy);
@@ -138,12 +138,12 @@ void dispatch(const T* a, std::size_t lda, std::size_t rows, std::size_t nx, T a
 
 }  // namespace
 
-void add_row_products(const double* a, std::size_t lda, std::size_t rows, std::size_t nx, double alpha,
-                      const double* x, std::ptrdiff_t incx, double* y, std::ptrdiff_t incy) {
+void add_row_products(const double* a, std::size_t lda, std::size_t rows, std::size_t nx, double alpha, const double* x,
+                      std::ptrdiff_t incx, double* y, std::ptrdiff_t incy) {
   dispatch(a, lda, rows, nx, alpha, x, incx, y, incy);
 }
-void add_row_products(const float* a, std::size_t lda, std::size_t rows, std::size_t nx, float alpha,
-                      const float* x, std::ptrdiff_t incx, float* y, std::ptrdiff_t incy) {
+void add_row_products(const float* a, std::size_t lda, std::size_t rows, std::size_t nx, float alpha, const float* x,
+                      std::ptrdiff_t incx, float* y, std::ptrdiff_t incy) {
   dispatch(a, lda, rows, nx, alpha, x, incx, y, incy);
 }
 

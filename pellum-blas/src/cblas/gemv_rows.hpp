@@ -9,9 +9,9 @@ namespace pellum_blas::cblas {
 // with row_i at a + i·lda, x_j at x + j·incx and y_i at y + i·incy (incy != 0, so the
 // rows' sums are independent). Vectorised across rows for the processor; every
 // instruction set gives the same bits as the plain loop.
-void add_row_products(const double* a, std::size_t lda, std::size_t rows, std::size_t nx, double alpha,
-                      const double* x, std::ptrdiff_t incx, double* y, std::ptrdiff_t incy);
-void add_row_products(const float* a, std::size_t lda, std::size_t rows, std::size_t nx, float alpha,
-                      const float* x, std::ptrdiff_t incx, float* y, std::ptrdiff_t incy);
+void add_row_products(const double* a, std::size_t lda, std::size_t rows, std::size_t nx, double alpha, const double* x,
+                      std::ptrdiff_t incx, double* y, std::ptrdiff_t incy);
+void add_row_products(const float* a, std::size_t lda, std::size_t rows, std::size_t nx, float alpha, const float* x,
+                      std::ptrdiff_t incx, float* y, std::ptrdiff_t incy);
 
 }  // namespace pellum_blas::cblas

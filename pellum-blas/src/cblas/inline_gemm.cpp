@@ -10,8 +10,8 @@ namespace {
 
 // One 64-byte vector of rows: a column slice of C kept in registers for the whole depth.
 template <typename T, std::size_t NR>
-[[gnu::always_inline]] inline void add_products_tile(const T* a, std::size_t mb, std::size_t kb, const T* t,
-                                                     T* c, std::size_t ldc) {
+[[gnu::always_inline]] inline void add_products_tile(const T* a, std::size_t mb, std::size_t kb, const T* t, T* c,
+                                                     std::size_t ldc) {
   typedef T Vec __attribute__((vector_size(64)));
   constexpr std::size_t lanes = sizeof(Vec) / sizeof(T);
   std::size_t i = 0;
@@ -48,17 +48,16 @@ template <typename T>
 }  // namespace
 
 // The same source under each instruction set.
-#define PELLUM_INLINE_GEMM_FOR_TARGET(ns)                                                                   \
-  namespace ns {                                                                                           \
-  template <typename T>                                                                                    \
-  void add_products(const T* a, std::size_t mb, std::size_t kb, const T* t, std::size_t nr, T* c,          \
-                    std::size_t ldc) {                                                                     \
-    add_products_any(a, mb, kb, t, nr, c, ldc);                                                            \
-  }                                                                                                        \
-  template void add_products<double>(const double*, std::size_t, std::size_t, const double*, std::size_t, \
-                                     double*, std::size_t);                                                \
-  template void add_products<float>(const float*, std::size_t, std::size_t, const float*, std::size_t,    \
-                                    float*, std::size_t);                                                  \
+#define PELLUM_INLINE_GEMM_FOR_TARGET(ns)                                                                            \
+  namespace ns {                                                                                                     \
+  template <typename T>                                                                                              \
+  void add_products(const T* a, std::size_t mb, std::size_t kb, const T* t, std::size_t nr, T* c, std::size_t ldc) { \
+    add_products_any(a, mb, kb, t, nr, c, ldc);                                                                      \
+  }                                                                                                                  \
+  template void add_products<double>(const double*, std::size_t, std::size_t, const double*, std::size_t, double*,   \
+                                     std::size_t);                                                                   \
+  template void add_products<float>(const float*, std::size_t, std::size_t, const float*, std::size_t, float*,       \
+                                    std::size_t);                                                                    \
   }
 
 #pragma GCC push_options
@@ -85,12 +84,12 @@ void dispatch(const T* a, std::size_t mb, std::size_t kb, const T* t, std::size_
 
 }  // namespace
 
-void add_products(const double* a, std::size_t mb, std::size_t kb, const double* t, std::size_t nr,
-                  double* c, std::size_t ldc) {
+void add_products(const double* a, std::size_t mb, std::size_t kb, const double* t, std::size_t nr, double* c,
+                  std::size_t ldc) {
   dispatch(a, mb, kb, t, nr, c, ldc);
 }
-void add_products(const float* a, std::size_t mb, std::size_t kb, const float* t, std::size_t nr,
-                  float* c, std::size_t ldc) {
+void add_products(const float* a, std::size_t mb, std::size_t kb, const float* t, std::size_t nr, float* c,
+                  std::size_t ldc) {
   dispatch(a, mb, kb, t, nr, c, ldc);
 }
 

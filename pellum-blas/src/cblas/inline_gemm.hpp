@@ -23,10 +23,10 @@ inline constexpr std::size_t inline_tile_columns = 4;
 // inline_tile_columns): a column-major with stride mb, t row by row (t[p·inline_tile_columns
 // + jj]), column jj of c at c + jj·ldc. Vectorised for the processor; every instruction set
 // gives the same bits.
-void add_products(const double* a, std::size_t mb, std::size_t kb, const double* t, std::size_t nr,
-                  double* c, std::size_t ldc);
-void add_products(const float* a, std::size_t mb, std::size_t kb, const float* t, std::size_t nr,
-                  float* c, std::size_t ldc);
+void add_products(const double* a, std::size_t mb, std::size_t kb, const double* t, std::size_t nr, double* c,
+                  std::size_t ldc);
+void add_products(const float* a, std::size_t mb, std::size_t kb, const float* t, std::size_t nr, float* c,
+                  std::size_t ldc);
 
 // Real elements: a transposition code other than "not transposed" transposes.
 template <typename T>
@@ -99,8 +99,8 @@ inline constexpr std::size_t inline_block_depth = 128;
 // C (m × n, leading dimension ldc) <- alpha·op(A)·op(B) + beta·C, A of m × k and B of k × n
 // after their ops. beta = 0 writes zeros without reading C; there is no alpha = 0 shortcut.
 template <typename F>
-void inline_gemm(Operand<F> a, Operand<F> b, std::size_t m, std::size_t n, std::size_t k,
-                 typename F::Value alpha, typename F::Value beta, typename F::Scalar* c, std::size_t ldc) {
+void inline_gemm(Operand<F> a, Operand<F> b, std::size_t m, std::size_t n, std::size_t k, typename F::Value alpha,
+                 typename F::Value beta, typename F::Scalar* c, std::size_t ldc) {
   using Scalar = typename F::Scalar;
   using pellum_core::memory::aligned_vec::AlignedVec;
   constexpr std::size_t w = F::width;

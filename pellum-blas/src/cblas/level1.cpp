@@ -32,8 +32,8 @@ T dot(std::int32_t n, const T* x, std::int32_t incx, const T* y, std::int32_t in
 
 // conjugate: x is conjugated. Increments count complex elements.
 template <typename T>
-void complex_dot(std::int32_t n, const void* x, std::int32_t incx, const void* y,
-                 std::int32_t incy, void* result, bool conjugate) {
+void complex_dot(std::int32_t n, const void* x, std::int32_t incx, const void* y, std::int32_t incy, void* result,
+                 bool conjugate) {
   T re = 0, im = 0;
   if (n > 0) {
     const Strided<const T> xs(static_cast<const T*>(x), n, 2 * std::ptrdiff_t{incx});
@@ -157,24 +157,19 @@ extern "C" {
 float cblas_sdot(int32_t N, const float* X, int32_t incX, const float* Y, int32_t incY) noexcept {
   return without_unwinding([&] { return dot(N, X, incX, Y, incY); });
 }
-double cblas_ddot(int32_t N, const double* X, int32_t incX, const double* Y,
-                  int32_t incY) noexcept {
+double cblas_ddot(int32_t N, const double* X, int32_t incX, const double* Y, int32_t incY) noexcept {
   return without_unwinding([&] { return dot(N, X, incX, Y, incY); });
 }
-void cblas_cdotu_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY,
-                     void* dotu) noexcept {
+void cblas_cdotu_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY, void* dotu) noexcept {
   without_unwinding([&] { complex_dot<float>(N, X, incX, Y, incY, dotu, false); });
 }
-void cblas_zdotu_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY,
-                     void* dotu) noexcept {
+void cblas_zdotu_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY, void* dotu) noexcept {
   without_unwinding([&] { complex_dot<double>(N, X, incX, Y, incY, dotu, false); });
 }
-void cblas_cdotc_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY,
-                     void* dotc) noexcept {
+void cblas_cdotc_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY, void* dotc) noexcept {
   without_unwinding([&] { complex_dot<float>(N, X, incX, Y, incY, dotc, true); });
 }
-void cblas_zdotc_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY,
-                     void* dotc) noexcept {
+void cblas_zdotc_sub(int32_t N, const void* X, int32_t incX, const void* Y, int32_t incY, void* dotc) noexcept {
   without_unwinding([&] { complex_dot<double>(N, X, incX, Y, incY, dotc, true); });
 }
 float cblas_snrm2(int32_t N, const float* X, int32_t incX) noexcept {
@@ -207,12 +202,10 @@ void cblas_scopy(int32_t N, const float* X, int32_t incX, float* Y, int32_t incY
 void cblas_dcopy(int32_t N, const double* X, int32_t incX, double* Y, int32_t incY) noexcept {
   without_unwinding([&] { copy(N, X, incX, Y, incY); });
 }
-void cblas_saxpy(int32_t N, float alpha, const float* X, int32_t incX, float* Y,
-                 int32_t incY) noexcept {
+void cblas_saxpy(int32_t N, float alpha, const float* X, int32_t incX, float* Y, int32_t incY) noexcept {
   without_unwinding([&] { axpy(N, alpha, X, incX, Y, incY); });
 }
-void cblas_daxpy(int32_t N, double alpha, const double* X, int32_t incX, double* Y,
-                 int32_t incY) noexcept {
+void cblas_daxpy(int32_t N, double alpha, const double* X, int32_t incX, double* Y, int32_t incY) noexcept {
   without_unwinding([&] { axpy(N, alpha, X, incX, Y, incY); });
 }
 void cblas_sscal(int32_t N, float alpha, float* X, int32_t incX) noexcept {

@@ -10,9 +10,8 @@ namespace {
 // Every step of y_i is ((a_ij·alpha)·x_j) + y_i with j ascending. The loop order only
 // follows A's memory: each y_i sees the same operations in the same order either way.
 template <typename T>
-void gemv(std::int32_t layout, std::int32_t trans_a, std::int32_t m, std::int32_t n, T alpha,
-          const T* a, std::int32_t lda, const T* x, std::int32_t incx, T beta, T* y,
-          std::int32_t incy) {
+void gemv(std::int32_t layout, std::int32_t trans_a, std::int32_t m, std::int32_t n, T alpha, const T* a,
+          std::int32_t lda, const T* x, std::int32_t incx, T beta, T* y, std::int32_t incy) {
   if (m <= 0 || n <= 0) return;
   const bool row_major = layout == CblasRowMajor;
   if (!leading_dimension_fits(lda, static_cast<std::size_t>(row_major ? n : m))) return;
@@ -55,14 +54,12 @@ using namespace pellum_blas::cblas;
 
 extern "C" {
 
-void cblas_sgemv(int32_t Layout, int32_t TransA, int32_t M, int32_t N, float alpha, const float* A,
-                 int32_t lda, const float* X, int32_t incX, float beta, float* Y,
-                 int32_t incY) noexcept {
+void cblas_sgemv(int32_t Layout, int32_t TransA, int32_t M, int32_t N, float alpha, const float* A, int32_t lda,
+                 const float* X, int32_t incX, float beta, float* Y, int32_t incY) noexcept {
   without_unwinding([&] { gemv(Layout, TransA, M, N, alpha, A, lda, X, incX, beta, Y, incY); });
 }
-void cblas_dgemv(int32_t Layout, int32_t TransA, int32_t M, int32_t N, double alpha,
-                 const double* A, int32_t lda, const double* X, int32_t incX, double beta,
-                 double* Y, int32_t incY) noexcept {
+void cblas_dgemv(int32_t Layout, int32_t TransA, int32_t M, int32_t N, double alpha, const double* A, int32_t lda,
+                 const double* X, int32_t incX, double beta, double* Y, int32_t incY) noexcept {
   without_unwinding([&] { gemv(Layout, TransA, M, N, alpha, A, lda, X, incX, beta, Y, incY); });
 }
 

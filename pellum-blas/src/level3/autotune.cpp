@@ -22,8 +22,7 @@ std::uint32_t bits(std::uint32_t word, unsigned low, unsigned count) {
   return (word >> low) & ((std::uint32_t{1} << count) - 1);
 }
 
-CacheInfo with_fallback_l3(std::size_t l1d, std::size_t l2, std::optional<std::size_t> l3,
-                           std::size_t line) {
+CacheInfo with_fallback_l3(std::size_t l1d, std::size_t l2, std::optional<std::size_t> l3, std::size_t line) {
   return {l1d, l2, l3.value_or(saturating_mul(8, l2)), line};
 }
 
@@ -37,8 +36,8 @@ std::optional<CacheInfo> from_leaf4(const detail::CpuidQuery& cpuid) {
     const std::uint32_t type = bits(r.eax, 0, 5);
     if (type == 0) break;
     const std::size_t line_size = bits(r.ebx, 0, 12) + 1;
-    const std::size_t size = saturating_mul(saturating_mul(bits(r.ebx, 22, 10) + 1, bits(r.ebx, 12, 10) + 1),
-                                            line_size, std::size_t{r.ecx} + 1);
+    const std::size_t size = saturating_mul(saturating_mul(bits(r.ebx, 22, 10) + 1, bits(r.ebx, 12, 10) + 1), line_size,
+                                            std::size_t{r.ecx} + 1);
     switch (bits(r.eax, 5, 3)) {
       case 1:
         if (type == data || type == unified) {
@@ -123,8 +122,8 @@ CacheInfo detect_cache_info(const OsQuery& os, const CpuidQuery& cpuid) {
   return with_fallback_l3(*l1d, *l2, os(CacheKey::L3), os(CacheKey::LineSize).value_or(64));
 }
 
-BlockingParams compute_blocking(const CacheInfo& info, std::size_t m, std::size_t k, std::size_t n,
-                                std::size_t e, std::size_t mr, std::size_t nr) {
+BlockingParams compute_blocking(const CacheInfo& info, std::size_t m, std::size_t k, std::size_t n, std::size_t e,
+                                std::size_t mr, std::size_t nr) {
   check_arguments(e, mr, nr);
   const std::size_t l2e = info.l2 <= 262144 ? scaled(info.l2, 3, 4) : scaled(info.l2, 7, 10);
   const std::size_t l3e = scaled(info.l3, 6, 10);
@@ -143,8 +142,8 @@ BlockingParams compute_blocking(const CacheInfo& info, std::size_t m, std::size_
   return {mc, kc, nc};
 }
 
-BlockingParams compute_blocking_adaptive(const CacheInfo& info, std::size_t m, std::size_t k,
-                                         std::size_t n, std::size_t e, std::size_t mr, std::size_t nr) {
+BlockingParams compute_blocking_adaptive(const CacheInfo& info, std::size_t m, std::size_t k, std::size_t n,
+                                         std::size_t e, std::size_t mr, std::size_t nr) {
   check_arguments(e, mr, nr);
   const std::size_t al = std::max(info.line / e, std::size_t{1});
   if (saturating_mul(saturating_mul(2, m), k, n) < 100000) {
@@ -157,8 +156,7 @@ BlockingParams compute_blocking_adaptive(const CacheInfo& info, std::size_t m, s
   switch (classify(m, k, n)) {
     case Shape::Tall:
       return {round_down_at_least(std::min(m, base.mc + base.mc / 2), std::max(al, mr), mr),
-              std::max(std::min(k, std::max(scaled(base.kc, 2, 3), std::size_t{64})), std::size_t{1}),
-              two_thirds_nc};
+              std::max(std::min(k, std::max(scaled(base.kc, 2, 3), std::size_t{64})), std::size_t{1}), two_thirds_nc};
     case Shape::Wide:
       return {two_thirds_mc, std::max(std::min(k, base.kc), std::size_t{1}),
               round_down_at_least(std::min(n, base.nc + base.nc / 2), std::max(al, nr), nr)};
@@ -182,13 +180,13 @@ CacheInfo detect_cache_info() {
   return detail::detect_cache_info(pellum_core::cache_query::os_value, pellum_core::cache_query::cpuid);
 }
 
-BlockingParams compute_blocking(std::size_t m, std::size_t k, std::size_t n, std::size_t element_size,
-                                std::size_t mr, std::size_t nr) {
+BlockingParams compute_blocking(std::size_t m, std::size_t k, std::size_t n, std::size_t element_size, std::size_t mr,
+                                std::size_t nr) {
   return detail::compute_blocking(cpu_cache_info(), m, k, n, element_size, mr, nr);
 }
 
-BlockingParams compute_blocking_adaptive(std::size_t m, std::size_t k, std::size_t n,
-                                         std::size_t element_size, std::size_t mr, std::size_t nr) {
+BlockingParams compute_blocking_adaptive(std::size_t m, std::size_t k, std::size_t n, std::size_t element_size,
+                                         std::size_t mr, std::size_t nr) {
   return detail::compute_blocking_adaptive(cpu_cache_info(), m, k, n, element_size, mr, nr);
 }
 

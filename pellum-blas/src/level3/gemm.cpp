@@ -38,8 +38,8 @@ constexpr std::size_t line_bytes = 64;
 constexpr std::size_t max_prefetch_lines = 8;
 constexpr std::size_t pack_unroll = 4;
 
-void check_shapes(std::size_t a_rows, std::size_t a_cols, std::size_t b_rows, std::size_t b_cols,
-                  std::size_t c_rows, std::size_t c_cols) {
+void check_shapes(std::size_t a_rows, std::size_t a_cols, std::size_t b_rows, std::size_t b_cols, std::size_t c_rows,
+                  std::size_t c_cols) {
   if (a_cols != b_rows) support::panic("A.ncols must equal B.nrows: {} != {}", a_cols, b_rows);
   if (c_rows != a_rows) support::panic("C.nrows must equal A.nrows: {} != {}", c_rows, a_rows);
   if (c_cols != b_cols) support::panic("C.ncols must equal B.ncols: {} != {}", c_cols, b_cols);
@@ -55,7 +55,8 @@ void pack_a(MatRef<T> a, std::size_t i0, std::size_t mcur, std::size_t p0, std::
     if (p + pack_unroll < kcur) __builtin_prefetch(a.ptr_at(i0, p0 + p + pack_unroll), 0, 3);
     const T* __restrict column = a.ptr_at(i0, p0 + p);
     // One fixed-size copy per group, which the compiler expands in place.
-    for (std::size_t r0 = 0; r0 < full_rows; r0 += MR) std::memcpy(out + r0 * kcur + p * MR, column + r0, sizeof(T) * MR);
+    for (std::size_t r0 = 0; r0 < full_rows; r0 += MR)
+      std::memcpy(out + r0 * kcur + p * MR, column + r0, sizeof(T) * MR);
     if (full_rows < mcur) {
       T* group = out + full_rows * kcur + p * MR;
       const std::size_t mr = mcur - full_rows;
@@ -231,7 +232,6 @@ template void gemm_with_par<double>(MatRef<double>, MatRef<double>, MatMut<doubl
 template void gemm_with_par<float>(MatRef<float>, MatRef<float>, MatMut<float>, float, float);
 template void gemm_with_blocking<double>(MatRef<double>, MatRef<double>, MatMut<double>, double, double,
                                          BlockingParams);
-template void gemm_with_blocking<float>(MatRef<float>, MatRef<float>, MatMut<float>, float, float,
-                                        BlockingParams);
+template void gemm_with_blocking<float>(MatRef<float>, MatRef<float>, MatMut<float>, float, float, BlockingParams);
 
 }  // namespace pellum_blas::level3::gemm

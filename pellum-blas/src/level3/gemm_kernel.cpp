@@ -23,7 +23,8 @@ void scalar_tile(std::size_t kc, const T* a, const T* b, T* c, std::size_t ldc, 
   T acc[tile.mr][tile.nr] = {};
   for (std::size_t p = 0; p < kc; ++p) {
     for (std::size_t i = 0; i < tile.mr; ++i) {
-      for (std::size_t j = 0; j < tile.nr; ++j) acc[i][j] = std::fma(a[p * tile.mr + i], b[p * panel_columns + j], acc[i][j]);
+      for (std::size_t j = 0; j < tile.nr; ++j)
+        acc[i][j] = std::fma(a[p * tile.mr + i], b[p * panel_columns + j], acc[i][j]);
     }
   }
   for (std::size_t j = 0; j < tile.nr; ++j) {
@@ -39,7 +40,8 @@ void scalar_tile(std::size_t kc, const T* a, const T* b, T* c, std::size_t ldc, 
 // The scalar edge kernels leave out columns only; all four rows are always computed.
 template <typename T>
 KernelFn<T> scalar_edge(std::size_t, std::size_t cols) {
-  static constexpr KernelFn<T> by_columns[] = {scalar_tile<T, 1>, scalar_tile<T, 2>, scalar_tile<T, 3>, scalar_tile<T, 4>};
+  static constexpr KernelFn<T> by_columns[] = {scalar_tile<T, 1>, scalar_tile<T, 2>, scalar_tile<T, 3>,
+                                               scalar_tile<T, 4>};
   static_assert(std::size(by_columns) == tile_for<T>(KernelLevel::Scalar).nr);
   return by_columns[cols - 1];
 }
@@ -53,9 +55,9 @@ struct Kernels;
 
 template <>
 struct Kernels<double> {
-  static constexpr KernelFn<double> by_level[] = {
-      scalar_tile<double>, gemm_kernel_sse42::inner::micro_kernel_f64_sse42,
-      gemm_kernel_avx2::micro_kernel_f64_avx2, gemm_kernel_avx512::micro_kernel_f64_avx512};
+  static constexpr KernelFn<double> by_level[] = {scalar_tile<double>, gemm_kernel_sse42::inner::micro_kernel_f64_sse42,
+                                                  gemm_kernel_avx2::micro_kernel_f64_avx2,
+                                                  gemm_kernel_avx512::micro_kernel_f64_avx512};
   static constexpr EdgeLookup<double> edges_by_level[] = {
       scalar_edge<double>, gemm_kernel_sse42::inner::edge_kernel_f64_sse42, gemm_kernel_avx2::edge_kernel_f64_avx2,
       gemm_kernel_avx512::edge_kernel_f64_avx512};
@@ -64,9 +66,9 @@ struct Kernels<double> {
 
 template <>
 struct Kernels<float> {
-  static constexpr KernelFn<float> by_level[] = {
-      scalar_tile<float>, gemm_kernel_sse42::inner::micro_kernel_f32_sse42,
-      gemm_kernel_avx2::micro_kernel_f32_avx2, gemm_kernel_avx512::micro_kernel_f32_avx512};
+  static constexpr KernelFn<float> by_level[] = {scalar_tile<float>, gemm_kernel_sse42::inner::micro_kernel_f32_sse42,
+                                                 gemm_kernel_avx2::micro_kernel_f32_avx2,
+                                                 gemm_kernel_avx512::micro_kernel_f32_avx512};
   static constexpr EdgeLookup<float> edges_by_level[] = {
       scalar_edge<float>, gemm_kernel_sse42::inner::edge_kernel_f32_sse42, gemm_kernel_avx2::edge_kernel_f32_avx2,
       gemm_kernel_avx512::edge_kernel_f32_avx512};
@@ -118,13 +120,11 @@ template KernelFn<double> edge_kernel_for<double>(KernelLevel, std::size_t, std:
 template KernelFn<float> edge_kernel_for<float>(KernelLevel, std::size_t, std::size_t) noexcept;
 
 template <typename T>
-void micro_kernel(std::size_t kc, const T* a_panel, const T* b_panel, T* c, std::size_t ldc, T alpha,
-                  T beta) {
+void micro_kernel(std::size_t kc, const T* a_panel, const T* b_panel, T* c, std::size_t ldc, T alpha, T beta) {
   kernel_for<T>(active_level())(kc, a_panel, b_panel, c, ldc, alpha, beta);
 }
 
-template void micro_kernel<double>(std::size_t, const double*, const double*, double*, std::size_t, double,
-                                   double);
+template void micro_kernel<double>(std::size_t, const double*, const double*, double*, std::size_t, double, double);
 template void micro_kernel<float>(std::size_t, const float*, const float*, float*, std::size_t, float, float);
 
 namespace detail {

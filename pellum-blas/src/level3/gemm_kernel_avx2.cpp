@@ -36,13 +36,13 @@ constexpr detail::PrefetchPlan f32_plan{3, {384, 0}, 1, 384};
 
 }  // namespace
 
-void micro_kernel_f64_avx2(std::size_t kc, const double* a, const double* b, double* c, std::size_t ldc,
-                           double alpha, double beta) {
+void micro_kernel_f64_avx2(std::size_t kc, const double* a, const double* b, double* c, std::size_t ldc, double alpha,
+                           double beta) {
   detail::tile_kernel<Avx2, double, gemm_kernel::KernelLevel::Avx2, f64_plan>(kc, a, b, c, ldc, alpha, beta);
 }
 
-void micro_kernel_f32_avx2(std::size_t kc, const float* a, const float* b, float* c, std::size_t ldc,
-                           float alpha, float beta) {
+void micro_kernel_f32_avx2(std::size_t kc, const float* a, const float* b, float* c, std::size_t ldc, float alpha,
+                           float beta) {
   detail::tile_kernel<Avx2, float, gemm_kernel::KernelLevel::Avx2, f32_plan>(kc, a, b, c, ldc, alpha, beta);
 }
 

@@ -35,13 +35,13 @@ constexpr detail::PrefetchPlan f32_plan{2, {512, 0}, 1, 512};
 
 }  // namespace
 
-void micro_kernel_f64_avx512(std::size_t kc, const double* a, const double* b, double* c, std::size_t ldc,
-                             double alpha, double beta) {
+void micro_kernel_f64_avx512(std::size_t kc, const double* a, const double* b, double* c, std::size_t ldc, double alpha,
+                             double beta) {
   detail::tile_kernel<Avx512, double, gemm_kernel::KernelLevel::Avx512, f64_plan>(kc, a, b, c, ldc, alpha, beta);
 }
 
-void micro_kernel_f32_avx512(std::size_t kc, const float* a, const float* b, float* c, std::size_t ldc,
-                             float alpha, float beta) {
+void micro_kernel_f32_avx512(std::size_t kc, const float* a, const float* b, float* c, std::size_t ldc, float alpha,
+                             float beta) {
   detail::tile_kernel<Avx512, float, gemm_kernel::KernelLevel::Avx512, f32_plan>(kc, a, b, c, ldc, alpha, beta);
 }
 

@@ -38,13 +38,13 @@ constexpr detail::PrefetchPlan no_prefetch{};
 
 }  // namespace
 
-void micro_kernel_f64_sse42(std::size_t kc, const double* a, const double* b, double* c, std::size_t ldc,
-                            double alpha, double beta) {
+void micro_kernel_f64_sse42(std::size_t kc, const double* a, const double* b, double* c, std::size_t ldc, double alpha,
+                            double beta) {
   detail::tile_kernel<Sse42, double, gemm_kernel::KernelLevel::Sse42, no_prefetch>(kc, a, b, c, ldc, alpha, beta);
 }
 
-void micro_kernel_f32_sse42(std::size_t kc, const float* a, const float* b, float* c, std::size_t ldc,
-                            float alpha, float beta) {
+void micro_kernel_f32_sse42(std::size_t kc, const float* a, const float* b, float* c, std::size_t ldc, float alpha,
+                            float beta) {
   detail::tile_kernel<Sse42, float, gemm_kernel::KernelLevel::Sse42, no_prefetch>(kc, a, b, c, ldc, alpha, beta);
 }
 

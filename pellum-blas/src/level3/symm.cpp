@@ -24,8 +24,7 @@ void direct(bool right, bool upper, MatRef<T> a, MatRef<T> b, MatMut<T> c, T alp
     for (std::size_t i = 0; i < c.nrows(); ++i) {
       T s = 0;
       for (std::size_t k = 0; k < n; ++k)
-        s += right ? *b.ptr_at(i, k) * symmetric_at(a, upper, k, j)
-                   : symmetric_at(a, upper, i, k) * *b.ptr_at(k, j);
+        s += right ? *b.ptr_at(i, k) * symmetric_at(a, upper, k, j) : symmetric_at(a, upper, i, k) * *b.ptr_at(k, j);
       T& out = *c.ptr_at(i, j);
       out = beta == 0 ? s * alpha : out * beta + s * alpha;
     }
@@ -64,9 +63,7 @@ BlasStatus symm(bool right, bool upper, MatRef<T> a, MatRef<T> b, MatMut<T> c, T
   return {};
 }
 
-template BlasStatus symm<float>(bool, bool, MatRef<float>, MatRef<float>, MatMut<float>, float,
-                                float);
-template BlasStatus symm<double>(bool, bool, MatRef<double>, MatRef<double>, MatMut<double>,
-                                 double, double);
+template BlasStatus symm<float>(bool, bool, MatRef<float>, MatRef<float>, MatMut<float>, float, float);
+template BlasStatus symm<double>(bool, bool, MatRef<double>, MatRef<double>, MatMut<double>, double, double);
 
 }  // namespace pellum_blas::level3::symm

@@ -41,8 +41,8 @@ void direct(bool upper, bool trans, MatRef<T> a, MatRef<T> b, MatMut<T> c, std::
   }
 }
 
-bool shapes_match(bool trans, std::size_t n, std::size_t a_rows, std::size_t a_cols,
-                  std::size_t b_rows, std::size_t b_cols) {
+bool shapes_match(bool trans, std::size_t n, std::size_t a_rows, std::size_t a_cols, std::size_t b_rows,
+                  std::size_t b_cols) {
   // The order side, then the depth side, in the order callers are told about.
   if (trans) return a_cols == n && b_cols == n && a_rows == b_rows;
   return a_rows == n && b_rows == n && a_cols == b_cols;
@@ -76,9 +76,7 @@ BlasStatus syr2k(bool upper, bool trans, MatRef<T> a, MatRef<T> b, MatMut<T> c, 
   return {};
 }
 
-template BlasStatus syr2k<float>(bool, bool, MatRef<float>, MatRef<float>, MatMut<float>, float,
-                                 float);
-template BlasStatus syr2k<double>(bool, bool, MatRef<double>, MatRef<double>, MatMut<double>,
-                                  double, double);
+template BlasStatus syr2k<float>(bool, bool, MatRef<float>, MatRef<float>, MatMut<float>, float, float);
+template BlasStatus syr2k<double>(bool, bool, MatRef<double>, MatRef<double>, MatMut<double>, double, double);
 
 }  // namespace pellum_blas::level3::syr2k

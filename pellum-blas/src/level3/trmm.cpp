@@ -42,8 +42,8 @@ void product_path(bool right, const Triangle<T>& op, MatMut<T> b, T alpha) {
 }  // namespace
 
 template <typename T>
-void trmm_left_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m,
-                     std::size_t p, T alpha) {
+void trmm_left_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m, std::size_t p,
+                     T alpha) {
   detail::check_inside(m <= a.nrows() && m <= a.ncols() && m <= b.nrows() && p <= b.ncols());
   const Triangle<T> op(a, upper, trans, unit);
   for (std::size_t j = 0; j < p; ++j) {
@@ -51,16 +51,15 @@ void trmm_left_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b
     for (std::size_t step = 0; step < m; ++step) {
       const std::size_t i = op.upper ? step : m - 1 - step;
       T s = 0;
-      for (std::size_t k = op.upper ? i : 0; k < (op.upper ? m : i + 1); ++k)
-        s += op.at(i, k) * *b.ptr_at(k, j);
+      for (std::size_t k = op.upper ? i : 0; k < (op.upper ? m : i + 1); ++k) s += op.at(i, k) * *b.ptr_at(k, j);
       *b.ptr_at(i, j) = s * alpha;
     }
   }
 }
 
 template <typename T>
-void trmm_right_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m,
-                      std::size_t p, T alpha) {
+void trmm_right_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m, std::size_t p,
+                      T alpha) {
   detail::check_inside(p <= a.nrows() && p <= a.ncols() && m <= b.nrows() && p <= b.ncols());
   const Triangle<T> op(a, upper, trans, unit);
   for (std::size_t i = 0; i < m; ++i) {
@@ -68,16 +67,14 @@ void trmm_right_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> 
     for (std::size_t step = 0; step < p; ++step) {
       const std::size_t j = op.upper ? p - 1 - step : step;
       T s = 0;
-      for (std::size_t k = op.upper ? 0 : j; k < (op.upper ? j + 1 : p); ++k)
-        s += *b.ptr_at(i, k) * op.at(k, j);
+      for (std::size_t k = op.upper ? 0 : j; k < (op.upper ? j + 1 : p); ++k) s += *b.ptr_at(i, k) * op.at(k, j);
       *b.ptr_at(i, j) = s * alpha;
     }
   }
 }
 
 template <typename T>
-BlasStatus trmm_in_place(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
-                         T alpha) {
+BlasStatus trmm_in_place(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, T alpha) {
   if (a.nrows() != a.ncols()) return std::unexpected(BlasError::NotSquare);
   const std::size_t n = a.nrows();
   if (n != (right ? b.ncols() : b.nrows())) return std::unexpected(BlasError::DimensionMismatch);
@@ -97,17 +94,13 @@ BlasStatus trmm_in_place(bool right, bool upper, bool trans, bool unit, MatRef<T
   return {};
 }
 
-template BlasStatus trmm_in_place<float>(bool, bool, bool, bool, MatRef<float>, MatMut<float>,
-                                         float);
-template BlasStatus trmm_in_place<double>(bool, bool, bool, bool, MatRef<double>,
-                                          MatMut<double>, double);
-template void trmm_left_naive<float>(bool, bool, bool, MatRef<float>, MatMut<float>, std::size_t,
-                                     std::size_t, float);
-template void trmm_left_naive<double>(bool, bool, bool, MatRef<double>, MatMut<double>,
-                                      std::size_t, std::size_t, double);
-template void trmm_right_naive<float>(bool, bool, bool, MatRef<float>, MatMut<float>, std::size_t,
-                                      std::size_t, float);
-template void trmm_right_naive<double>(bool, bool, bool, MatRef<double>, MatMut<double>,
-                                       std::size_t, std::size_t, double);
+template BlasStatus trmm_in_place<float>(bool, bool, bool, bool, MatRef<float>, MatMut<float>, float);
+template BlasStatus trmm_in_place<double>(bool, bool, bool, bool, MatRef<double>, MatMut<double>, double);
+template void trmm_left_naive<float>(bool, bool, bool, MatRef<float>, MatMut<float>, std::size_t, std::size_t, float);
+template void trmm_left_naive<double>(bool, bool, bool, MatRef<double>, MatMut<double>, std::size_t, std::size_t,
+                                      double);
+template void trmm_right_naive<float>(bool, bool, bool, MatRef<float>, MatMut<float>, std::size_t, std::size_t, float);
+template void trmm_right_naive<double>(bool, bool, bool, MatRef<double>, MatMut<double>, std::size_t, std::size_t,
+                                       double);
 
 }  // namespace pellum_blas::level3::trmm

@@ -21,8 +21,7 @@ std::optional<std::uint64_t> parse_size(std::string_view text);
 // The answer of the sysfs cache directory of one processor (its index*/ entries with
 // level, type, size and coherency_line_size). The level-1 size and the line size come
 // from the level-1 data (or unified) cache; levels 2 and 3 ignore instruction caches.
-std::optional<std::uint64_t> sysfs_value(CacheKey key,
-                                         const std::string& cache_dir = std::string(default_sysfs_dir));
+std::optional<std::uint64_t> sysfs_value(CacheKey key, const std::string& cache_dir = std::string(default_sysfs_dir));
 
 // The C library's sysconf answer; 0 and −1 (its "not known") give nothing.
 std::optional<std::uint64_t> sysconf_value(CacheKey key);

@@ -30,7 +30,8 @@ std::uint32_t probe() noexcept;
 // one test.
 [[gnu::always_inline]] inline Features detected() noexcept {
   std::uint32_t bits = detail::bits.load(std::memory_order_relaxed);
-  if (bits == 0) [[unlikely]] bits = detail::probe();
+  if (bits == 0) [[unlikely]]
+    bits = detail::probe();
   return Features{.avx512f = (bits & detail::avx512f) != 0,
                   .avx2 = (bits & detail::avx2) != 0,
                   .fma = (bits & detail::fma) != 0,

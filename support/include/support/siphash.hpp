@@ -22,9 +22,9 @@ class SipHasher13 {
   void compress(std::uint64_t block);
 
   std::uint64_t v0_, v1_, v2_, v3_;
-  std::uint64_t tail_ = 0;      // pending bytes, least significant first
-  std::size_t tail_len_ = 0;    // number of pending bytes (0..7)
-  std::uint64_t length_ = 0;    // total bytes written
+  std::uint64_t tail_ = 0;    // pending bytes, least significant first
+  std::size_t tail_len_ = 0;  // number of pending bytes (0..7)
+  std::uint64_t length_ = 0;  // total bytes written
 };
 
 }  // namespace support

@@ -15,9 +15,36 @@ using symreg::constants::NamedConst;
 
 // Tag order is fixed: hashing and the rewrite tables are defined over it.
 enum class OpKind : std::uint8_t {
-  Const = 0, Var, Add, Sub, Mul, Div, Exp, Ln, Sin, Cos, Pow, Neg, Tan, Sinh, Cosh, Tanh,
-  Asin, Acos, Atan, Asinh, Acosh, Atanh, NamedConst, Erf, LnGamma, Digamma, Trigamma, Ei,
-  Si, Ci,
+  Const = 0,
+  Var,
+  Add,
+  Sub,
+  Mul,
+  Div,
+  Exp,
+  Ln,
+  Sin,
+  Cos,
+  Pow,
+  Neg,
+  Tan,
+  Sinh,
+  Cosh,
+  Tanh,
+  Asin,
+  Acos,
+  Atan,
+  Asinh,
+  Acosh,
+  Atanh,
+  NamedConst,
+  Erf,
+  LnGamma,
+  Digamma,
+  Trigamma,
+  Ei,
+  Si,
+  Ci,
 };
 
 // One past the last tag: tables indexed by kind take their size from here.
@@ -54,9 +81,9 @@ class LoweredOp {
 
   OpKind kind() const noexcept { return kind_; }
   bool is(OpKind kind) const noexcept { return kind_ == kind; }
-  double value() const noexcept { return value_; }          // Const
-  std::size_t index() const noexcept { return index_; }     // Var
-  NamedConst named_id() const noexcept { return named_; }   // NamedConst
+  double value() const noexcept { return value_; }         // Const
+  std::size_t index() const noexcept { return index_; }    // Var
+  NamedConst named_id() const noexcept { return named_; }  // NamedConst
   // First operand (the only one of a unary node, the left one of a binary node).
   const LoweredOp& lhs() const noexcept { return *lhs_; }
   const LoweredOp& rhs() const noexcept { return *rhs_; }

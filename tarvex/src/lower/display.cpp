@@ -104,8 +104,7 @@ void render_infix(const LoweredOp& op, std::string_view symbol, bool bare, std::
 }
 
 // prefix A suffix, with A bare.
-void render_wrapped(const LoweredOp& operand, std::string_view prefix, std::string_view suffix,
-                    std::string& out) {
+void render_wrapped(const LoweredOp& operand, std::string_view prefix, std::string_view suffix, std::string& out) {
   out += prefix;
   render(operand, true, out);
   out += suffix;

@@ -46,9 +46,7 @@ const EmlNode* match_template(const EmlNode& node, const EmlNode& pattern) {
   return binding;
 }
 
-LoweredOp unary(OpKind kind, const EmlNode& operand) {
-  return LoweredOp::unary(kind, lower_node(operand));
-}
+LoweredOp unary(OpKind kind, const EmlNode& operand) { return LoweredOp::unary(kind, lower_node(operand)); }
 
 LoweredOp lower_eml(const EmlNode& node) {
   if (const EmlNode* arg = match_template(node, sin_template::TEMPLATE())) {
@@ -77,9 +75,7 @@ LoweredOp lower_eml(const EmlNode& node) {
   return LoweredOp::binary(OpKind::Sub, unary(OpKind::Exp, left), unary(OpKind::Ln, right));
 }
 
-bool same_bits(double a, double b) {
-  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
+bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
 }  // namespace
 
@@ -122,8 +118,7 @@ bool unify_with_wildcard(const EmlNode& node, const EmlNode& pattern, const EmlN
   }
   switch (node.kind()) {
     case EmlKind::One: return pattern.is_one();
-    case EmlKind::Const:
-      return pattern.kind() == EmlKind::Const && same_bits(node.value(), pattern.value());
+    case EmlKind::Const: return pattern.kind() == EmlKind::Const && same_bits(node.value(), pattern.value());
     case EmlKind::Var: return false;
     case EmlKind::Eml:
       return pattern.is_eml() && unify_with_wildcard(*node.left(), *pattern.left(), binding) &&
@@ -139,8 +134,7 @@ bool nodes_structurally_equal(const EmlNode& a, const EmlNode& b) {
     case EmlKind::Const: return std::fabs(a.value() - b.value()) < 1e-15;
     case EmlKind::Var: return a.index() == b.index();
     case EmlKind::Eml:
-      return nodes_structurally_equal(*a.left(), *b.left()) &&
-             nodes_structurally_equal(*a.right(), *b.right());
+      return nodes_structurally_equal(*a.left(), *b.left()) && nodes_structurally_equal(*a.right(), *b.right());
   }
   return false;
 }

@@ -22,8 +22,7 @@ constexpr double check_tolerance = 1e-9;
 // Variable x_(n+k) for the atom, appending it unless a structurally equal one is there.
 LoweredOp atom_variable(const LoweredOp& op, std::size_t n, std::vector<Atom>& atoms) {
   const std::uint64_t hash = ops_struct_hash(op);
-  const auto found = std::find_if(atoms.begin(), atoms.end(),
-                                  [hash](const Atom& atom) { return atom.first == hash; });
+  const auto found = std::find_if(atoms.begin(), atoms.end(), [hash](const Atom& atom) { return atom.first == hash; });
   if (found != atoms.end()) {
     return LoweredOp::var(n + static_cast<std::size_t>(found - atoms.begin()));
   }
@@ -86,9 +85,8 @@ LoweredOp extract_atoms(const LoweredOp& op, std::size_t n, std::vector<Atom>& a
       // The same exponent test as the polynomial conversion, so no power that stays
       // here is rejected later for its exponent.
       if (poly::multivariate::polynomial_exponent(op.rhs())) {
-        return LoweredOp::binary(
-            OpKind::Pow, std::make_shared<const LoweredOp>(extract_atoms(op.lhs(), n, atoms)),
-            op.rhs_ptr());
+        return LoweredOp::binary(OpKind::Pow, std::make_shared<const LoweredOp>(extract_atoms(op.lhs(), n, atoms)),
+                                 op.rhs_ptr());
       }
       return atom_variable(op, n, atoms);
     default: return atom_variable(op, n, atoms);
@@ -104,8 +102,7 @@ LoweredOp substitute_atoms(const LoweredOp& op, std::size_t n, std::span<const A
       return op;
     case 1: return LoweredOp::unary(op.kind(), substitute_atoms(op.lhs(), n, atoms));
     default:
-      return LoweredOp::binary(op.kind(), substitute_atoms(op.lhs(), n, atoms),
-                               substitute_atoms(op.rhs(), n, atoms));
+      return LoweredOp::binary(op.kind(), substitute_atoms(op.lhs(), n, atoms), substitute_atoms(op.rhs(), n, atoms));
   }
 }
 

@@ -21,9 +21,7 @@ bool is_const_near(const LoweredOp& op, double target) {
 
 LoweredOp constant(double value) { return LoweredOp::constant(value); }
 
-std::shared_ptr<const LoweredOp> shared(LoweredOp op) {
-  return std::make_shared<const LoweredOp>(std::move(op));
-}
+std::shared_ptr<const LoweredOp> shared(LoweredOp op) { return std::make_shared<const LoweredOp>(std::move(op)); }
 
 // Exp and ln snap to their exact values near 0 and 1; otherwise a constant folds to the
 // value evaluation gives.
@@ -98,9 +96,7 @@ LoweredOp rewrite_mul(LoweredOp a, LoweredOp b) {
   return LoweredOp::binary(OpKind::Mul, std::move(a), std::move(b));
 }
 
-bool same_structure(const LoweredOp& a, const LoweredOp& b) {
-  return ops_struct_hash(a) == ops_struct_hash(b);
-}
+bool same_structure(const LoweredOp& a, const LoweredOp& b) { return ops_struct_hash(a) == ops_struct_hash(b); }
 
 // (exp(x) - exp(-x)) / 2 is sinh(x) and (exp(x) + exp(-x)) / 2 is cosh(x), in exactly
 // this arrangement.
@@ -176,8 +172,6 @@ LoweredOp simplify_inner(const LoweredOp& op) {
   }
 }
 
-LoweredOp simplify(const LoweredOp& op) {
-  return simplify_inner(canonicalize_poly(simplify_inner(op)));
-}
+LoweredOp simplify(const LoweredOp& op) { return simplify_inner(canonicalize_poly(simplify_inner(op))); }
 
 }  // namespace tarvex::lower_simplify

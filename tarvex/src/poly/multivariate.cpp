@@ -73,9 +73,9 @@ LoweredOp monomial(const Exponents& exponents, double coefficient) {
   for (std::size_t i = 0; i < exponents.size(); ++i) {
     const std::uint32_t e = exponents[i];
     if (e == 0) continue;
-    LoweredOp factor = e == 1 ? LoweredOp::var(i)
-                              : LoweredOp::binary(OpKind::Pow, LoweredOp::var(i),
-                                                  LoweredOp::constant(static_cast<double>(e)));
+    LoweredOp factor =
+        e == 1 ? LoweredOp::var(i)
+               : LoweredOp::binary(OpKind::Pow, LoweredOp::var(i), LoweredOp::constant(static_cast<double>(e)));
     fold_left(product, OpKind::Mul, std::move(factor));
   }
   return product ? std::move(*product) : LoweredOp::constant(coefficient);
@@ -167,23 +167,16 @@ Result MultiPoly::pow(std::uint64_t n) const {
 Result MultiPoly::from_lowered(const LoweredOp& op, std::size_t nvars) {
   switch (op.kind()) {
     case OpKind::Const: return constant_from_value(op.value(), nvars);
-    case OpKind::NamedConst:
-      return constant_from_value(symreg::constants::value(op.named_id()), nvars);
+    case OpKind::NamedConst: return constant_from_value(symreg::constants::value(op.named_id()), nvars);
     case OpKind::Var: return single_variable(op.index(), nvars);
-    case OpKind::Add:
-      return convert_binary(op, nvars, [](const MultiPoly& a, const MultiPoly& b) {
-        return a.add(b);
-      });
+    case OpKind::Add: return convert_binary(op, nvars, [](const MultiPoly& a, const MultiPoly& b) { return a.add(b); });
     case OpKind::Sub:
       return convert_binary(op, nvars, [](const MultiPoly& a, const MultiPoly& b) -> Result {
         const auto negated = b.neg();
         if (!negated) return negated;
         return a.add(*negated);
       });
-    case OpKind::Mul:
-      return convert_binary(op, nvars, [](const MultiPoly& a, const MultiPoly& b) {
-        return a.mul(b);
-      });
+    case OpKind::Mul: return convert_binary(op, nvars, [](const MultiPoly& a, const MultiPoly& b) { return a.mul(b); });
     case OpKind::Neg: {
       const auto operand = from_lowered(op.lhs(), nvars);
       if (!operand) return operand;

@@ -43,19 +43,15 @@ std::optional<Ratio> Ratio::reduced(std::int64_t n, std::int64_t d) {
   return Ratio(*numer, *denom);
 }
 
-double Ratio::to_double() const noexcept {
-  return static_cast<double>(numer_) / static_cast<double>(denom_);
-}
+double Ratio::to_double() const noexcept { return static_cast<double>(numer_) / static_cast<double>(denom_); }
 
 std::optional<Ratio> Ratio::checked_add(const Ratio& other) const {
   std::int64_t aq = 0;
   std::int64_t pb = 0;
   std::int64_t bq = 0;
   std::int64_t sum = 0;
-  if (__builtin_mul_overflow(numer_, other.denom_, &aq) ||
-      __builtin_mul_overflow(other.numer_, denom_, &pb) ||
-      __builtin_mul_overflow(denom_, other.denom_, &bq) ||
-      __builtin_add_overflow(aq, pb, &sum)) {
+  if (__builtin_mul_overflow(numer_, other.denom_, &aq) || __builtin_mul_overflow(other.numer_, denom_, &pb) ||
+      __builtin_mul_overflow(denom_, other.denom_, &bq) || __builtin_add_overflow(aq, pb, &sum)) {
     return std::nullopt;
   }
   return reduced(sum, bq);
@@ -64,8 +60,7 @@ std::optional<Ratio> Ratio::checked_add(const Ratio& other) const {
 std::optional<Ratio> Ratio::checked_mul(const Ratio& other) const {
   std::int64_t numer = 0;
   std::int64_t denom = 0;
-  if (__builtin_mul_overflow(numer_, other.numer_, &numer) ||
-      __builtin_mul_overflow(denom_, other.denom_, &denom)) {
+  if (__builtin_mul_overflow(numer_, other.numer_, &numer) || __builtin_mul_overflow(denom_, other.denom_, &denom)) {
     return std::nullopt;
   }
   return reduced(numer, denom);

@@ -39,10 +39,22 @@ constexpr auto table = std::to_array<Entry>({
 static_assert(table.size() == named_const_count, "one row per named constant");
 
 constexpr auto snapping_order = std::to_array<NamedConst>({
-    NamedConst::Pi,      NamedConst::NegPi,   NamedConst::E,           NamedConst::NegE,
-    NamedConst::Sqrt2,   NamedConst::NegSqrt2, NamedConst::Half,       NamedConst::NegHalf,
-    NamedConst::Third,   NamedConst::Quarter, NamedConst::TwoPi,       NamedConst::HalfPi,
-    NamedConst::Sqrt3,   NamedConst::ESquared, NamedConst::GoldenRatio, NamedConst::Ln2,
+    NamedConst::Pi,
+    NamedConst::NegPi,
+    NamedConst::E,
+    NamedConst::NegE,
+    NamedConst::Sqrt2,
+    NamedConst::NegSqrt2,
+    NamedConst::Half,
+    NamedConst::NegHalf,
+    NamedConst::Third,
+    NamedConst::Quarter,
+    NamedConst::TwoPi,
+    NamedConst::HalfPi,
+    NamedConst::Sqrt3,
+    NamedConst::ESquared,
+    NamedConst::GoldenRatio,
+    NamedConst::Ln2,
     NamedConst::NegTwo,
 });
 static_assert(snapping_order.size() == named_const_count, "every named constant is a snapping candidate");

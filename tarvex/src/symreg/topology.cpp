@@ -95,8 +95,7 @@ std::vector<EmlTree> dedupe_by_semantics(std::vector<EmlTree> trees) {
   return kept;
 }
 
-std::vector<EmlTree> distinct_topologies(std::size_t max_depth, std::size_t num_vars,
-                                         std::size_t limit) {
+std::vector<EmlTree> distinct_topologies(std::size_t max_depth, std::size_t num_vars, std::size_t limit) {
   std::vector<EmlTree> kept;
   if (limit == 0) return kept;
   SemanticFilter filter;

@@ -38,8 +38,8 @@ inline constexpr std::string_view target_placeholder_name = "vorn_y";
 // when a trained constant is NaN or infinite, and the errors of eval_tree on the start
 // (no constants) or on the rebuilt tree.
 std::expected<std::pair<EmlTree, double>, error::VornError> fit_constants(const EmlTree& tree,
-                                                                         const dataset::DataSet& data,
-                                                                         const discoverer::Discoverer& config);
+                                                                          const dataset::DataSet& data,
+                                                                          const discoverer::Discoverer& config);
 
 // Appends the value of every Const leaf under the node, in constant order.
 void collect_consts(const EmlNode& node, std::vector<double>& out);

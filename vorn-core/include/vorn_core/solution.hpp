@@ -10,9 +10,9 @@ namespace vorn_core::solution {
 using tarvex::tree::EmlTree;
 
 struct Solution {
-  EmlTree tree;                 // shares its root with the tree it was made from
-  double mse = 0.0;             // on the data it was scored on
-  std::uint64_t complexity = 0; // node count of the tree
+  EmlTree tree;                  // shares its root with the tree it was made from
+  double mse = 0.0;              // on the data it was scored on
+  std::uint64_t complexity = 0;  // node count of the tree
 
   // A solution of the tree whose complexity is the tree's node count.
   static Solution of(EmlTree tree, double mse);

@@ -14,8 +14,8 @@ namespace ketra_autograd::detail {
 // a broadcast axis, negative for a reversed slice).
 template <typename Visit>
 void walk_strided(std::span<const std::size_t> shape, std::span<const std::ptrdiff_t> strides_a,
-                  std::span<const std::ptrdiff_t> strides_b, std::ptrdiff_t base_a,
-                  std::ptrdiff_t base_b, Visit&& visit) {
+                  std::span<const std::ptrdiff_t> strides_b, std::ptrdiff_t base_a, std::ptrdiff_t base_b,
+                  Visit&& visit) {
   const std::size_t rank = shape.size();
   for (std::size_t dim : shape) {
     if (dim == 0) return;

@@ -71,11 +71,12 @@ void release_unpooled(Block* block) noexcept;
 inline Block* allocate_block(std::size_t len, std::span<const std::size_t> shape) {
   const std::size_t cls = size_class(len);
   Block* block = cls < pooled_classes && block_pool.count[cls] > 0 ? block_pool.free[cls][--block_pool.count[cls]]
-                                                                    : new_block(cls);
+                                                                   : new_block(cls);
   block->len = len;
   block->size_class = static_cast<std::uint32_t>(cls);
   block->rank = static_cast<std::uint32_t>(shape.size());
-  if (shape.size() > Block::inline_rank) [[unlikely]] give_external_dims(*block);
+  if (shape.size() > Block::inline_rank) [[unlikely]]
+    give_external_dims(*block);
   for (std::size_t axis = 0; axis < shape.size(); ++axis) block->dims[axis] = shape[axis];
   return block;
 }

@@ -28,8 +28,8 @@ class Optimizer {
   // feeds, and writes the results of every node that evaluated into the environment.
   // A node that fails, or a feed naming no placeholder, leaves its arrays as they were
   // and is not reported. Panics when the counts of variables and gradients differ.
-  void update(std::span<const tensor::Tensor> variables, std::span<const tensor::Tensor> gradients,
-              graph::Context& ctx, std::optional<evaluation::Feeder> feeder = std::nullopt) const;
+  void update(std::span<const tensor::Tensor> variables, std::span<const tensor::Tensor> gradients, graph::Context& ctx,
+              std::optional<evaluation::Feeder> feeder = std::nullopt) const;
 };
 
 }  // namespace ketra_autograd::optimizers

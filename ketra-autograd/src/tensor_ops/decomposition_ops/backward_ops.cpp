@@ -21,9 +21,9 @@ using error::OpError;
 using ColumnMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::ColMajor>;
 
 constexpr int max_svd_sweeps = 60;
-constexpr double orthogonal_pair = 1e-15;    // relative |γ| of a pair counted as orthogonal
+constexpr double orthogonal_pair = 1e-15;  // relative |γ| of a pair counted as orthogonal
 constexpr double zero_singular_value = 1e-300;
-constexpr double degenerate_gap = 1e-7;      // relative to max(largest |s|, 1)
+constexpr double degenerate_gap = 1e-7;  // relative to max(largest |s|, 1)
 constexpr double epsilon = std::numeric_limits<double>::epsilon();
 
 // Rotates columns i and j of x by (c, s) in place.
@@ -123,8 +123,8 @@ std::optional<OpError> check_square_inputs(op::ComputeContext& ctx, std::string_
 }
 
 OpError qr_columns_error(const ArrayD& g, const char* comparison, const char* factor, Index n) {
-  return OpError::incompatible_shape(
-      fmt::format("QRExtractBackward: dG of shape {} has {} columns than {}'s {}", g.shape_text(), comparison, factor, n));
+  return OpError::incompatible_shape(fmt::format("QRExtractBackward: dG of shape {} has {} columns than {}'s {}",
+                                                 g.shape_text(), comparison, factor, n));
 }
 
 }  // namespace
@@ -249,8 +249,7 @@ op::ComputeResult SVDBackwardOp::compute(op::ComputeContext& ctx) const {
       if (auto error = dense::require_2d(op_name, "dVt", g)) return std::unexpected(std::move(*error));
       copy_clipped(g, dvt);
       break;
-    default:
-      return std::unexpected(OpError::incompatible_shape("SVDBackward: invalid component"));
+    default: return std::unexpected(OpError::incompatible_shape("SVDBackward: invalid component"));
   }
   ctx.append_output(dense::to_array(decomposition_backward::svd_backward(f.u, f.s, f.vt, du, ds, dvt)));
   return {};
@@ -279,14 +278,9 @@ op::ComputeResult LUExtractBackwardOp::compute(op::ComputeContext& ctx) const {
   Matrix dl = Matrix::Zero(n, n);
   Matrix du = Matrix::Zero(n, n);
   switch (component_) {
-    case 1:
-      dl = dense::as_matrix(ctx.input(1));
-      break;
-    case 2:
-      du = dense::as_matrix(ctx.input(1));
-      break;
-    default:
-      return std::unexpected(OpError::incompatible_shape("LUExtractBackward: invalid component"));
+    case 1: dl = dense::as_matrix(ctx.input(1)); break;
+    case 2: du = dense::as_matrix(ctx.input(1)); break;
+    default: return std::unexpected(OpError::incompatible_shape("LUExtractBackward: invalid component"));
   }
   ctx.append_output(dense::to_array(decomposition_backward::lu_backward(Matrix::Identity(n, n), f.l, f.u, dl, du)));
   return {};
@@ -314,8 +308,7 @@ op::ComputeResult QRExtractBackwardOp::compute(op::ComputeContext& ctx) const {
       if (g_columns < n) return std::unexpected(qr_columns_error(g, "fewer", "R", n));
       copy_clipped(g, dr);
       break;
-    default:
-      return std::unexpected(OpError::incompatible_shape("QRExtractBackward: invalid component"));
+    default: return std::unexpected(OpError::incompatible_shape("QRExtractBackward: invalid component"));
   }
   ctx.append_output(dense::to_array(decomposition_backward::qr_backward(f.q, f.r, dq, dr)));
   return {};

@@ -19,7 +19,8 @@ tensor::Tensor unary(tensor::Tensor x, O op) {
 // A node over (a, b) with no recorded shape.
 template <typename O>
 tensor::Tensor binary(tensor::Tensor a, tensor::Tensor b, O op) {
-  return tensor::TensorBuilder(a.graph()).append_input_with_selector(a).append_input_with_selector(b).build(std::move(op));
+  return tensor::TensorBuilder(a.graph()).append_input_with_selector(a).append_input_with_selector(b).build(
+      std::move(op));
 }
 
 }  // namespace ketra_autograd::tensor_ops::detail

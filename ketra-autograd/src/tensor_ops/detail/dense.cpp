@@ -31,8 +31,8 @@ std::optional<error::OpError> require_square(std::string_view op, const ArrayD& 
   return error::OpError::incompatible_shape(fmt::format("{}: A must be square, got shape {}", op, a.shape_text()));
 }
 
-std::optional<error::OpError> require_shape_of_a(std::string_view op, std::string_view what,
-                                                 const ArrayD& g, const ArrayD& a) {
+std::optional<error::OpError> require_shape_of_a(std::string_view op, std::string_view what, const ArrayD& g,
+                                                 const ArrayD& a) {
   if (same_shape(g.shape(), a.shape())) return std::nullopt;
   return error::OpError::incompatible_shape(
       fmt::format("{}: {} shape {} does not match A shape {}", op, what, g.shape_text(), a.shape_text()));

@@ -41,14 +41,14 @@ CacheInfo detect_cache_info();
 // register tile of mr × nr, from the cache formula: a B micro-panel fits in L1, an A
 // block in L2, a B block in L3; then fitted to the problem. Overflow-free for every
 // input; mc, kc and nc are never 0 (kc is 1 for k = 0).
-BlockingParams compute_blocking(std::size_t m, std::size_t k, std::size_t n, std::size_t element_size,
-                                std::size_t mr, std::size_t nr);
+BlockingParams compute_blocking(std::size_t m, std::size_t k, std::size_t n, std::size_t element_size, std::size_t mr,
+                                std::size_t nr);
 
 // compute_blocking, except for small problems (2·m·k·n < 100000: blocks of at most 64
 // rows and columns and 128 deep) and strongly non-square shapes (one dimension more
 // than four times each other one: tall, wide or deep), whose blocks it reshapes.
-BlockingParams compute_blocking_adaptive(std::size_t m, std::size_t k, std::size_t n,
-                                         std::size_t element_size, std::size_t mr, std::size_t nr);
+BlockingParams compute_blocking_adaptive(std::size_t m, std::size_t k, std::size_t n, std::size_t element_size,
+                                         std::size_t mr, std::size_t nr);
 
 namespace detail {
 
@@ -66,9 +66,8 @@ CacheInfo cache_info_from_cpuid(const CpuidQuery& cpuid);
 
 BlockingParams compute_blocking(const CacheInfo& info, std::size_t m, std::size_t k, std::size_t n,
                                 std::size_t element_size, std::size_t mr, std::size_t nr);
-BlockingParams compute_blocking_adaptive(const CacheInfo& info, std::size_t m, std::size_t k,
-                                         std::size_t n, std::size_t element_size, std::size_t mr,
-                                         std::size_t nr);
+BlockingParams compute_blocking_adaptive(const CacheInfo& info, std::size_t m, std::size_t k, std::size_t n,
+                                         std::size_t element_size, std::size_t mr, std::size_t nr);
 
 }  // namespace detail
 

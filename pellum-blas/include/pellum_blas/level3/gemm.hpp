@@ -46,8 +46,8 @@ BlockingParams par_blocking(std::size_t m, std::size_t k, std::size_t n, gemm_ke
 
 extern template void gemm_with_par<double>(MatRef<double>, MatRef<double>, MatMut<double>, double, double);
 extern template void gemm_with_par<float>(MatRef<float>, MatRef<float>, MatMut<float>, float, float);
-extern template void gemm_with_blocking<double>(MatRef<double>, MatRef<double>, MatMut<double>, double,
-                                                double, BlockingParams);
+extern template void gemm_with_blocking<double>(MatRef<double>, MatRef<double>, MatMut<double>, double, double,
+                                                BlockingParams);
 extern template void gemm_with_blocking<float>(MatRef<float>, MatRef<float>, MatMut<float>, float, float,
                                                BlockingParams);
 

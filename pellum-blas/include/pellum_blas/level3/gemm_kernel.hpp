@@ -35,8 +35,7 @@ constexpr Tile tile_for(KernelLevel level) {
 
 // The largest tile of any level: the driver's edge scratch holds one.
 inline constexpr std::size_t max_tile_elements = 256;
-static_assert(tile_for<float>(KernelLevel::Avx512).mr * tile_for<float>(KernelLevel::Avx512).nr <=
-              max_tile_elements);
+static_assert(tile_for<float>(KernelLevel::Avx512).mr * tile_for<float>(KernelLevel::Avx512).nr <= max_tile_elements);
 
 // The best level the processor runs: AVX-512F; else AVX2 together with FMA; else
 // SSE4.2; else the scalar tile.
@@ -58,8 +57,7 @@ KernelLevel active_level() noexcept;
 //   Scalar: fused multiply-adds of the C library, then fma(alpha, acc, beta·c); beta = 0
 //   (either sign) gives fma(alpha, acc, 0), the result of a C of zeros, without reading C.
 template <typename T>
-using KernelFn = void (*)(std::size_t kc, const T* a_panel, const T* b_panel, T* c, std::size_t ldc,
-                          T alpha, T beta);
+using KernelFn = void (*)(std::size_t kc, const T* a_panel, const T* b_panel, T* c, std::size_t ldc, T alpha, T beta);
 
 template <typename T>
 KernelFn<T> kernel_for(KernelLevel level) noexcept;
@@ -73,8 +71,7 @@ KernelFn<T> edge_kernel_for(KernelLevel level, std::size_t rows, std::size_t col
 
 // The kernel of the active level, looked up on every call.
 template <typename T>
-void micro_kernel(std::size_t kc, const T* a_panel, const T* b_panel, T* c, std::size_t ldc, T alpha,
-                  T beta);
+void micro_kernel(std::size_t kc, const T* a_panel, const T* b_panel, T* c, std::size_t ldc, T alpha, T beta);
 
 namespace detail {
 // Tests only: makes active_level() answer `level` (nothing restores detection). A

@@ -22,9 +22,7 @@ inline constexpr std::size_t direct_max_order = 31;
 template <typename T>
 BlasStatus symm(bool right, bool upper, MatRef<T> a, MatRef<T> b, MatMut<T> c, T alpha, T beta);
 
-extern template BlasStatus symm<float>(bool, bool, MatRef<float>, MatRef<float>, MatMut<float>,
-                                       float, float);
-extern template BlasStatus symm<double>(bool, bool, MatRef<double>, MatRef<double>,
-                                        MatMut<double>, double, double);
+extern template BlasStatus symm<float>(bool, bool, MatRef<float>, MatRef<float>, MatMut<float>, float, float);
+extern template BlasStatus symm<double>(bool, bool, MatRef<double>, MatRef<double>, MatMut<double>, double, double);
 
 }  // namespace pellum_blas::level3::symm

@@ -18,9 +18,7 @@ using pellum_matrix::mat_ref::MatRef;
 template <typename T>
 BlasStatus syr2k(bool upper, bool trans, MatRef<T> a, MatRef<T> b, MatMut<T> c, T alpha, T beta);
 
-extern template BlasStatus syr2k<float>(bool, bool, MatRef<float>, MatRef<float>, MatMut<float>,
-                                        float, float);
-extern template BlasStatus syr2k<double>(bool, bool, MatRef<double>, MatRef<double>,
-                                         MatMut<double>, double, double);
+extern template BlasStatus syr2k<float>(bool, bool, MatRef<float>, MatRef<float>, MatMut<float>, float, float);
+extern template BlasStatus syr2k<double>(bool, bool, MatRef<double>, MatRef<double>, MatMut<double>, double, double);
 
 }  // namespace pellum_blas::level3::syr2k

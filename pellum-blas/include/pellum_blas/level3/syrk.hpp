@@ -20,7 +20,6 @@ template <typename T>
 BlasStatus syrk(bool upper, bool trans, MatRef<T> a, MatMut<T> c, T alpha, T beta);
 
 extern template BlasStatus syrk<float>(bool, bool, MatRef<float>, MatMut<float>, float, float);
-extern template BlasStatus syrk<double>(bool, bool, MatRef<double>, MatMut<double>, double,
-                                        double);
+extern template BlasStatus syrk<double>(bool, bool, MatRef<double>, MatMut<double>, double, double);
 
 }  // namespace pellum_blas::level3::syrk

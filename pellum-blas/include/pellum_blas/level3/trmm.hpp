@@ -23,22 +23,19 @@ inline constexpr std::size_t direct_max_order = 31;
 // zeros, so an infinity in B can meet a zero and give NaN. Allocation failures panic
 // before B changes.
 template <typename T>
-BlasStatus trmm_in_place(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
-                         T alpha);
+BlasStatus trmm_in_place(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, T alpha);
 
 // The direct kernels on B of m × p; A is m × m (left) or p × p (right). Rows (left) or
 // columns (right) are finished in an order that never overwrites a value still needed.
 // Sizes beyond the views panic "Index out of bounds".
 template <typename T>
-void trmm_left_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m,
-                     std::size_t p, T alpha);
+void trmm_left_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m, std::size_t p,
+                     T alpha);
 template <typename T>
-void trmm_right_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m,
-                      std::size_t p, T alpha);
+void trmm_right_naive(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m, std::size_t p,
+                      T alpha);
 
-extern template BlasStatus trmm_in_place<float>(bool, bool, bool, bool, MatRef<float>,
-                                                MatMut<float>, float);
-extern template BlasStatus trmm_in_place<double>(bool, bool, bool, bool, MatRef<double>,
-                                                 MatMut<double>, double);
+extern template BlasStatus trmm_in_place<float>(bool, bool, bool, bool, MatRef<float>, MatMut<float>, float);
+extern template BlasStatus trmm_in_place<double>(bool, bool, bool, bool, MatRef<double>, MatMut<double>, double);
 
 }  // namespace pellum_blas::level3::trmm

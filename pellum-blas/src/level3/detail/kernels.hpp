@@ -6,12 +6,10 @@
 
 #include "pellum_blas/level3/gemm_kernel.hpp"
 
-#define PELLUM_DECLARE_KERNEL(name, T)                                                              \
-  void name(std::size_t kc, const T* a_panel, const T* b_panel, T* c, std::size_t ldc, T alpha, \
-            T beta)
+#define PELLUM_DECLARE_KERNEL(name, T) \
+  void name(std::size_t kc, const T* a_panel, const T* b_panel, T* c, std::size_t ldc, T alpha, T beta)
 
-#define PELLUM_DECLARE_EDGE_KERNEL(name, T) \
-  gemm_kernel::KernelFn<T> name(std::size_t rows, std::size_t cols)
+#define PELLUM_DECLARE_EDGE_KERNEL(name, T) gemm_kernel::KernelFn<T> name(std::size_t rows, std::size_t cols)
 
 namespace pellum_blas::level3::gemm_kernel_avx512 {
 PELLUM_DECLARE_KERNEL(micro_kernel_f64_avx512, double);

@@ -26,8 +26,8 @@ struct PrefetchPlan {
 // first used_vectors row vectors of the first used_columns columns are computed and
 // written, each element exactly as the full tile computes it; the panels keep the full
 // tile's layout.
-template <typename Isa, typename T, gemm_kernel::KernelLevel level, PrefetchPlan plan,
-          std::size_t used_vectors = 0, std::size_t used_columns = 0>
+template <typename Isa, typename T, gemm_kernel::KernelLevel level, PrefetchPlan plan, std::size_t used_vectors = 0,
+          std::size_t used_columns = 0>
 inline void tile_kernel(std::size_t kc, const T* a, const T* b, T* c, std::size_t ldc, T alpha, T beta) {
   constexpr std::size_t MR = gemm_kernel::tile_for<T>(level).mr;
   constexpr std::size_t panel_columns = gemm_kernel::tile_for<T>(level).nr;

@@ -29,9 +29,7 @@ bool solves_forward(bool right, const Triangle<T>& op) {
   return right ? op.upper : !op.upper;
 }
 
-BlasStatus singular() {
-  return std::unexpected(BlasError::Singular);
-}
+BlasStatus singular() { return std::unexpected(BlasError::Singular); }
 
 // op(A) as the substitution loops read it.
 template <typename T>
@@ -66,16 +64,15 @@ void fold_solved(bool right, const Triangle<T>& op, MatMut<T> b, Range solved, R
   const auto blocking = detail::triangular_blocking<T>();
   if (right) {
     ScratchMatrix<T> product(b.nrows(), rest.size());
-    gemm::gemm_with_blocking(b.as_ref().submatrix(0, solved.begin, b.nrows(), solved.size()),
-                             coupling.view(), product.view_mut(), T{1}, T{0}, blocking);
+    gemm::gemm_with_blocking(b.as_ref().submatrix(0, solved.begin, b.nrows(), solved.size()), coupling.view(),
+                             product.view_mut(), T{1}, T{0}, blocking);
     for (std::size_t c = 0; c < rest.size(); ++c) {
       T* column = b.ptr_at(0, rest.begin + c);
       for (std::size_t i = 0; i < b.nrows(); ++i) column[i] = column[i] - product(i, c);
     }
   } else {
     ScratchMatrix<T> product(rest.size(), b.ncols());
-    gemm::gemm_with_blocking(coupling.view(),
-                             b.as_ref().submatrix(solved.begin, 0, solved.size(), b.ncols()),
+    gemm::gemm_with_blocking(coupling.view(), b.as_ref().submatrix(solved.begin, 0, solved.size(), b.ncols()),
                              product.view_mut(), T{1}, T{0}, blocking);
     for (std::size_t j = 0; j < b.ncols(); ++j) {
       T* column = b.ptr_at(rest.begin, j);
@@ -92,8 +89,7 @@ void check_extents(MatRef<T> a, MatMut<T> b, std::size_t order, std::size_t m, s
 
 // Solves the diagonal block of range with the naive kernels.
 template <typename T>
-BlasStatus solve_block(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
-                       Range range) {
+BlasStatus solve_block(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, Range range) {
   return right ? trsm_naive_submatrix_right(upper, trans, unit, a, b, b.nrows(), range.begin, range.end)
                : trsm_naive_submatrix(upper, trans, unit, a, b, range.begin, range.end, b.ncols());
 }
@@ -101,13 +97,12 @@ BlasStatus solve_block(bool right, bool upper, bool trans, bool unit, MatRef<T> 
 }  // namespace
 
 template <typename T>
-BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
-                                std::size_t start, std::size_t end, std::size_t ncols) {
+BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t start,
+                                std::size_t end, std::size_t ncols) {
   if (ncols == 0 || start >= end) return {};
   check_extents(a, b, end, end, ncols);
   if (end - start > substitution::max_left_block)
-    support::panic("trsm_naive_submatrix: a block of {} rows exceeds {}", end - start,
-                   substitution::max_left_block);
+    support::panic("trsm_naive_submatrix: a block of {} rows exceeds {}", end - start, substitution::max_left_block);
   const Triangle<T> op(a, upper, trans, unit);
   const bool forward = solves_forward(false, op);
   const std::size_t count = solvable(op, forward, start, end);
@@ -119,8 +114,8 @@ BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, 
 }
 
 template <typename T>
-BlasStatus trsm_naive_submatrix_right(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
-                                      std::size_t nrows, std::size_t start, std::size_t end) {
+BlasStatus trsm_naive_submatrix_right(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t nrows,
+                                      std::size_t start, std::size_t end) {
   if (start >= end) return {};
   check_extents(a, b, end, nrows, end);
   const Triangle<T> op(a, upper, trans, unit);
@@ -132,8 +127,8 @@ BlasStatus trsm_naive_submatrix_right(bool upper, bool trans, bool unit, MatRef<
 }
 
 template <typename T>
-BlasStatus trsm_blocked(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
-                        std::size_t m, std::size_t n) {
+BlasStatus trsm_blocked(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m,
+                        std::size_t n) {
   const std::size_t order = right ? n : m;
   check_extents(a, b, order, m, n);
   const Triangle<T> op(a, upper, trans, unit);
@@ -151,8 +146,8 @@ BlasStatus trsm_blocked(bool right, bool upper, bool trans, bool unit, MatRef<T>
 }
 
 template <typename T>
-BlasStatus trsm_recursive(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
-                          std::size_t m, std::size_t n) {
+BlasStatus trsm_recursive(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m,
+                          std::size_t n) {
   const std::size_t order = right ? n : m;
   check_extents(a, b, order, m, n);
   if (order <= block_order) return trsm_blocked(right, upper, trans, unit, a, b, m, n);
@@ -163,10 +158,10 @@ BlasStatus trsm_recursive(bool right, bool upper, bool trans, bool unit, MatRef<
   auto solve_half = [&](Range half) {
     const MatRef<T> a_half = a.submatrix(half.begin, half.begin, half.size(), half.size());
     if (right)
-      return trsm_recursive(right, upper, trans, unit, a_half,
-                            b.submatrix(0, half.begin, m, half.size()), m, half.size());
-    return trsm_recursive(right, upper, trans, unit, a_half,
-                          b.submatrix(half.begin, 0, half.size(), n), half.size(), n);
+      return trsm_recursive(right, upper, trans, unit, a_half, b.submatrix(0, half.begin, m, half.size()), m,
+                            half.size());
+    return trsm_recursive(right, upper, trans, unit, a_half, b.submatrix(half.begin, 0, half.size(), n), half.size(),
+                          n);
   };
   if (!solve_half(first)) return singular();
   fold_solved(right, op, b, first, second);
@@ -185,16 +180,14 @@ BlasStatus trsm_in_place(bool right, bool upper, bool trans, bool unit, MatRef<T
   return solve_block(right, upper, trans, unit, a, b, Range{0, order});
 }
 
-#define PELLUM_TRSM_INSTANTIATE(T)                                                               \
-  template BlasStatus trsm_in_place<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>);             \
-  template BlasStatus trsm_blocked<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>, std::size_t,  \
-                                      std::size_t);                                              \
-  template BlasStatus trsm_recursive<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>,             \
-                                        std::size_t, std::size_t);                               \
-  template BlasStatus trsm_naive_submatrix<T>(bool, bool, bool, MatRef<T>, MatMut<T>,             \
-                                              std::size_t, std::size_t, std::size_t);            \
-  template BlasStatus trsm_naive_submatrix_right<T>(bool, bool, bool, MatRef<T>, MatMut<T>,       \
-                                                    std::size_t, std::size_t, std::size_t);
+#define PELLUM_TRSM_INSTANTIATE(T)                                                                                    \
+  template BlasStatus trsm_in_place<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>);                                 \
+  template BlasStatus trsm_blocked<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>, std::size_t, std::size_t);        \
+  template BlasStatus trsm_recursive<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>, std::size_t, std::size_t);      \
+  template BlasStatus trsm_naive_submatrix<T>(bool, bool, bool, MatRef<T>, MatMut<T>, std::size_t, std::size_t,       \
+                                              std::size_t);                                                           \
+  template BlasStatus trsm_naive_submatrix_right<T>(bool, bool, bool, MatRef<T>, MatMut<T>, std::size_t, std::size_t, \
+                                                    std::size_t);
 PELLUM_TRSM_INSTANTIATE(float)
 PELLUM_TRSM_INSTANTIATE(double)
 #undef PELLUM_TRSM_INSTANTIATE

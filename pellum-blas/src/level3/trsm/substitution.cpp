@@ -103,26 +103,26 @@ template <typename T>
 }  // namespace
 
 // The bodies under each instruction set.
-#define PELLUM_TRSM_SUBSTITUTION_FOR_TARGET(ns)                                                           \
-  namespace ns {                                                                                         \
-  template <typename T>                                                                                  \
-  void solve_left(OpA<T> op, bool forward, bool unit, T* b, std::size_t ldb, std::size_t start,          \
-                  std::size_t end, std::size_t count, std::size_t ncols) {                               \
-    solve_left_body(op, forward, unit, b, ldb, start, end, count, ncols);                                \
-  }                                                                                                      \
-  template <typename T>                                                                                  \
-  void solve_right(OpA<T> op, bool forward, bool unit, T* b, std::size_t ldb, std::size_t nrows,         \
-                   std::size_t start, std::size_t end, std::size_t count) {                              \
-    solve_right_body(op, forward, unit, b, ldb, nrows, start, end, count);                               \
-  }                                                                                                      \
-  template void solve_left<double>(OpA<double>, bool, bool, double*, std::size_t, std::size_t,           \
-                                   std::size_t, std::size_t, std::size_t);                               \
-  template void solve_left<float>(OpA<float>, bool, bool, float*, std::size_t, std::size_t, std::size_t, \
-                                  std::size_t, std::size_t);                                             \
-  template void solve_right<double>(OpA<double>, bool, bool, double*, std::size_t, std::size_t,          \
-                                    std::size_t, std::size_t, std::size_t);                              \
-  template void solve_right<float>(OpA<float>, bool, bool, float*, std::size_t, std::size_t,             \
-                                   std::size_t, std::size_t, std::size_t);                               \
+#define PELLUM_TRSM_SUBSTITUTION_FOR_TARGET(ns)                                                                        \
+  namespace ns {                                                                                                       \
+  template <typename T>                                                                                                \
+  void solve_left(OpA<T> op, bool forward, bool unit, T* b, std::size_t ldb, std::size_t start, std::size_t end,       \
+                  std::size_t count, std::size_t ncols) {                                                              \
+    solve_left_body(op, forward, unit, b, ldb, start, end, count, ncols);                                              \
+  }                                                                                                                    \
+  template <typename T>                                                                                                \
+  void solve_right(OpA<T> op, bool forward, bool unit, T* b, std::size_t ldb, std::size_t nrows, std::size_t start,    \
+                   std::size_t end, std::size_t count) {                                                               \
+    solve_right_body(op, forward, unit, b, ldb, nrows, start, end, count);                                             \
+  }                                                                                                                    \
+  template void solve_left<double>(OpA<double>, bool, bool, double*, std::size_t, std::size_t, std::size_t,            \
+                                   std::size_t, std::size_t);                                                          \
+  template void solve_left<float>(OpA<float>, bool, bool, float*, std::size_t, std::size_t, std::size_t, std::size_t,  \
+                                  std::size_t);                                                                        \
+  template void solve_right<double>(OpA<double>, bool, bool, double*, std::size_t, std::size_t, std::size_t,           \
+                                    std::size_t, std::size_t);                                                         \
+  template void solve_right<float>(OpA<float>, bool, bool, float*, std::size_t, std::size_t, std::size_t, std::size_t, \
+                                   std::size_t);                                                                       \
   }
 
 #pragma GCC push_options
@@ -142,7 +142,8 @@ template <typename T>
 void dispatch_left(OpA<T> op, bool forward, bool unit, T* b, std::size_t ldb, std::size_t start, std::size_t end,
                    std::size_t count, std::size_t ncols) {
   switch (level3::detail::simd_width()) {
-    case level3::detail::SimdWidth::Avx512: return avx512::solve_left(op, forward, unit, b, ldb, start, end, count, ncols);
+    case level3::detail::SimdWidth::Avx512:
+      return avx512::solve_left(op, forward, unit, b, ldb, start, end, count, ncols);
     case level3::detail::SimdWidth::Avx2: return avx2::solve_left(op, forward, unit, b, ldb, start, end, count, ncols);
     case level3::detail::SimdWidth::Baseline:
       return baseline::solve_left(op, forward, unit, b, ldb, start, end, count, ncols);
@@ -153,7 +154,8 @@ template <typename T>
 void dispatch_right(OpA<T> op, bool forward, bool unit, T* b, std::size_t ldb, std::size_t nrows, std::size_t start,
                     std::size_t end, std::size_t count) {
   switch (level3::detail::simd_width()) {
-    case level3::detail::SimdWidth::Avx512: return avx512::solve_right(op, forward, unit, b, ldb, nrows, start, end, count);
+    case level3::detail::SimdWidth::Avx512:
+      return avx512::solve_right(op, forward, unit, b, ldb, nrows, start, end, count);
     case level3::detail::SimdWidth::Avx2: return avx2::solve_right(op, forward, unit, b, ldb, nrows, start, end, count);
     case level3::detail::SimdWidth::Baseline:
       return baseline::solve_right(op, forward, unit, b, ldb, nrows, start, end, count);
@@ -162,12 +164,12 @@ void dispatch_right(OpA<T> op, bool forward, bool unit, T* b, std::size_t ldb, s
 
 }  // namespace
 
-void solve_left(OpA<double> op, bool forward, bool unit, double* b, std::size_t ldb, std::size_t start,
-                std::size_t end, std::size_t count, std::size_t ncols) {
+void solve_left(OpA<double> op, bool forward, bool unit, double* b, std::size_t ldb, std::size_t start, std::size_t end,
+                std::size_t count, std::size_t ncols) {
   dispatch_left(op, forward, unit, b, ldb, start, end, count, ncols);
 }
-void solve_left(OpA<float> op, bool forward, bool unit, float* b, std::size_t ldb, std::size_t start,
-                std::size_t end, std::size_t count, std::size_t ncols) {
+void solve_left(OpA<float> op, bool forward, bool unit, float* b, std::size_t ldb, std::size_t start, std::size_t end,
+                std::size_t count, std::size_t ncols) {
   dispatch_left(op, forward, unit, b, ldb, start, end, count, ncols);
 }
 void solve_right(OpA<double> op, bool forward, bool unit, double* b, std::size_t ldb, std::size_t nrows,

@@ -22,10 +22,10 @@ struct OpA {
 // `count` rows of K in solving order (forward: from start; backward: from end − 1) for
 // columns [0, ncols) of B: s = B(i, j) − Σ op(A)(i, k)·B(k, j) over the block's rows solved
 // before, k ascending; then B(i, j) = s / op(A)(i, i), or s when unit.
-void solve_left(OpA<double> op, bool forward, bool unit, double* b, std::size_t ldb, std::size_t start,
-                std::size_t end, std::size_t count, std::size_t ncols);
-void solve_left(OpA<float> op, bool forward, bool unit, float* b, std::size_t ldb, std::size_t start,
-                std::size_t end, std::size_t count, std::size_t ncols);
+void solve_left(OpA<double> op, bool forward, bool unit, double* b, std::size_t ldb, std::size_t start, std::size_t end,
+                std::size_t count, std::size_t ncols);
+void solve_left(OpA<float> op, bool forward, bool unit, float* b, std::size_t ldb, std::size_t start, std::size_t end,
+                std::size_t count, std::size_t ncols);
 
 // Block K = [start, end), A on the right, rows [0, nrows) of B: the first `count` columns of K
 // in solving order are each divided by op(A)(j, j) (not when unit) and then subtracted,

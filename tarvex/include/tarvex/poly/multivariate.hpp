@@ -39,8 +39,7 @@ struct MultiPoly {
   std::map<Exponents, Ratio> terms;
 
   static MultiPoly constant(Ratio c, std::size_t nvars);
-  static std::expected<MultiPoly, PolyError> from_lowered(const lower::LoweredOp& op,
-                                                          std::size_t nvars);
+  static std::expected<MultiPoly, PolyError> from_lowered(const lower::LoweredOp& op, std::size_t nvars);
 
   // Adds c to the coefficient of the given monomial (absent keys start at 0). On
   // overflow the stored coefficient is unchanged; a zero result stays in the map.

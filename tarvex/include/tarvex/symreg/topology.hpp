@@ -35,12 +35,10 @@ std::uint64_t semantic_key(const EmlTree& tree);
 // The first `limit` trees of dedupe_by_semantics(enumerate_topologies(max_depth,
 // num_vars)), found without building the full list: time and memory follow the number
 // of trees asked for, not the number of shapes (about 3e8 at depth 3 over 10 columns).
-std::vector<EmlTree> distinct_topologies(std::size_t max_depth, std::size_t num_vars,
-                                         std::size_t limit);
+std::vector<EmlTree> distinct_topologies(std::size_t max_depth, std::size_t num_vars, std::size_t limit);
 
 // Walks the same sequence as enumerate_topologies without building it: each tree is
 // made when it is visited, and the walk ends as soon as the visitor returns false.
-void for_each_topology(std::size_t max_depth, std::size_t num_vars,
-                       const std::function<bool(const NodePtr&)>& visitor);
+void for_each_topology(std::size_t max_depth, std::size_t num_vars, const std::function<bool(const NodePtr&)>& visitor);
 
 }  // namespace tarvex::symreg::topology

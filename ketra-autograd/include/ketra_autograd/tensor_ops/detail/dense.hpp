@@ -32,8 +32,8 @@ std::optional<error::OpError> require_2d(std::string_view op, std::string_view w
 // "{op}: A must be square, got shape [2, 3]"; a must have rank 2.
 std::optional<error::OpError> require_square(std::string_view op, const ArrayD& a);
 // "{op}: {what} shape [2, 3] does not match A shape [2, 2]".
-std::optional<error::OpError> require_shape_of_a(std::string_view op, std::string_view what,
-                                                 const ArrayD& g, const ArrayD& a);
+std::optional<error::OpError> require_shape_of_a(std::string_view op, std::string_view what, const ArrayD& g,
+                                                 const ArrayD& a);
 
 // The largest magnitude among the values, NaN ignored; 0 when there is none.
 double largest_magnitude_ignoring_nan(std::span<const double> values);

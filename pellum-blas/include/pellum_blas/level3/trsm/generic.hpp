@@ -32,15 +32,15 @@ BlasStatus trsm_in_place(bool right, bool upper, bool trans, bool unit, MatRef<T
 // shorter block then comes last), each solved by the naive kernels and folded into the
 // unsolved rows (left) or columns (right) by one GEMM. B is m × n. Fails only with Singular.
 template <typename T>
-BlasStatus trsm_blocked(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
-                        std::size_t m, std::size_t n);
+BlasStatus trsm_blocked(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m,
+                        std::size_t n);
 
 // Halves of ⌊order/2⌋ and the rest, the earlier half in solving order first, then one GEMM
 // update of the other half, then that half; orders up to block_order go to trsm_blocked.
 // Fails only with Singular.
 template <typename T>
-BlasStatus trsm_recursive(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
-                          std::size_t m, std::size_t n);
+BlasStatus trsm_recursive(bool right, bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t m,
+                          std::size_t n);
 
 // Substitution inside the diagonal block [start, end) only (at most block_order rows, else a
 // panic), on all ncols columns of B's rows [start, end): inner products over the block's
@@ -48,8 +48,8 @@ BlasStatus trsm_recursive(bool right, bool upper, bool trans, bool unit, MatRef<
 // op(A) is lower, backward otherwise. A zero on the diagonal: column 0 solved up to it.
 // A block or column count beyond the views panics "Index out of bounds".
 template <typename T>
-BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
-                                std::size_t start, std::size_t end, std::size_t ncols);
+BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t start,
+                                std::size_t end, std::size_t ncols);
 
 // The same for A on the right, on all nrows rows of B's columns [start, end): each solved
 // column is divided by the diagonal, then subtracted, scaled, from the block's unsolved
@@ -57,20 +57,18 @@ BlasStatus trsm_naive_submatrix(bool upper, bool trans, bool unit, MatRef<T> a, 
 // diagonal: the columns before it solved and folded into the rest of the block. Extents
 // beyond the views panic "Index out of bounds".
 template <typename T>
-BlasStatus trsm_naive_submatrix_right(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b,
-                                      std::size_t nrows, std::size_t start, std::size_t end);
+BlasStatus trsm_naive_submatrix_right(bool upper, bool trans, bool unit, MatRef<T> a, MatMut<T> b, std::size_t nrows,
+                                      std::size_t start, std::size_t end);
 
-#define PELLUM_TRSM_DECLARE(T)                                                                   \
-  extern template BlasStatus trsm_in_place<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>);    \
-  extern template BlasStatus trsm_blocked<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>,      \
-                                             std::size_t, std::size_t);                         \
-  extern template BlasStatus trsm_recursive<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>,    \
-                                               std::size_t, std::size_t);                       \
-  extern template BlasStatus trsm_naive_submatrix<T>(bool, bool, bool, MatRef<T>, MatMut<T>,    \
-                                                     std::size_t, std::size_t, std::size_t);    \
-  extern template BlasStatus trsm_naive_submatrix_right<T>(bool, bool, bool, MatRef<T>,         \
-                                                           MatMut<T>, std::size_t, std::size_t, \
-                                                           std::size_t);
+#define PELLUM_TRSM_DECLARE(T)                                                                                         \
+  extern template BlasStatus trsm_in_place<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>);                           \
+  extern template BlasStatus trsm_blocked<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>, std::size_t, std::size_t);  \
+  extern template BlasStatus trsm_recursive<T>(bool, bool, bool, bool, MatRef<T>, MatMut<T>, std::size_t,              \
+                                               std::size_t);                                                           \
+  extern template BlasStatus trsm_naive_submatrix<T>(bool, bool, bool, MatRef<T>, MatMut<T>, std::size_t, std::size_t, \
+                                                     std::size_t);                                                     \
+  extern template BlasStatus trsm_naive_submatrix_right<T>(bool, bool, bool, MatRef<T>, MatMut<T>, std::size_t,        \
+                                                           std::size_t, std::size_t);
 PELLUM_TRSM_DECLARE(float)
 PELLUM_TRSM_DECLARE(double)
 #undef PELLUM_TRSM_DECLARE
