@@ -67,23 +67,27 @@ struct Sse2<double> {
   static V mul(V x, V y) { return _mm_mul_pd(x, y); }
 };
 
+// Elements in one 128-bit register.
+template <typename T>
+constexpr std::size_t vector_lanes = sizeof(typename Sse2<T>::V) / sizeof(T);
+
 // Accumulator registers one pass over the depth keeps, leaving the other half of the 16
 // for A's column and B's broadcasts.
 constexpr std::size_t accumulator_registers = 8;
 
-// A full H × W tile in 128-bit registers: the rule of every element, with C's column
-// slices as vectors. The columns go in groups small enough for the accumulators to stay
-// in registers; each group runs the whole depth in order.
-template <typename T, std::size_t H, std::size_t W>
-void vector_tile(const Operands<T>& op, std::size_t i0, std::size_t j0) {
+// A full block of R rows × C columns in 128-bit registers: the rule of every element,
+// with C's column slices as vectors. The columns go in groups small enough for the
+// accumulators to stay in registers; each group runs the whole depth in order.
+template <typename T, std::size_t R, std::size_t C>
+void vector_block(const Operands<T>& op, std::size_t i0, std::size_t j0) {
   using S = Sse2<T>;
   using V = typename S::V;
-  constexpr std::size_t lanes = sizeof(V) / sizeof(T);
-  constexpr std::size_t row_vectors = H / lanes;
-  constexpr std::size_t group = std::min(W, std::max<std::size_t>(1, accumulator_registers / row_vectors));
-  static_assert(row_vectors * lanes == H && W % group == 0, "whole vectors and whole column groups");
+  constexpr std::size_t lanes = vector_lanes<T>;
+  constexpr std::size_t row_vectors = R / lanes;
+  constexpr std::size_t group = std::min(C, std::max<std::size_t>(1, accumulator_registers / row_vectors));
+  static_assert(row_vectors * lanes == R && C % group == 0, "whole vectors and whole column groups");
   const V alpha = S::splat(op.alpha);
-  for (std::size_t g0 = 0; g0 < W; g0 += group) {
+  for (std::size_t g0 = 0; g0 < C; g0 += group) {
     const T* b_col[group];
     for (std::size_t cc = 0; cc < group; ++cc) b_col[cc] = op.b.ptr_at(0, j0 + g0 + cc);
     // Fully unrolled, so that the accumulators live in registers.
@@ -106,8 +110,10 @@ void vector_tile(const Operands<T>& op, std::size_t i0, std::size_t j0) {
         for (std::size_t v = 0; v < row_vectors; ++v) acc[cc][v] = S::add(acc[cc][v], S::mul(a[v], bv));
       }
     }
+#pragma GCC unroll 8
     for (std::size_t cc = 0; cc < group; ++cc) {
       T* out = op.c.ptr_at(i0, j0 + g0 + cc);
+#pragma GCC unroll 4
       for (std::size_t v = 0; v < row_vectors; ++v) {
         S::store(out + v * lanes, S::add(S::mul(alpha, acc[cc][v]), S::load(out + v * lanes)));
       }
@@ -115,15 +121,26 @@ void vector_tile(const Operands<T>& op, std::size_t i0, std::size_t j0) {
   }
 }
 
+// Full tiles taken two rows of tiles at a time where A's column slices of both still fit
+// in registers beside the accumulators: each broadcast of B then feeds twice the rows,
+// which halves the shuffles per product (SSE2 splats a scalar with a shuffle).
+template <typename T, std::size_t H>
+constexpr std::size_t tiles_per_pass = 2 * H / vector_lanes<T> <= accumulator_registers / 2 ? 2 : 1;
+
 // Column tiles outermost, row tiles inside; edge tiles compute only their valid part.
 template <typename T, std::size_t H, std::size_t W>
 void tiled(const Operands<T>& op, std::size_t m, std::size_t n) {
+  constexpr std::size_t pass = tiles_per_pass<T, H>;
   for (std::size_t j0 = 0; j0 < n; j0 += W) {
     const std::size_t cols = std::min(W, n - j0);
-    for (std::size_t i0 = 0; i0 < m; i0 += H) {
+    std::size_t i0 = 0;
+    if (cols == W) {
+      for (; m - i0 >= pass * H; i0 += pass * H) vector_block<T, pass * H, W>(op, i0, j0);
+    }
+    for (; i0 < m; i0 += H) {
       const std::size_t rows = std::min(H, m - i0);
       if (rows == H && cols == W) {
-        vector_tile<T, H, W>(op, i0, j0);
+        vector_block<T, H, W>(op, i0, j0);
       } else {
         tile<T, H, W, false>(op, i0, j0, rows, cols);
       }
