@@ -42,12 +42,6 @@ auto converting(const char* name, Convert&& convert) {
   }
 }
 
-// The result of a C API predicate: 1 true, 0 false, -1 an error already set.
-bool truth(int result) {
-  if (result < 0) throw PythonError{};
-  return result != 0;
-}
-
 std::string type_name(PyObject* value) {
   const Ref name = Ref::steal(PyType_GetQualName(Py_TYPE(value)));
   Py_ssize_t size = 0;
@@ -64,19 +58,17 @@ std::string type_name(PyObject* value) {
 bool has_float64_dtype(PyObject* value) {
   const Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
   const Ref ndarray = Ref::steal(PyObject_GetAttrString(numpy.get(), "ndarray"));
-  if (!truth(PyObject_IsInstance(value, ndarray.get()))) return false;
+  if (checked(PyObject_IsInstance(value, ndarray.get())) == 0) return false;
   const Ref dtype = Ref::steal(PyObject_GetAttrString(value, "dtype"));
   const Ref float64 = Ref::steal(PyObject_CallMethod(numpy.get(), "dtype", "s", "float64"));
   // Equivalence, not a cast: a byte-swapped or other float type is refused.
-  return truth(PyObject_RichCompareBool(dtype.get(), float64.get(), Py_EQ));
+  return checked(PyObject_RichCompareBool(dtype.get(), float64.get(), Py_EQ)) != 0;
 }
 
 // A read-only view of an object's memory, released at the end of its scope.
 class BufferView {
  public:
-  explicit BufferView(PyObject* object) {
-    if (PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO) != 0) throw PythonError{};
-  }
+  explicit BufferView(PyObject* object) { checked(PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO)); }
   BufferView(const BufferView&) = delete;
   BufferView& operator=(const BufferView&) = delete;
   ~BufferView() { PyBuffer_Release(&view_); }

@@ -7,6 +7,11 @@ PyObject* checked(PyObject* object) {
   return object;
 }
 
+int checked(int result) {
+  if (result < 0) throw PythonError{};
+  return result;
+}
+
 void raise(PyObject* type, const std::string& message) {
   PyErr_SetString(type, message.c_str());
   throw PythonError{};

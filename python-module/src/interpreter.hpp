@@ -16,6 +16,9 @@ struct PythonError {};
 
 // `object`, or PythonError when it is null (the interpreter has set its error).
 PyObject* checked(PyObject* object);
+// A status or predicate of the C API: `result`, or PythonError when it is negative (the
+// interpreter has set its error).
+int checked(int result);
 
 // Sets the interpreter's error to `type` with `message`, then throws PythonError.
 [[noreturn]] void raise(PyObject* type, const std::string& message);

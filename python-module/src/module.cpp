@@ -107,7 +107,7 @@ Ref top_members(const ParetoFront& front, PyObject* args, PyObject* kwargs, cons
   const std::uint64_t k = to_u64(k_arg, "k");
   Ref members = Ref::steal(PyList_New(0));
   for (const Solution* member : front.pareto_top(k)) {
-    if (PyList_Append(members.get(), Render(*member).get()) < 0) throw PythonError{};
+    checked(PyList_Append(members.get(), Render(*member).get()));
   }
   return members;
 }
@@ -223,10 +223,9 @@ void add_classes(PyObject* module) {
                           reinterpret_cast<PyTypeObject*>(result.release()),
                           reinterpret_cast<PyTypeObject*>(solution.release())};
   }
-  const std::array<std::pair<const char*, PyTypeObject*>, 3> named{
-      {{"Discoverer", classes->discoverer}, {"DiscoveryResult", classes->result}, {"Solution", classes->solution}}};
-  for (const auto& [name, type] : named) {
-    if (PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type)) < 0) throw PythonError{};
+  // Each under its name after "vorn.", in this order.
+  for (PyTypeObject* type : {classes->discoverer, classes->result, classes->solution}) {
+    checked(PyModule_AddType(module, type));
   }
 }
 

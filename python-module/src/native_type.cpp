@@ -14,10 +14,8 @@ Ref make_panic_exception() {
                                 PyExc_BaseException, nullptr));
   // Borrowed: sys.modules keeps the module, which keeps the type.
   PyObject* home = checked(PyImport_AddModule(runtime_module));
-  if (PyModule_SetDocString(home, "Runtime support of the vorn module: the exception type of its panics.") < 0 ||
-      PyModule_AddObjectRef(home, "PanicException", type.get()) < 0) {
-    throw PythonError{};
-  }
+  checked(PyModule_SetDocString(home, "Runtime support of the vorn module: the exception type of its panics."));
+  checked(PyModule_AddObjectRef(home, "PanicException", type.get()));
   return type;
 }
 

@@ -72,6 +72,11 @@ X = "numpy.ndarray[float64, ndim=2]"
 Y = "numpy.ndarray[float64, ndim=1]"
 
 
+class ClaimsFloat64(np.ndarray):
+    # Says float64 whatever its memory holds: only the buffer tells 4-byte integers.
+    dtype = property(lambda self: np.dtype("float64"))
+
+
 @pytest.mark.parametrize(
     "x, y, message, parameter",
     [
@@ -84,6 +89,10 @@ Y = "numpy.ndarray[float64, ndim=1]"
                      "x", id="int-x"),
         pytest.param(SQUARE_X.astype(">f8"), SQUARE_Y, f"'ndarray' object is not an instance of '{X}'", "x",
                      id="byte-swapped-x"),
+        pytest.param(np.ones((12, 1), np.int32).view(ClaimsFloat64), SQUARE_Y,
+                     f"'ClaimsFloat64' object is not an instance of '{X}'", "x", id="int-memory-claiming-float64-x"),
+        pytest.param(np.zeros((12, 1), "M8[s]"), SQUARE_Y, f"'ndarray' object is not an instance of '{X}'", "x",
+                     id="datetime-x"),
         pytest.param(SQUARE_X, SQUARE_X, f"'ndarray' object is not an instance of '{Y}'", "y", id="2d-y"),
         pytest.param(SQUARE_X, SQUARE_Y.astype(np.float32), f"'ndarray' object is not an instance of '{Y}'", "y",
                      id="float32-y"),
