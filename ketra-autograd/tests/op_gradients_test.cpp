@@ -102,13 +102,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     ShapeAdapters, OwnGradient,
-    ::testing::Values(check("maybe_reduce_sum", binary_ops::MaybeReduceSum{}, {random_in({2, 3}), vec({3})}, {0}),
-                      check("maybe_reduce_sum_to_0d", binary_ops::MaybeReduceSum{}, {random_in({2, 2}), vec({})}, {0}),
-                      check("maybe_broadcast", binary_ops::MaybeBroadcast{}, {random_in({3}), vec({2, 3})}, {0}),
-                      check("add_n", array_ops::AddN{}, {random_in({2, 2}), random_in({2, 2}), random_in({2, 2})},
-                            {0, 1, 2}),
-                      check("gather_rows", array_ops::Gather(0, true), {vec({2, 0, 2}), random_in({4, 3})}, {1}),
-                      check("gather_columns", array_ops::Gather(-1, true), {vec({1, -1}), random_in({2, 3})}, {1})),
+    ::testing::Values(
+        check("maybe_reduce_sum", binary_ops::MaybeReduceSum{}, {random_in({2, 3}), vec({3})}, {0}),
+        check("maybe_reduce_sum_to_0d", binary_ops::MaybeReduceSum{}, {random_in({2, 2}), vec({})}, {0}),
+        check("maybe_broadcast", binary_ops::MaybeBroadcast{}, {random_in({3}), vec({2, 3})}, {0}),
+        check("add_n", array_ops::AddN{}, {random_in({2, 2}), random_in({2, 2}), random_in({2, 2})}, {0, 1, 2}),
+        check("gather_rows", array_ops::Gather(0, true), {vec({2, 0, 2}), random_in({4, 3})}, {1}),
+        // Without normalising, -0.5 reads row 0; the gradient must land there too.
+        check("gather_negative_fraction_plain", array_ops::Gather(0, false), {vec({-0.5, 2}), random_in({4, 3})}, {1}),
+        check("gather_columns", array_ops::Gather(-1, true), {vec({1, -1}), random_in({2, 3})}, {1})),
     case_name<GradCase>);
 
 }  // namespace

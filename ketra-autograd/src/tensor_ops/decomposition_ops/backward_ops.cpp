@@ -66,8 +66,7 @@ bool orthogonalize_pair(ColumnMatrix& w, ColumnMatrix& v, Index i, Index j) {
 int scale_exponent(MatrixRef a) {
   double largest = 0.0;
   for (Index i = 0; i < a.rows(); ++i) {
-    const std::span<const double> row(a.row(i).data(), static_cast<std::size_t>(a.cols()));
-    largest = std::fmax(largest, dense::largest_magnitude_ignoring_nan(row));
+    for (Index j = 0; j < a.cols(); ++j) largest = std::fmax(largest, std::abs(a(i, j)));
   }
   return dense::scale_exponent(largest);
 }
@@ -242,14 +241,14 @@ op::ComputeResult SVDBackwardOp::compute(op::ComputeContext& ctx) const {
       copy_clipped(g, du);
       break;
     case 1:
-      if (g.ndim() != 1) return std::unexpected(OpError::incompatible_shape("SVDBackward: dS must be 1D"));
+      if (g.ndim() != 1) return std::unexpected(OpError::incompatible_shape(fmt::format("{}: dS must be 1D", op_name)));
       std::copy_n(g.data().begin(), std::min(g.len(), ds.size()), ds.begin());
       break;
     case 2:
       if (auto error = dense::require_2d(op_name, "dVt", g)) return std::unexpected(std::move(*error));
       copy_clipped(g, dvt);
       break;
-    default: return std::unexpected(OpError::incompatible_shape("SVDBackward: invalid component"));
+    default: return std::unexpected(OpError::incompatible_shape(fmt::format("{}: invalid component", op_name)));
   }
   ctx.append_output(dense::to_array(decomposition_backward::svd_backward(f.u, f.s, f.vt, du, ds, dvt)));
   return {};
