@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "baselines.hpp"
@@ -21,8 +22,7 @@
 namespace {
 
 template <typename T>
-using Cblas = void (*)(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, T, const T*, int32_t, const T*, int32_t, T,
-                       T*, int32_t);
+using Cblas = std::conditional_t<std::is_same_v<T, double>, decltype(&cblas_dgemm), decltype(&cblas_sgemm)>;
 
 template <typename T>
 std::vector<T> random_matrix(int n, std::mt19937& gen) {

@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/testing.hpp"
@@ -82,6 +83,23 @@ class MicroKernel : public ::testing::TestWithParam<KernelCase> {
                 << "(" << i << ", " << j << "): " << got << " want " << want;
           }
         }
+        // Tiles cut by the edge of C: the valid part bit for bit as the full kernel gives it,
+        // nothing written beyond the valid columns or below the tile.
+        const std::pair<std::size_t, std::size_t> cuts[] = {{1, 1}, {tile.mr - 1, tile.nr - 1}, {tile.mr, 1}};
+        for (const auto& [rows, cols] : cuts) {
+          SCOPED_TRACE("edge " + std::to_string(rows) + "x" + std::to_string(cols));
+          std::vector<T> cut = old;
+          edge_kernel_for<T>(level, rows, cols)(kc, a.data(), b.data(), cut.data(), ldc, s.alpha, s.beta);
+          for (std::size_t j = 0; j < tile.nr; ++j) {
+            for (std::size_t i = 0; i < ldc; ++i) {
+              if (j < cols && i >= rows && i < tile.mr) continue;  // may be written
+              const std::size_t at = i + j * ldc;
+              const T want = j < cols && i < rows ? c[at] : old[at];
+              ASSERT_TRUE(same_bits(cut[at], want) || (std::isnan(cut[at]) && std::isnan(want)))
+                  << "(" << i << ", " << j << "): " << cut[at] << " want " << want;
+            }
+          }
+        }
       }
     }
   }
@@ -119,6 +137,10 @@ TEST(KernelDispatch, ForcingFollowsTheProcessor) {
   EXPECT_EQ(supports(KernelLevel::Avx512), __builtin_cpu_supports("avx512f") != 0);
   EXPECT_EQ(supports(KernelLevel::Avx2), __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"));
   EXPECT_EQ(supports(KernelLevel::Sse42), __builtin_cpu_supports("sse4.2") != 0);
+  // The best level the processor has is the one chosen.
+  const auto best = std::find_if(std::rbegin(testing::all_levels), std::rend(testing::all_levels),
+                                 [](KernelLevel level) { return supports(level); });
+  EXPECT_EQ(detected_level(), *best);
   for (const KernelLevel level : testing::all_levels) {
     SCOPED_TRACE(testing::level_name(level));
     const bool possible = supports(level);

@@ -3,6 +3,7 @@
 // transposes them in registers, so that one vector add per column j advances every row's
 // sum by its own next term. The sums keep their order and their roundings; compiled once
 // per instruction set.
+#include <algorithm>
 #include <cstring>
 
 #include "detail/register_transpose.hpp"
@@ -93,7 +94,8 @@ template <typename T, std::size_t Bytes>
 [[gnu::always_inline]] inline void add_rows(const T* a, std::size_t lda, std::size_t rows, std::size_t nx, T alpha,
                                             const T* x, std::ptrdiff_t incx, T* y, std::ptrdiff_t incy) {
   constexpr std::size_t L = Bytes / sizeof(T);
-  add_rows < T, Bytes, L<rows_in_flight ? rows_in_flight / L : 1>(a, lda, rows, nx, alpha, x, incx, y, incy);
+  constexpr std::size_t groups = std::max<std::size_t>(1, rows_in_flight / L);
+  add_rows<T, Bytes, groups>(a, lda, rows, nx, alpha, x, incx, y, incy);
 }
 
 }  // namespace

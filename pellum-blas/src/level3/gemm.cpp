@@ -162,16 +162,16 @@ void blocked_at(MatRef<T> a, MatRef<T> b, MatMut<T> c, T alpha, T beta, Blocking
         for (std::size_t s0 = 0; s0 < ncur; s0 += NR) {
           const std::size_t nr = std::min(NR, ncur - s0);
           const T* b_panel = packed_b.data() + s0 * kcur;
+          // Tiles of all MR rows: cut only in columns, the edge kernel writes just the valid
+          // ones, in place.
+          const KernelFn<T> row_kernel = nr == NR ? kernel : gemm_kernel::edge_kernel_for<T>(level, MR, nr);
           for (std::size_t r0 = 0; r0 < mcur; r0 += MR) {
             const std::size_t mr = std::min(MR, mcur - r0);
             const T* a_panel = packed_a.data() + r0 * kcur;
             if (r0 + MR < mcur) prefetch_panel_start<T, MR>(a_panel + MR * kcur, kcur);
             T* c_tile = c.ptr_at(i0 + r0, j0 + s0);
-            if (mr == MR && nr == NR) {
-              kernel(kcur, a_panel, b_panel, c_tile, ldc, alpha, block_beta);
-            } else if (mr == MR) {
-              // Only columns cut: the edge kernel writes just the valid ones, in place.
-              gemm_kernel::edge_kernel_for<T>(level, MR, nr)(kcur, a_panel, b_panel, c_tile, ldc, alpha, block_beta);
+            if (mr == MR) {
+              row_kernel(kcur, a_panel, b_panel, c_tile, ldc, alpha, block_beta);
             } else {
               edge_tile<T, MR, NR>(gemm_kernel::edge_kernel_for<T>(level, mr, nr), kcur, a_panel, b_panel, c_tile, ldc,
                                    mr, nr, alpha, block_beta);

@@ -76,8 +76,8 @@ void* allocate(std::size_t count, std::size_t size, bool zeroed, Block& block) {
     if (zeroed) std::memset(start, 0, bytes);
     return start;
   }
-  // calloc hands out fresh pages already zeroed; the spare line lets the start move up
-  // to the next 64-byte boundary.
+  // calloc hands out fresh pages already zeroed (malloc where nothing needs zeros); the
+  // spare line lets the start move up to the next 64-byte boundary.
   block = {zeroed ? std::calloc(bytes + alignment, 1) : std::malloc(bytes + alignment), bytes};
   if (block.raw == nullptr) allocation_failed(bytes);
   return aligned_start(block.raw);

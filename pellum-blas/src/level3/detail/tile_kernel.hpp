@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "detail/size_math.hpp"
 #include "pellum_blas/level3/gemm_kernel.hpp"
 
 namespace pellum_blas::level3::detail {
@@ -110,7 +111,7 @@ struct EdgeKernels {
   // The kernel covering rows × cols (1 ≤ rows ≤ MR, 1 ≤ cols ≤ NR): rows rounded up to
   // whole vectors, so it writes up to lanes − 1 rows more than asked.
   static gemm_kernel::KernelFn<T> covering(std::size_t rows, std::size_t cols) {
-    return table[(rows + lanes - 1) / lanes * columns - columns + cols - 1];
+    return table[(pellum_blas::detail::div_ceil(rows, lanes) - 1) * columns + cols - 1];
   }
 };
 
