@@ -93,6 +93,9 @@ INSTANTIATE_TEST_SUITE_P(
                       false},
         AgreementCase{"ln_of_zero_is_infinite", eml(one(), x(0)), column({1, 0}), false},
         AgreementCase{"ln_of_negative_is_nan", eml(one(), x(0)), column({1, -1}), false},
+        // Guards that bind below the root, where the root's own guards do not.
+        AgreementCase{"ln_of_zero_below_the_root", eml(eml(one(), x(0)), one()), column({0}), false},
+        AgreementCase{"exp_ceiling_below_the_root", eml(one(), eml(x(0), one())), column({60}), false},
         AgreementCase{"nan_column", eml(x(0), one()), column({1, nan}), false},
         AgreementCase{"exp_ceiling_finite_but_far", eml(x(0), one()), column({60}), false},
         AgreementCase{"exp_ceiling_within_bound", eml(x(0), one()), column({50 + 5e-10}), true},
