@@ -33,7 +33,7 @@ if [[ -n "$python" ]]; then
   "$venv/bin/python" -m pip install -q --no-deps --force-reinstall build-python/dist/vorn-*-cp311-abi3-*.whl
   "$venv/bin/python" -m pytest -q -p no:cacheprovider python-module/tests
 elif [[ -n "${CI:-}" ]]; then
-  echo "test: CI runs the module's tests on CPython 3.13 too, and none was found" >&2
+  echo "test: CI runs the module's tests on CPython 3.13 too, and none was found (pyenv install 3.13, or Debian's python3.13 and python3.13-venv)" >&2
   exit 1
 else
   echo "test: no CPython 3.13 found; the module's tests ran on $(python3 --version) only"
