@@ -442,6 +442,8 @@ TYPED_TEST(CblasLevel3, RejectedArgumentsTouchNothing) {
       {"gemm_m_zero", [&] { Api::gemm(col, N, N, 0, 2, 2, 1, a.data(), 1, b.data(), 2, 0, c.data(), 1); }},
       {"complex_gemm_negative_k",
        [&] { Api::complex_gemm(col, N, N, 2, 2, -1, one, a.data(), 2, b.data(), 2, one, c.data(), 2); }},
+      {"complex_gemm_m_zero_null_scalars",
+       [&] { Api::complex_gemm(col, N, N, 0, 2, 2, nullptr, nullptr, 1, nullptr, 1, nullptr, nullptr, 1); }},
       {"complex_gemm_ldc_below_m",
        [&] { Api::complex_gemm(col, N, N, 3, 2, 2, one, a.data(), 3, b.data(), 2, one, c.data(), 2); }},
       {"symm_lda_below_order", [&] { Api::symm(col, L, U, 3, 2, 1, a.data(), 2, b.data(), 3, 0, c.data(), 3); }},

@@ -25,11 +25,12 @@ std::size_t size(std::int32_t value) { return static_cast<std::size_t>(value); }
 
 // C <- alpha·op(A)·op(B) + beta·C for real and complex elements. A row-major call is the
 // column-major call for Cᵀ = op(B)ᵀ·op(A)ᵀ: operands, their codes and leading dimensions
-// change places, and so do M and N.
+// change places, and so do M and N. The scalars arrive by address and are read only once
+// the sizes leave work to do: an empty complex product may pass null scalars.
 template <typename F>
 void gemm(std::int32_t layout, std::int32_t trans_a, std::int32_t trans_b, std::int32_t m, std::int32_t n,
-          std::int32_t k, typename F::Value alpha, const typename F::Scalar* a, std::int32_t lda,
-          const typename F::Scalar* b, std::int32_t ldb, typename F::Value beta, typename F::Scalar* c,
+          std::int32_t k, const typename F::Scalar* alpha_at, const typename F::Scalar* a, std::int32_t lda,
+          const typename F::Scalar* b, std::int32_t ldb, const typename F::Scalar* beta_at, typename F::Scalar* c,
           std::int32_t ldc) {
   if (m <= 0 || n <= 0 || k < 0) return;
   struct Argument {
@@ -47,6 +48,7 @@ void gemm(std::int32_t layout, std::int32_t trans_a, std::int32_t trans_b, std::
   if (!leading_dimension_fits(x.ld, op_x == Op::None ? rows : depth) ||
       !leading_dimension_fits(y.ld, op_y == Op::None ? depth : cols) || !leading_dimension_fits(ldc, rows))
     return;
+  const typename F::Value alpha = F::load(alpha_at), beta = F::load(beta_at);
   if constexpr (F::width == 1) {
     if (op_x == Op::None && op_y == Op::None) {
       level3::gemm::gemm_with_par(MatRef(x.data, rows, depth, size(x.ld)), MatRef(y.data, depth, cols, size(y.ld)),
@@ -170,9 +172,8 @@ template <typename T>
 void complex_gemm(std::int32_t layout, std::int32_t trans_a, std::int32_t trans_b, std::int32_t m, std::int32_t n,
                   std::int32_t k, const void* alpha, const void* a, std::int32_t lda, const void* b, std::int32_t ldb,
                   const void* beta, void* c, std::int32_t ldc) {
-  using F = ComplexField<T>;
-  gemm<F>(layout, trans_a, trans_b, m, n, k, F::load(static_cast<const T*>(alpha)), static_cast<const T*>(a), lda,
-          static_cast<const T*>(b), ldb, F::load(static_cast<const T*>(beta)), static_cast<T*>(c), ldc);
+  gemm<ComplexField<T>>(layout, trans_a, trans_b, m, n, k, static_cast<const T*>(alpha), static_cast<const T*>(a), lda,
+                        static_cast<const T*>(b), ldb, static_cast<const T*>(beta), static_cast<T*>(c), ldc);
 }
 
 }  // namespace
@@ -185,13 +186,13 @@ extern "C" {
 void cblas_sgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M, int32_t N, int32_t K, float alpha,
                  const float* A, int32_t lda, const float* B, int32_t ldb, float beta, float* C, int32_t ldc) noexcept {
   without_unwinding(
-      [&] { gemm<RealField<float>>(Layout, TransA, TransB, M, N, K, alpha, A, lda, B, ldb, beta, C, ldc); });
+      [&] { gemm<RealField<float>>(Layout, TransA, TransB, M, N, K, &alpha, A, lda, B, ldb, &beta, C, ldc); });
 }
 void cblas_dgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M, int32_t N, int32_t K, double alpha,
                  const double* A, int32_t lda, const double* B, int32_t ldb, double beta, double* C,
                  int32_t ldc) noexcept {
   without_unwinding(
-      [&] { gemm<RealField<double>>(Layout, TransA, TransB, M, N, K, alpha, A, lda, B, ldb, beta, C, ldc); });
+      [&] { gemm<RealField<double>>(Layout, TransA, TransB, M, N, K, &alpha, A, lda, B, ldb, &beta, C, ldc); });
 }
 void cblas_cgemm(int32_t Layout, int32_t TransA, int32_t TransB, int32_t M, int32_t N, int32_t K, const void* alpha,
                  const void* A, int32_t lda, const void* B, int32_t ldb, const void* beta, void* C,
