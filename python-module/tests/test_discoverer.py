@@ -259,6 +259,56 @@ except ValueError:
     ]
 
 
+def test_a_child_forked_while_a_thread_fits_starts_unsilenced():
+    # Forks until three land while the parent's thread trains (its own descriptor 1 on the
+    # null device just before and just after): each child's lines around a fit of its own
+    # arrive, and it exits in time instead of waiting on a lock of a thread it lacks.
+    done = run_python(WITH_SQUARE_DATA + """
+import os, signal, sys, threading, time, warnings
+warnings.simplefilter("ignore", DeprecationWarning)  # fork() with threads running
+def silenced():
+    return os.fstat(1).st_rdev == os.stat(os.devnull).st_rdev
+def fit_on():
+    while True:
+        vorn.Discoverer(max_depth=1, max_epochs=30000).fit(x, y)
+def outcome(pid):
+    deadline = time.monotonic() + 20
+    while time.monotonic() < deadline:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            return os.waitstatus_to_exitcode(status)
+        time.sleep(0.01)
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    return "hung"
+threading.Thread(target=fit_on, daemon=True).start()
+landed = 0
+for attempt in range(10):
+    while not silenced():
+        time.sleep(0.001)
+    pid = os.fork()
+    if pid == 0:
+        code = 1
+        try:
+            os.write(1, b"child before\\n")
+            vorn.Discoverer(max_depth=1, max_epochs=10).fit(x, y)
+            os.write(1, b"child after\\n")
+            code = 0
+        finally:
+            os._exit(code)
+    inside = silenced()
+    landed += inside
+    print("landed" if inside else "missed", outcome(pid), file=sys.stderr)
+    if landed == 3:
+        break
+""")
+    verdicts = done.stderr.splitlines()
+    assert done.returncode == 0, done.stderr
+    assert [v for v in verdicts if v.startswith("landed")] == ["landed 0"] * 3, verdicts
+    assert all(v.endswith(" 0") for v in verdicts), verdicts
+    assert done.stdout == "child before\nchild after\n" * len(verdicts)
+
+
 @pytest.mark.parametrize(
     "settings",
     [

@@ -16,6 +16,7 @@ using namespace vorn_core::testing;
 
 TEST(SilenceStdout, DiscardsOnlyWhileAGuardLives) {
   CapturedStdout captured;
+  const auto descriptors = open_descriptors();
   std::printf("before;");  // still buffered when the guard is made: flushed to the file
   {
     const auto guard = SilenceStdout::make();
@@ -25,6 +26,7 @@ TEST(SilenceStdout, DiscardsOnlyWhileAGuardLives) {
     say("written while silenced;");
   }
   EXPECT_FALSE(stdout_is_null_device());
+  EXPECT_EQ(open_descriptors(), descriptors);  // the saved descriptor is closed again
   say("after;");
   EXPECT_EQ(captured.text(), "before;after;");
 }

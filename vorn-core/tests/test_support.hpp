@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <set>
 #include <span>
 #include <string>
 
@@ -70,6 +72,14 @@ class CapturedStdout {
 
 // Writes straight to descriptor 1, past the C stream's buffer.
 inline void say(const std::string& text) { (void)!::write(1, text.data(), text.size()); }
+
+// The numbers of the process's open descriptors.
+inline std::set<std::string> open_descriptors() {
+  std::set<std::string> numbers;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    numbers.insert(entry.path().filename());
+  return numbers;
+}
 
 inline bool stdout_is_null_device() {
   struct stat out {};

@@ -5,6 +5,10 @@
 // Guards are counted process-wide under a mutex, so fits that overlap in several threads
 // may end in any order: the first guard redirects descriptor 1, the last one restores the
 // destination it had before. Standard error is never touched.
+//
+// A child forked while guards live starts with none: descriptor 1 back on that destination,
+// a zero count, the lock free; the parent's guards go on as before. The forking thread must
+// hold no guard itself (fits never fork), since the child has no count left to end it in.
 #include <optional>
 
 namespace vorn_core::silence {
