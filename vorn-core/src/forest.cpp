@@ -1,5 +1,7 @@
 #include "vorn_core/forest.hpp"
 
+#include <pthread.h>
+
 #include <cmath>
 #include <deque>
 #include <mutex>
@@ -66,12 +68,23 @@ Readings read_row(const EmlNode& node, std::span<const double> row) {
 
 }  // namespace
 
+namespace {
+
+// The names, made under the lock and never destroyed, so that they stay valid even while
+// the process exits; a deque never moves its elements when it grows.
+constinit std::mutex names_mutex;
+constinit std::deque<std::string>* names = nullptr;
+
+// A fork holds the lock, so a child never inherits it from a thread it does not have.
+void lock_names() { names_mutex.lock(); }
+void unlock_names() { names_mutex.unlock(); }
+[[maybe_unused]] const int names_fork_handlers = ::pthread_atfork(lock_names, unlock_names, unlock_names);
+
+}  // namespace
+
 std::string_view col_placeholder_name(std::size_t i) {
-  // Never destroyed, so that names stay valid even while the process exits; a deque never
-  // moves its elements when it grows.
-  static auto* const mutex = new std::mutex;
-  static auto* const names = new std::deque<std::string>;
-  std::lock_guard lock(*mutex);
+  std::lock_guard lock(names_mutex);
+  if (names == nullptr) names = new std::deque<std::string>;
   while (names->size() <= i) names->push_back(fmt::format("vorn_x{}", names->size()));
   return (*names)[i];
 }

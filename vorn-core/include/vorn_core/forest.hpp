@@ -35,7 +35,8 @@ inline constexpr std::string_view ones_placeholder_name = "vorn_ones";
 
 // "vorn_x{i}", stored once per process in a mutex-guarded list that only grows (a first
 // request for 5 stores the names of columns 0 to 5) and whose strings never move, so the
-// view stays valid for the whole process.
+// view stays valid for the whole process. A child forked while other threads ask for names
+// finds the list whole and unlocked.
 std::string_view col_placeholder_name(std::size_t i);
 
 // The predictions of the tree for every row of x (rows x columns): Evaluation with the
