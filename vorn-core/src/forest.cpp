@@ -66,10 +66,6 @@ Readings read_row(const EmlNode& node, std::span<const double> row) {
   support::panic("unknown EML node kind");
 }
 
-}  // namespace
-
-namespace {
-
 // The names, made under the lock and never destroyed, so that they stay valid even while
 // the process exits; a deque never moves its elements when it grows.
 constinit std::mutex names_mutex;
